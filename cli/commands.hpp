@@ -1,0 +1,11 @@
+// Each command of `zemnorvo` registers itself on the application here. The
+// commands stay thin: parse arguments, call the library, print.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+namespace norvo::cli {
+
+void addMetricsCommand(CLI::App& app);
+
+}  // namespace norvo::cli

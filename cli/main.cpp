@@ -1,0 +1,20 @@
+#include <cstdio>
+#include <exception>
+
+#include "cli/commands.hpp"
+
+int main(int argc, char** argv) {
+  CLI::App app{"Zemra Norvo: how loaded this computer is, for its owner and the AI agents on it",
+               "zemnorvo"};
+  app.require_subcommand(1);
+  norvo::cli::addMetricsCommand(app);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "zemnorvo: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,25 @@
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "cli/commands.hpp"
+#include "core/measure/system_metrics.hpp"
+#include "core/store/json_codec.hpp"
+
+namespace norvo::cli {
+
+void addMetricsCommand(CLI::App& app) {
+  auto* cmd =
+      app.add_subcommand("metrics", "Print processor, memory, swap and volume figures as JSON");
+  static double interval = 0.5;
+  cmd->add_option("--interval", interval, "Seconds between the two readings")
+      ->check(CLI::Range(0.05, 10.0));
+  cmd->callback([] {
+    auto first = SystemReading::now();
+    std::this_thread::sleep_for(std::chrono::duration<double>(interval));
+    auto metrics = SystemMetrics::between(first, SystemReading::now());
+    std::printf("%s\n", json_codec::encode(nlohmann::json(metrics)).c_str());
+  });
+}
+
+}  // namespace norvo::cli

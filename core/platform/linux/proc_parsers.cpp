@@ -1,0 +1,191 @@
+#include "core/platform/linux/proc_parsers.hpp"
+
+#include "core/platform/linux/text_file.hpp"
+
+namespace norvo::platform::parse {
+
+using text_file::parseDouble;
+using text_file::parseUnsigned;
+
+namespace {
+
+// Splits on runs of blanks.
+std::vector<std::string_view> fields(std::string_view line) {
+  std::vector<std::string_view> out;
+  size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    size_t start = i;
+    while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+    if (i > start) out.push_back(line.substr(start, i - start));
+  }
+  return out;
+}
+
+template <typename F>
+void forEachLine(std::string_view text, F&& f) {
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    f(text.substr(pos, end - pos));
+    pos = end + 1;
+  }
+}
+
+std::string unescapeMount(std::string_view raw) {
+  auto oct = [](char c) { return c >= '0' && c <= '7'; };
+  std::string out;
+  out.reserve(raw.size());
+  for (size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == '\\' && i + 3 < raw.size() && oct(raw[i + 1]) && oct(raw[i + 2]) &&
+        oct(raw[i + 3])) {
+      out.push_back(
+          static_cast<char>((raw[i + 1] - '0') * 64 + (raw[i + 2] - '0') * 8 + (raw[i + 3] - '0')));
+      i += 3;
+      continue;
+    }
+    out.push_back(raw[i]);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::optional<CpuTicks> procStatCpu(std::string_view text) {
+  std::optional<CpuTicks> result;
+  forEachLine(text, [&](std::string_view line) {
+    if (result) return;
+    auto f = fields(line);
+    if (f.empty() || f[0] != "cpu") return;
+    uint64_t v[8] = {};
+    size_t count = std::min<size_t>(f.size() - 1, 8);
+    if (count < 4) return;
+    for (size_t i = 0; i < count; ++i) {
+      auto n = parseUnsigned(f[i + 1]);
+      if (!n) return;
+      v[i] = *n;
+    }
+    // Columns: user nice system idle iowait irq softirq steal.
+    CpuTicks t;
+    t.busy = v[0] + v[1] + v[2] + v[5] + v[6] + v[7];
+    t.total = t.busy + v[3] + v[4];
+    result = t;
+  });
+  return result;
+}
+
+int procStatCpuCount(std::string_view text) {
+  int count = 0;
+  forEachLine(text, [&](std::string_view line) {
+    if (line.size() > 3 && line.substr(0, 3) == "cpu" && line[3] >= '0' && line[3] <= '9') ++count;
+  });
+  return count;
+}
+
+std::map<std::string, uint64_t, std::less<>> meminfo(std::string_view text) {
+  std::map<std::string, uint64_t, std::less<>> out;
+  forEachLine(text, [&](std::string_view line) {
+    auto colon = line.find(':');
+    if (colon == std::string_view::npos || colon == 0) return;
+    auto f = fields(line.substr(colon + 1));
+    if (f.empty()) return;
+    auto n = parseUnsigned(f[0]);
+    if (!n) return;
+    uint64_t value = *n;
+    if (f.size() > 1 && f[1] == "kB") value *= 1024;
+    out.emplace(std::string(line.substr(0, colon)), value);
+  });
+  return out;
+}
+
+std::optional<uint64_t> vmstatField(std::string_view text, std::string_view key) {
+  std::optional<uint64_t> result;
+  forEachLine(text, [&](std::string_view line) {
+    if (result) return;
+    auto f = fields(line);
+    if (f.size() >= 2 && f[0] == key) result = parseUnsigned(f[1]);
+  });
+  return result;
+}
+
+std::optional<std::array<double, 3>> loadavg(std::string_view text) {
+  auto f = fields(text_file::trim(text));
+  if (f.size() < 3) return std::nullopt;
+  std::array<double, 3> out{};
+  for (int i = 0; i < 3; ++i) {
+    auto d = parseDouble(f[i]);
+    if (!d || *d < 0) return std::nullopt;
+    out[i] = *d;
+  }
+  return out;
+}
+
+std::optional<Pressure> psi(std::string_view text) {
+  std::optional<double> some, full;
+  forEachLine(text, [&](std::string_view line) {
+    auto f = fields(line);
+    if (f.size() < 2) return;
+    for (size_t i = 1; i < f.size(); ++i) {
+      if (f[i].substr(0, 6) != "avg10=") continue;
+      auto d = parseDouble(f[i].substr(6));
+      if (!d) return;
+      if (f[0] == "some") some = *d;
+      if (f[0] == "full") full = *d;
+    }
+  });
+  if (!some) return std::nullopt;
+  return Pressure{*some, full};
+}
+
+std::optional<int> cpuListCount(std::string_view text) {
+  text = text_file::trim(text);
+  if (text.empty()) return std::nullopt;
+  int count = 0;
+  size_t pos = 0;
+  while (pos <= text.size()) {
+    size_t end = text.find(',', pos);
+    if (end == std::string_view::npos) end = text.size();
+    auto part = text.substr(pos, end - pos);
+    auto dash = part.find('-');
+    if (dash == std::string_view::npos) {
+      if (!parseUnsigned(part)) return std::nullopt;
+      count += 1;
+    } else {
+      auto a = parseUnsigned(part.substr(0, dash));
+      auto b = parseUnsigned(part.substr(dash + 1));
+      if (!a || !b || *b < *a || *b - *a > 1'000'000) return std::nullopt;
+      count += static_cast<int>(*b - *a + 1);
+    }
+    pos = end + 1;
+  }
+  return count;
+}
+
+std::vector<MountEntry> mountinfo(std::string_view text) {
+  std::vector<MountEntry> out;
+  forEachLine(text, [&](std::string_view line) {
+    // id parent major:minor root mountpoint options [optional…] - fstype source superoptions
+    auto f = fields(line);
+    if (f.size() < 7) return;
+    size_t dash = 0;
+    for (size_t i = 6; i < f.size(); ++i) {
+      if (f[i] == "-") {
+        dash = i;
+        break;
+      }
+    }
+    if (dash == 0 || dash + 1 >= f.size()) return;
+    MountEntry e;
+    e.majorMinor = std::string(f[2]);
+    e.mountPoint = unescapeMount(f[4]);
+    e.fsType = std::string(f[dash + 1]);
+    if (dash + 2 < f.size()) e.source = unescapeMount(f[dash + 2]);
+    auto opts = f[5];
+    e.readOnly = opts == "ro" || opts.substr(0, 3) == "ro,";
+    out.push_back(std::move(e));
+  });
+  return out;
+}
+
+}  // namespace norvo::platform::parse

@@ -1,0 +1,62 @@
+// Pure parsers for the machine-wide /proc and /sys texts. They take the file's
+// content and never touch the file system, so tests feed them literal strings.
+// Each returns absent (or an empty result) for text it cannot make sense of.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace norvo::platform::parse {
+
+struct CpuTicks {
+  uint64_t busy = 0;
+  uint64_t total = 0;
+};
+
+// The aggregate "cpu" line of /proc/stat (see proc(5)). Busy is
+// user + nice + system + irq + softirq + steal; idle is idle + iowait. Guest time
+// is already inside user and nice, so it is not added again. Kernels older
+// than 2.6.33 print fewer columns; missing columns count as 0, but the four
+// classic ones are required.
+std::optional<CpuTicks> procStatCpu(std::string_view text);
+
+// Number of per-processor "cpuN" lines in /proc/stat.
+int procStatCpuCount(std::string_view text);
+
+// "Key:   1234 kB" lines of /proc/meminfo, in bytes. Unparsable lines are skipped.
+std::map<std::string, uint64_t, std::less<>> meminfo(std::string_view text);
+
+// "key value" lines of /proc/vmstat.
+std::optional<uint64_t> vmstatField(std::string_view text, std::string_view key);
+
+// The first three fields of /proc/loadavg.
+std::optional<std::array<double, 3>> loadavg(std::string_view text);
+
+struct Pressure {
+  double someAvg10 = 0;
+  std::optional<double> fullAvg10;  // absent on kernels that print only "some"
+};
+
+// /proc/pressure/memory (Documentation/accounting/psi.rst).
+std::optional<Pressure> psi(std::string_view text);
+
+// A sysfs CPU list such as "0-3,8,10-11": the number of processors in it.
+std::optional<int> cpuListCount(std::string_view text);
+
+struct MountEntry {
+  std::string mountPoint;
+  std::string fsType;
+  std::string source;
+  std::string majorMinor;  // "254:0": identifies the file system
+  bool readOnly = false;
+};
+
+// /proc/self/mountinfo (proc(5)); octal escapes such as "\040" are decoded.
+std::vector<MountEntry> mountinfo(std::string_view text);
+
+}  // namespace norvo::platform::parse

@@ -1,0 +1,100 @@
+// The operating-system reads behind the machine-wide metrics. Each read has a
+// fixed fallback and never throws; the formulas that turn these raw figures
+// into SystemMetrics live in core/measure and do not know which OS fed them.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/platform/roots.hpp"
+
+namespace norvo::platform {
+
+struct ProcessorTicks {
+  uint64_t busy = 0;   // summed over every logical processor
+  uint64_t total = 0;  // busy + idle
+};
+
+// The memory figures the breakdown formula needs, in bytes.
+struct VmStatistics {
+  uint64_t internalBytes = 0;    // anonymous memory of processes
+  uint64_t purgeableBytes = 0;   // anonymous memory the kernel may drop at will
+  uint64_t externalBytes = 0;    // file-backed and reclaimable kernel caches
+  uint64_t wiredBytes = 0;       // memory that can never be paged out
+  uint64_t compressorBytes = 0;  // memory holding compressed pages
+};
+
+struct SwapUsage {
+  uint64_t usedBytes = 0;
+  uint64_t totalBytes = 0;
+};
+
+// Physical cores per performance level; absent where the machine has no levels.
+struct PerformanceLevels {
+  std::optional<int64_t> performance;
+  std::optional<int64_t> efficiency;
+};
+
+// Memory pressure levels with the kernel-level codes the assessment expects.
+enum class PressureLevel : int { normal = 1, warning = 2, critical = 4 };
+
+enum class ThermalLevel { nominal, fair, serious, critical, unknown };
+
+// One mounted file system as the volume listing sees it. Fields are absent
+// where the system could not say.
+struct MountedVolume {
+  std::string path;
+  std::optional<std::string> name;
+  std::optional<int64_t> totalBytes;
+  std::optional<int64_t> availableBytes;
+  std::optional<bool> isLocal;
+  std::optional<bool> isReadOnly;
+};
+
+namespace system_source {
+
+// Ticks of this moment; {0, 0} when they cannot be read.
+ProcessorTicks processorTicks(const Roots& roots);
+
+// Seconds since boot on a clock that keeps counting through suspend.
+double uptimeSeconds();
+
+// Cumulative pages swapped out; absent when unknown.
+std::optional<uint64_t> swapOuts(const Roots& roots);
+
+// Processors online now; at least 1.
+int logicalCores(const Roots& roots);
+
+PerformanceLevels performanceLevels(const Roots& roots);
+
+// 1, 5 and 15-minute load averages; zeros when unreadable.
+std::array<double, 3> loadAverages(const Roots& roots);
+
+// Physical memory in bytes; 0 when unreadable.
+uint64_t physicalMemory(const Roots& roots);
+
+// Absent when the statistics are not available.
+std::optional<VmStatistics> vmStatistics(const Roots& roots);
+
+// Absent when there is no reading at all.
+std::optional<PressureLevel> memoryPressure(const Roots& roots);
+
+std::optional<SwapUsage> swapUsage(const Roots& roots);
+
+ThermalLevel thermalLevel(const Roots& roots);
+
+bool lowPowerMode(const Roots& roots);
+
+// Mounted file systems in mount-table order, pseudo file systems and hidden
+// mounts already left out. Absent when the mount table cannot be read.
+std::optional<std::vector<MountedVolume>> mountedVolumes(const Roots& roots);
+
+// The figures of one path ("/" when the mount table is missing); absent when
+// the path cannot be examined.
+std::optional<MountedVolume> volumeAt(const std::string& path);
+
+}  // namespace system_source
+}  // namespace norvo::platform

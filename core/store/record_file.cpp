@@ -1,0 +1,89 @@
+#include "core/store/record_file.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <fstream>
+
+namespace norvo::record_file {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool writeAll(int fd, std::string_view bytes) {
+  const char* p = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+std::string temporaryName(const fs::path& target) {
+  // Unique per process and call, so concurrent writers never share a temp file.
+  static std::atomic<unsigned long> counter{0};
+  auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  return "." + target.filename().string() + ".tmp." + std::to_string(::getpid()) + "." +
+         std::to_string(counter.fetch_add(1)) + "." + std::to_string(stamp);
+}
+
+}  // namespace
+
+bool writeAtomically(const fs::path& target, std::string_view bytes) {
+  std::error_code ec;
+  fs::path dir = target.parent_path();
+  if (!dir.empty()) fs::create_directories(dir, ec);
+
+  fs::path temp = (dir.empty() ? fs::path(".") : dir) / temporaryName(target);
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  // Make the rename itself durable; a failure here does not undo the write.
+  int dfd = ::open((dir.empty() ? fs::path(".") : dir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+  return true;
+}
+
+std::optional<std::string> readWhole(const fs::path& path, size_t maxBytes) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string out;
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    out.append(buf, static_cast<size_t>(n));
+    if (out.size() > maxBytes) {
+      ::close(fd);
+      return std::nullopt;
+    }
+  }
+  ::close(fd);
+  return out;
+}
+
+}  // namespace norvo::record_file

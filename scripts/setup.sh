@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and tests need, and only those that
+# are missing, so a second run costs a few dpkg queries.
+set -euo pipefail
+
+PACKAGES=(
+  g++ cmake ninja-build pkg-config clang-format
+  nlohmann-json3-dev libfmt-dev libcli11-dev libcurl4-openssl-dev libssl-dev
+  libpugixml-dev libsensors-dev libnl-3-dev libnl-genl-3-dev
+  libcairo2-dev libpango1.0-dev librsvg2-bin
+  libgtest-dev libgmock-dev libbenchmark-dev
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+# The agent-server test drives the server with a Node.js client; any Node.js
+# with npm will do, so only install Debian's when none is on the PATH.
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+  missing+=(nodejs npm)
+fi
+
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}" >&2
+  SUDO=()
+  if [[ $(id -u) -ne 0 ]]; then SUDO=(sudo); fi
+  "${SUDO[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${SUDO[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+fi
