@@ -18,9 +18,11 @@ namespace norvo {
 struct Advisor {
   Advisor() = delete;
 
-  // The whole judgement. Only `config.neverSuggest` is read. Never throws;
-  // non-finite figures in `metrics` (usage, load, free cores, swap rate) count
-  // as 0, and a machine without any volume counts as having 0 GB free.
+  // The whole judgement. Only `config.neverSuggest` is read. Never throws.
+  // Non-finite figures (usage, load, free cores, swap rate in `metrics`, CPU
+  // percents of apps and tasks) count as 0, so they neither fire a rule nor
+  // show up as "nan" in a sentence; a machine without any volume, or with a
+  // negative free space, counts as having 0 GB free.
   static Assessment assess(const SystemMetrics& metrics, const std::vector<AppGroup>& apps,
                            const std::vector<ProcessSample>& aiTasks,
                            const std::vector<std::string>& hung, const NorvoConfig& config);

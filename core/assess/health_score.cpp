@@ -1,6 +1,5 @@
 // The health score: 100 minus the points of every rule that fires.
 #include <algorithm>
-#include <cmath>
 
 #include "core/assess/health.hpp"
 #include "core/assess/text_format.hpp"
