@@ -10,9 +10,14 @@
 #include <vector>
 
 #include "core/measure/process_sample.hpp"
+#include "core/measure/sensor_report.hpp"
+#include "core/measure/system_metrics.hpp"
 #include "core/store/json_codec.hpp"
 
 namespace norvo {
+
+struct ZombieReport;
+struct LongCPUProcess;
 
 struct Health {
   struct Deduction {
@@ -25,6 +30,16 @@ struct Health {
 
   int64_t score = 100;                // 100 minus the points, never below 0
   std::vector<Deduction> deductions;  // largest first, ties in rule order
+
+  // Scores one sample: every rule that fires deducts its points. `hung` is
+  // the number of processes hung in the kernel. Without a sensor report the
+  // battery and uptime rules are skipped, without a zombie report the zombie
+  // rule; a machine without any volume counts as having 0 GB free. Non-finite
+  // figures count as 0. Never throws.
+  static Health assess(const SystemMetrics& metrics, int64_t hung,
+                       const std::optional<SensorReport>& sensors,
+                       const std::optional<ZombieReport>& zombies,
+                       const std::vector<LongCPUProcess>& longCPU);
 
   friend bool operator==(const Health&, const Health&) = default;
 };

@@ -1,0 +1,65 @@
+#include "core/assess/text_format.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace norvo {
+namespace {
+
+using namespace text_format;
+
+TEST(TextFormat, Percent) {
+  struct Case {
+    double fraction;
+    const char* text;
+  };
+  const Case cases[] = {
+      {0.874, "87%"},   {0.875, "88%"},       {0.125, "13%"},   {0.0, "0%"},   {1.3, "130%"},
+      {-0.125, "-13%"}, {std::nan(""), "0%"}, {HUGE_VAL, "0%"}, {0.005, "1%"}, {0.004999, "0%"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fraction);
+    EXPECT_EQ(percent(c.fraction), c.text);
+  }
+}
+
+TEST(TextFormat, OneDecimal) {
+  EXPECT_EQ(oneDecimal(30), "30.0");
+  EXPECT_EQ(oneDecimal(4.99), "5.0");
+  EXPECT_EQ(oneDecimal(29.94), "29.9");
+  EXPECT_EQ(oneDecimal(std::nan("")), "0.0");
+  EXPECT_EQ(oneDecimal(-HUGE_VAL), "0.0");
+  // The largest finite double has 309 digits before the point; none are lost.
+  EXPECT_EQ(oneDecimal(std::numeric_limits<double>::max()).size(), 309u + 2u);
+}
+
+TEST(TextFormat, WholeNumbersFromDoubles) {
+  constexpr auto top = std::numeric_limits<int64_t>::max();
+  constexpr auto bottom = std::numeric_limits<int64_t>::min();
+  EXPECT_EQ(truncated(41.99), 41);
+  EXPECT_EQ(truncated(-41.99), -41);
+  EXPECT_EQ(truncated(std::nan("")), 0);
+  EXPECT_EQ(truncated(HUGE_VAL), 0);
+  EXPECT_EQ(truncated(1e300), top);
+  EXPECT_EQ(truncated(-1e300), bottom);
+  EXPECT_EQ(truncated(9223372036854775808.0), top);  // 2^63 does not fit
+  EXPECT_EQ(rounded(2.5), 3);
+  EXPECT_EQ(rounded(-2.5), -3);
+  EXPECT_EQ(rounded(2.49), 2);
+  EXPECT_EQ(rounded(std::nan("")), 0);
+  EXPECT_EQ(rounded(1e19), top);
+}
+
+TEST(TextFormat, FreeGigabytesOfTheBootVolume) {
+  SystemMetrics m;
+  EXPECT_EQ(freeGigabytes(m), 0.0);
+  m.volumes = {{"/data", "Data", 100, 3ll << 30}, {"/", "Root", 100, 1ll << 29}};
+  EXPECT_DOUBLE_EQ(freeGigabytes(m), 0.5);
+  m.volumes = {{"/", "Root", 100, -5}};
+  EXPECT_EQ(freeGigabytes(m), 0.0);
+}
+
+}  // namespace
+}  // namespace norvo
