@@ -267,5 +267,59 @@ TEST(SensorsFixtures, FirstReadingHasNoRates) {
   for (const auto& c : *r.connections) EXPECT_EQ(c.inBytesPerSec + c.outBytesPerSec, 0);
 }
 
+// On the machine running the tests: invariants only.
+TEST(SensorsRealMachine, Invariants) {
+  auto first = SensorCounters::now();
+  auto second = SensorCounters::now();
+  EXPECT_GE(second.time, first.time);
+  auto r = Sensors::read(first, second);
+  EXPECT_GT(r.uptimeSeconds, 0);
+  EXPECT_LT(r.uptimeSeconds, second.time + 2);  // boot time is whole seconds
+  for (const auto& t : r.temperatures) {
+    EXPECT_GT(t.celsius, 0) << t.name;
+    EXPECT_LT(t.celsius, 150) << t.name;
+  }
+  EXPECT_GE(r.diskReadBytesPerSec, 0);
+  EXPECT_GE(r.networkInBytesPerSec, 0);
+  ASSERT_TRUE(r.connections);
+  for (const auto& c : *r.connections) EXPECT_FALSE(Network::isExcluded(c.bsdName));
+  if (r.battery) {
+    EXPECT_LE(r.battery->healthPercent.value_or(0), 100);
+  }
+}
+
+TEST(SmcOpen, NoControllerWithoutTheDriver) {
+  EXPECT_FALSE(SMC::open(platform::Roots::under(test::fixture("linux/laptop"))));
+  test::TempDir dir;
+  dir.write("sys/devices/platform/applesmc.768/key_count", "0\n");
+  EXPECT_FALSE(SMC::open(platform::Roots::under(dir.path())));
+  dir.write("sys/devices/platform/applesmc.768/key_count", "junk\n");
+  EXPECT_FALSE(SMC::open(platform::Roots::under(dir.path())));
+}
+
+// The driver's key table, frozen at one key: enough for lookup, reading,
+// listing and the fan writes the driver carries.
+TEST(SmcOpen, AppleSmcDriverTable) {
+  test::TempDir dir;
+  auto base = std::filesystem::path("sys/devices/platform/applesmc.768");
+  dir.write(base / "key_count", "1\n");
+  dir.write(base / "key_at_index", "0\n");
+  dir.write(base / "key_at_index_name", "F0Tg\n");
+  dir.write(base / "key_at_index_type", "fpe2\n");
+  dir.write(base / "key_at_index_data_length", "2\n");
+  dir.write(base / "key_at_index_data", std::string("\x1c\x20", 2));
+  dir.write(base / "fan1_output", "0\n");
+  auto smc = SMC::open(platform::Roots::under(dir.path()));
+  ASSERT_TRUE(smc);
+  EXPECT_EQ(smc->allKeys(), (std::vector<std::string>{"F0Tg"}));
+  EXPECT_EQ(smc->number("F0Tg"), 1800);
+  EXPECT_EQ(smc->number("#KEY"), 1);
+  EXPECT_FALSE(smc->read("A000"));
+  EXPECT_FALSE(smc->read("ZZZZ"));
+  EXPECT_TRUE(smc->write("F0Tg", 2000.0));
+  EXPECT_EQ(test::readFile(dir.path() / base / "fan1_output").substr(0, 4), "2000");
+  EXPECT_TRUE(smc->temperatureKeys().processor.empty());
+}
+
 }  // namespace
 }  // namespace norvo

@@ -50,7 +50,11 @@ class AppleSmcTransport final : public SmcTransport {
         }
         break;
       case SmcBlock::keyInfo:
-        if (auto index = indexOf(in.key)) {
+        if (in.key == countKey) {
+          answer.dataType = SMC::packKey("ui32");
+          answer.dataSize = 4;
+          answer.result = 0;
+        } else if (auto index = indexOf(in.key)) {
           auto type = field(*index, "key_at_index_type");
           auto length = text_file::readInt(base_ / "key_at_index_data_length");
           if (type && length && *length > 0 && *length <= 32) {
@@ -61,7 +65,11 @@ class AppleSmcTransport final : public SmcTransport {
         }
         break;
       case SmcBlock::readKey:
-        if (auto index = indexOf(in.key); index && select(*index)) {
+        if (in.key == countKey && in.dataSize == 4) {
+          for (int i = 0; i < 4; ++i)
+            answer.bytes[i] = static_cast<uint8_t>(count_ >> (24 - 8 * i));
+          answer.result = 0;
+        } else if (auto index = indexOf(in.key); index && select(*index)) {
           auto data = text_file::readText(base_ / "key_at_index_data", 32);
           if (data && data->size() == in.dataSize) {
             std::copy(data->begin(), data->end(), answer.bytes.begin());
@@ -79,6 +87,9 @@ class AppleSmcTransport final : public SmcTransport {
   }
 
  private:
+  // The key count is the driver's key_count, whether or not the table lists "#KEY".
+  static constexpr uint32_t countKey = 0x234B4559;  // "#KEY"
+
   bool select(uint32_t index) { return writeText(base_ / "key_at_index", std::to_string(index)); }
 
   // A four-character field of the selected key; the driver prints it with a

@@ -46,7 +46,8 @@ std::vector<int> inputIndices(const fs::path& dir, std::string_view kind) {
   std::vector<int> out;
   std::error_code ec;
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    std::string_view name = it->path().filename().native();
+    const std::string file = it->path().filename().string();
+    std::string_view name = file;
     constexpr std::string_view suffix = "_input";
     if (name.size() <= kind.size() + suffix.size() || name.substr(0, kind.size()) != kind ||
         name.substr(name.size() - suffix.size()) != suffix)
