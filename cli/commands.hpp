@@ -7,5 +7,6 @@
 namespace norvo::cli {
 
 void addMetricsCommand(CLI::App& app);
+void addSensorsCommand(CLI::App& app);
 
 }  // namespace norvo::cli

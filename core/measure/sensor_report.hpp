@@ -12,6 +12,8 @@
 
 namespace norvo {
 
+class SMC;
+
 struct FanInfo {
   int64_t id = 0;  // 0-based fan index
   double rpm = 0;
@@ -19,6 +21,10 @@ struct FanInfo {
   double maxRPM = 0;
   std::optional<double> targetRPM;
   bool manual = false;
+
+  // Fans 0 … "FNum"−1 as the controller describes them (defined with SMC);
+  // fans without an actual speed are left out.
+  static std::vector<FanInfo> read(SMC& smc);
 
   friend bool operator==(const FanInfo&, const FanInfo&) = default;
 };

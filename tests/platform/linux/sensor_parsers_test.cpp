@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include "core/platform/linux/diskstats_parsers.hpp"
+#include "core/platform/linux/hwmon_parsers.hpp"
+#include "core/platform/linux/identity_parsers.hpp"
+#include "core/platform/linux/power_supply_parsers.hpp"
+
+namespace norvo::platform::parse {
+namespace {
+
+using Role = TemperatureRole;
+
+TEST(HwmonMapping, RolesAndNames) {
+  struct Case {
+    std::string chip;
+    std::vector<std::optional<std::string>> labels;
+    std::vector<std::pair<std::string, Role>> expected;
+  };
+  const Case cases[] = {
+      {"coretemp",
+       {"Package id 0", "Core 4", "Physical id 1"},
+       {{"coretemp Package id 0", Role::processor},
+        {"coretemp Core 4", Role::processor},
+        {"coretemp Physical id 1", Role::processor}}},
+      {"k10temp",
+       {"Tctl", "Tccd1"},
+       {{"k10temp Tctl", Role::processor}, {"k10temp Tccd1", Role::processor}}},
+      {"k10temp",
+       {"Tctl", "Tdie"},
+       {{"k10temp Tctl", Role::listed}, {"k10temp Tdie", Role::processor}}},
+      {"amdgpu",
+       {"edge", "junction", "mem"},
+       {{"amdgpu edge", Role::gpu}, {"amdgpu junction", Role::gpu}, {"amdgpu mem", Role::listed}}},
+      {"nouveau", {std::nullopt}, {{"nouveau", Role::gpu}}},
+      {"nvme",
+       {"Composite", "Sensor 1"},
+       {{"nvme Composite", Role::listed}, {"nvme Sensor 1", Role::listed}}},
+      {"acpitz", {std::nullopt}, {{"acpitz", Role::processorFallback}}},
+      {"acpitz",
+       {std::nullopt, std::nullopt},
+       {{"acpitz temp1", Role::processorFallback}, {"acpitz temp2", Role::processorFallback}}},
+      {"applesmc",
+       {"TC0P", "TG0D", "TB0T"},
+       {{"applesmc TC0P", Role::processor},
+        {"applesmc TG0D", Role::gpu},
+        {"applesmc TB0T", Role::listed}}},
+      {"cpu_thermal", {std::nullopt}, {{"cpu_thermal", Role::processor}}},
+      {"iwlwifi_1", {std::nullopt}, {{"iwlwifi_1", Role::listed}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.chip);
+    HwmonChip chip{c.chip, false, {}};
+    for (size_t i = 0; i < c.labels.size(); ++i)
+      chip.inputs.push_back({static_cast<int>(i + 1), c.labels[i], 40});
+    auto readings = hwmonTemperatures(chip);
+    ASSERT_EQ(readings.size(), c.expected.size());
+    for (size_t i = 0; i < readings.size(); ++i) {
+      EXPECT_EQ(readings[i].name, c.expected[i].first);
+      EXPECT_EQ(readings[i].role, c.expected[i].second);
+    }
+  }
+  // A battery's sensor is named for it and plays no processor part.
+  auto bat = hwmonTemperatures({"coretemp", true, {{1, "Package id 0", 30}}});
+  EXPECT_EQ(bat[0].name, "Battery coretemp Package id 0");
+  EXPECT_EQ(bat[0].role, Role::listed);
+}
+
+TEST(HwmonMapping, ThermalZonesAndMillidegrees) {
+  EXPECT_EQ(thermalZoneTemperature("x86_pkg_temp", 50).role, Role::processor);
+  EXPECT_EQ(thermalZoneTemperature("cpu-thermal", 50).role, Role::processor);
+  EXPECT_EQ(thermalZoneTemperature("acpitz", 50).role, Role::processorFallback);
+  EXPECT_EQ(thermalZoneTemperature("gpu-thermal", 50).role, Role::gpu);
+  EXPECT_EQ(thermalZoneTemperature("iwlwifi_1", 50).role, Role::listed);
+  EXPECT_EQ(thermalZoneTemperature("iwlwifi_1", 50).name, "iwlwifi_1");
+
+  EXPECT_EQ(millidegrees("45000\n"), 45.0);
+  EXPECT_EQ(millidegrees("-5500"), -5.5);
+  EXPECT_FALSE(millidegrees(""));
+  EXPECT_FALSE(millidegrees("45.0"));
+  EXPECT_FALSE(millidegrees("abc"));
+}
+
+TEST(PowerSupply, BatteryReadings) {
+  SupplyAttributes mouse{{"type", "Battery"}, {"scope", "Device"}, {"capacity", "40"}};
+  SupplyAttributes bat{{"type", "Battery"},
+                       {"status", "Discharging"},
+                       {"charge_now", "3000000"},
+                       {"charge_full", "4000000"},
+                       {"charge_full_design", "4400000"},
+                       {"current_now", "-1500000"},
+                       {"voltage_now", "11800000"},
+                       {"temp", "295"}};
+  EXPECT_FALSE(isSystemBattery(mouse));
+  EXPECT_TRUE(isSystemBattery(bat));
+  EXPECT_FALSE(isSystemBattery({{"type", "Mains"}}));
+
+  auto r = batteryReading(bat, {});
+  EXPECT_EQ(r.currentCapacity, 3000000);  // no "capacity": charge now of full
+  EXPECT_EQ(r.maxCapacity, 4000000);
+  EXPECT_FALSE(r.charging);
+  EXPECT_FALSE(r.onAC);
+  EXPECT_EQ(r.minutesToEmpty, 120);  // 3 Ah at 1.5 A, whatever the sign
+  EXPECT_EQ(r.fullChargeCapacity, 4000000);
+  EXPECT_EQ(r.designCapacity, 4400000);
+  EXPECT_EQ(r.celsius, 29.5);
+  EXPECT_NEAR(*r.dischargeWatts, 17.7, 1e-9);
+  EXPECT_FALSE(r.cycleCount);
+  EXPECT_FALSE(r.adapterWatts);
+
+  // Charging from a USB-PD adapter: on AC, the contract's watts, no time left.
+  bat["status"] = "Charging";
+  bat["capacity"] = "75";
+  SupplyAttributes pd{
+      {"type", "USB"}, {"online", "1"}, {"voltage_max", "20000000"}, {"current_max", "3250000"}};
+  SupplyAttributes ac{{"type", "Mains"}, {"online", "0"}};
+  r = batteryReading(bat, {ac, pd, mouse});
+  EXPECT_EQ(r.currentCapacity, 75);
+  EXPECT_EQ(r.maxCapacity, 100);
+  EXPECT_TRUE(r.charging);
+  EXPECT_TRUE(r.onAC);
+  EXPECT_EQ(r.adapterWatts, 65.0);
+  EXPECT_FALSE(r.minutesToEmpty);
+  EXPECT_FALSE(r.dischargeWatts);
+
+  // No adapter says anything: a full battery is on external power.
+  bat["status"] = "Full";
+  EXPECT_TRUE(batteryReading(bat, {}).onAC);
+  bat["status"] = "Discharging";
+  bat["time_to_empty_now"] = "5400";
+  EXPECT_EQ(batteryReading(bat, {}).minutesToEmpty, 90);
+  bat["current_now"] = "garbage";
+  bat.erase("voltage_now");
+  EXPECT_FALSE(batteryReading(bat, {}).dischargeWatts);
+}
+
+TEST(Diskstats, ParsesAndClassifiesDevices) {
+  auto disks = diskstats(
+      "   8       0 sda 100 0 2048 1 50 0 4096 1 0 1 2 0 0 0 0\n"
+      "   8       1 sda1 100 0 2048 1 50 0 4096 1 0 1 2\n"
+      " 259 0 nvme0n1 1 2 3\n"
+      "garbage line\n"
+      " 253 0 dm-0 x 0 5 0 0 0 7 0 0 0 0 0 0 0\n");
+  ASSERT_EQ(disks.size(), 2u);
+  EXPECT_EQ(disks[0], (DiskCounters{"sda", 2048, 4096}));
+  EXPECT_EQ(disks[1], (DiskCounters{"sda1", 2048, 4096}));
+  EXPECT_TRUE(diskstats("").empty());
+
+  for (auto n : {"loop0", "ram1", "zram0", "dm-3", "md127"}) EXPECT_TRUE(isVirtualBlockDevice(n));
+  for (auto n : {"sda", "nvme0n1", "vda", "mmcblk0", "sr0"}) EXPECT_FALSE(isVirtualBlockDevice(n));
+
+  for (auto n : {"sda1", "vdb12", "xvda1", "nvme0n1p2", "mmcblk0p1", "hdc3"})
+    EXPECT_TRUE(looksLikePartition(n)) << n;
+  for (auto n : {"sda", "nvme0n1", "mmcblk0", "sr0", "vda", ""})
+    EXPECT_FALSE(looksLikePartition(n)) << n;
+}
+
+TEST(Identity, ProcessorDistributionAndBootTime) {
+  EXPECT_EQ(cpuModelName("processor : 0\nmodel name : AMD Ryzen 7\nmodel name : other\n"),
+            "AMD Ryzen 7");
+  EXPECT_EQ(cpuModelName("processor : 0\nHardware : BCM2835\nModel : Raspberry Pi 4\n"),
+            "Raspberry Pi 4");
+  EXPECT_FALSE(cpuModelName("processor : 0\nmodel name :\n"));
+
+  EXPECT_EQ(osPrettyName("NAME=Arch\nPRETTY_NAME=\"Arch Linux\"\n"), "Arch Linux");
+  EXPECT_EQ(osPrettyName("# comment\nNAME='Foo'\nVERSION=\"1 (x)\"\n"), "Foo 1 (x)");
+  EXPECT_EQ(osPrettyName("PRETTY_NAME=\"Cut sho"), "Cut sho");
+  EXPECT_EQ(osPrettyName("PRETTY_NAME=\"A \\\"quoted\\\" name\""), "A \"quoted\" name");
+  EXPECT_FALSE(osPrettyName("ID=debian\n"));
+
+  EXPECT_EQ(osVersionText("Debian 12", "6.1.0"), "Debian 12, Linux 6.1.0");
+  EXPECT_EQ(osVersionText(std::nullopt, "6.1.0"), "Linux 6.1.0");
+  EXPECT_EQ(osVersionText("Debian 12", std::nullopt), "Debian 12");
+  EXPECT_FALSE(osVersionText(std::nullopt, std::nullopt));
+
+  EXPECT_EQ(bootTime("cpu 1 2 3\nbtime 1700000000\n"), 1700000000);
+  EXPECT_FALSE(bootTime("cpu 1 2 3\nbtime x\n"));
+  EXPECT_FALSE(bootTime("cpu 1 2 3\n"));
+}
+
+}  // namespace
+}  // namespace norvo::platform::parse

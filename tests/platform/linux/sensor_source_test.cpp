@@ -1,0 +1,113 @@
+#include "core/platform/sensor_source.hpp"
+
+#include <gtest/gtest.h>
+
+#include "core/platform/network_source.hpp"
+#include "test_support.hpp"
+
+namespace norvo::platform {
+namespace {
+
+Roots fixtureRoots(const std::string& scenario) {
+  return Roots::under(test::fixture("linux/" + scenario));
+}
+
+TEST(SensorSourceLinux, DiskTotalsCountWholeDisksOnly) {
+  // Partitions, loop devices, device-mapper and RAID volumes repeat the
+  // traffic of the disks below them.
+  auto laptop = sensor_source::diskTotals(fixtureRoots("laptop"));
+  EXPECT_EQ(laptop.readBytes, 8'000'000ull * 512);
+  EXPECT_EQ(laptop.writtenBytes, 6'000'000ull * 512);
+  auto desktop = sensor_source::diskTotals(fixtureRoots("desktop"));
+  EXPECT_EQ(desktop.readBytes, (4000ull + 1000 + 8) * 512);
+  EXPECT_EQ(desktop.writtenBytes, (2000ull + 3000) * 512);
+  // Truncated and garbled lines are skipped; zram is memory, not disk.
+  auto bare = sensor_source::diskTotals(fixtureRoots("bare_vm_sensors"));
+  EXPECT_EQ(bare.readBytes, 3'341'282ull * 512);
+  EXPECT_EQ(sensor_source::diskTotals(fixtureRoots("bare_vm")).readBytes, 0u);
+
+  // Without /sys/block the names decide.
+  test::TempDir dir;
+  dir.write("proc/diskstats",
+            " 8 0 sda 1 0 10 0 1 0 20 0 0 0 0 0 0 0\n"
+            " 8 1 sda1 1 0 10 0 1 0 20 0 0 0 0 0 0 0\n");
+  EXPECT_EQ(sensor_source::diskTotals(Roots::under(dir.path())).readBytes, 10u * 512);
+}
+
+TEST(SensorSourceLinux, EnergyZones) {
+  auto zones = sensor_source::energyCounters(fixtureRoots("laptop"));
+  ASSERT_EQ(zones.size(), 2u);  // subzones and the MMIO copy left out
+  EXPECT_EQ(zones["intel-rapl:0"], (EnergyCounter{5'000'000, 262'143'328'850, false}));
+  EXPECT_TRUE(zones["intel-rapl:1"].wholePlatform);
+  EXPECT_TRUE(sensor_source::energyCounters(fixtureRoots("bare_vm_sensors")).empty());
+}
+
+TEST(SensorSourceLinux, ThermalZonesOnlyWithoutHwmon) {
+  test::TempDir dir;
+  dir.write("sys/class/thermal/thermal_zone0/type", "acpitz\n");
+  dir.write("sys/class/thermal/thermal_zone0/temp", "41000\n");
+  dir.write("sys/class/thermal/thermal_zone1/type", "x86_pkg_temp\n");
+  dir.write("sys/class/thermal/thermal_zone1/temp", "garbage\n");
+  dir.write("sys/class/thermal/thermal_zone2/type", "x86_pkg_temp\n");
+  dir.write("sys/class/thermal/thermal_zone2/temp", "55000\n");
+  dir.write("sys/class/thermal/cooling_device0/type", "Processor\n");
+  auto roots = Roots::under(dir.path());
+  auto t = sensor_source::temperatures(roots);
+  ASSERT_EQ(t.size(), 2u);
+  EXPECT_EQ(t[0], (TemperatureReading{"acpitz", 41, TemperatureRole::processorFallback}));
+  EXPECT_EQ(t[1], (TemperatureReading{"x86_pkg_temp", 55, TemperatureRole::processor}));
+
+  dir.write("sys/class/hwmon/hwmon0/name", "nvme\n");
+  dir.write("sys/class/hwmon/hwmon0/temp1_input", "38000\n");
+  t = sensor_source::temperatures(roots);
+  ASSERT_EQ(t.size(), 1u);
+  EXPECT_EQ(t[0].name, "nvme");
+}
+
+TEST(NetworkSourceLinux, CountersTableAndRoute) {
+  auto laptop = fixtureRoots("laptop");
+  auto c = network_source::counters(laptop);
+  EXPECT_EQ(c["wlp0s20f3"], (InterfaceCounter{987654321, 123456789, false}));
+  EXPECT_TRUE(c["wg0"].tunnel);
+  EXPECT_TRUE(c["mullvad0"].tunnel);  // a WireGuard link whatever its name
+  EXPECT_FALSE(c["docker0"].tunnel);
+  EXPECT_EQ(network_source::primaryInterface(laptop), "wlp0s20f3");
+
+  auto table = network_source::table(laptop);
+  EXPECT_EQ(table["wlp0s20f3"], (InterfaceDescription{"Wi-Fi", InterfaceType::ieee80211}));
+  EXPECT_EQ(table.count("docker0"), 0u);
+  EXPECT_EQ(table.count("lo"), 0u);
+
+  auto desktop = fixtureRoots("desktop");
+  table = network_source::table(desktop);
+  EXPECT_EQ(table["enp5s0"], (InterfaceDescription{"Ethernet", InterfaceType::ethernet}));
+  EXPECT_EQ(table["enp7s0u2"].displayName, "iPhone USB");
+  EXPECT_EQ(table["thunderbolt0"].displayName, "Thunderbolt Bridge");
+  EXPECT_EQ(table["tun0"].type, InterfaceType::tunnel);
+  EXPECT_EQ(network_source::primaryInterface(desktop), "enp5s0");
+
+  auto bare = fixtureRoots("bare_vm_sensors");
+  EXPECT_FALSE(network_source::primaryInterface(bare));
+  c = network_source::counters(bare);
+  EXPECT_EQ(c.size(), 1u);  // the truncated "lo" line is skipped
+  EXPECT_EQ(c["eth0"].in, 12345u);
+  EXPECT_TRUE(network_source::counters(fixtureRoots("bare_vm")).empty());
+  EXPECT_FALSE(network_source::primaryInterface(fixtureRoots("bare_vm")));
+}
+
+// On the machine running the tests: invariants only.
+TEST(NetworkSourceLinux, RealMachineInvariants) {
+  auto roots = Roots::system();
+  auto a = network_source::addresses(roots);
+  ASSERT_TRUE(a.count("lo"));
+  EXPECT_TRUE(a["lo"].up);
+  EXPECT_TRUE(a["lo"].ipv4);
+  auto wifi = network_source::wifi(roots);
+  if (wifi) {
+    EXPECT_FALSE(wifi->bsdName.empty());
+    EXPECT_TRUE(a.count(wifi->bsdName));
+  }
+}
+
+}  // namespace
+}  // namespace norvo::platform
