@@ -7,5 +7,6 @@
 namespace norvo::cli {
 
 void addMetricsCommand(CLI::App& app);
+void addWidgetCommand(CLI::App& app);
 
 }  // namespace norvo::cli
