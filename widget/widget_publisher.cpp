@@ -28,15 +28,19 @@ int refreshImages(const std::optional<WidgetSnapshot>& record,
   return written;
 }
 
-void publish(const NorvoSnapshot& snapshot) {
+bool WidgetPublisher::publish(const NorvoSnapshot& snapshot, Clock::time_point now) {
   auto folder = WidgetSnapshot::container();
-  if (!folder) return;
+  if (!folder) return false;
   try {
     WidgetSnapshot record(snapshot);
     record.save();
+    if (lastImages_ && now - *lastImages_ < imageInterval_) return false;
+    lastImages_ = now;
     refreshImages(record, *folder);
+    return true;
   } catch (...) {
     // Publishing is best effort: the loop's own work must go on.
+    return false;
   }
 }
 

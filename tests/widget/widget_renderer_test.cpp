@@ -231,12 +231,17 @@ TEST(WidgetRendererPng, LongTextsShrinkOrAreCutButNeverOverflow) {
   // A title that only just misses its space is shrunk, not cut.
   s.level = LoadLevel::critical;
   s.health = 100;
-  auto medium = widget_renderer::png(LoadWidgetView{s, Family::small}, WidgetAppearance::light);
-  for (const auto& item : medium.rendering.items)
+  auto small = widget_renderer::png(LoadWidgetView{s, Family::small}, WidgetAppearance::light);
+  int titles = 0;
+  for (const auto& item : small.rendering.items)
     if (item.text == "Критическая нагрузка") {
+      ++titles;
+      EXPECT_LT(item.scale, 1);
       EXPECT_GE(item.scale, 0.8);
+      EXPECT_FALSE(item.cut);
       EXPECT_LE(item.drawn.width, item.space.width + 0.01);
     }
+  EXPECT_EQ(titles, 1);
 }
 
 TEST(WidgetRendererPng, AppearancesDifferInBackground) {
@@ -324,13 +329,24 @@ TEST(WidgetPublisher, WritesSixImagesBesideTheRecord) {
 
   NorvoSnapshot snapshot;
   snapshot.assessment.level = LoadLevel::busy;
-  widget_publisher::publish(snapshot);
+  widget_publisher::WidgetPublisher publisher(seconds{10});
+  auto t0 = steady_clock::time_point{} + hours{1};
+  EXPECT_TRUE(publisher.publish(snapshot, t0));
   auto container = *WidgetSnapshot::container();
   auto stored = WidgetSnapshot::load();
   ASSERT_TRUE(stored.has_value());
   EXPECT_EQ(stored->level, LoadLevel::busy);
   EXPECT_TRUE(fs::exists(container / "widget-large.png"));
   EXPECT_TRUE(fs::exists(container / "widget-small-dark.png"));
+
+  // Within the interval only the record follows the sample; then images again.
+  fs::remove(container / "widget-large.png");
+  snapshot.assessment.level = LoadLevel::critical;
+  EXPECT_FALSE(publisher.publish(snapshot, t0 + seconds{9}));
+  EXPECT_EQ(WidgetSnapshot::load()->level, LoadLevel::critical);
+  EXPECT_FALSE(fs::exists(container / "widget-large.png"));
+  EXPECT_TRUE(publisher.publish(snapshot, t0 + seconds{10}));
+  EXPECT_TRUE(fs::exists(container / "widget-large.png"));
   // No temporary files are left behind by the atomic writes.
   for (const auto& e : fs::directory_iterator(container))
     EXPECT_NE(e.path().filename().string().front(), '.') << e.path();
