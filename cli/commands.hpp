@@ -8,5 +8,6 @@ namespace norvo::cli {
 
 void addMetricsCommand(CLI::App& app);
 void addSensorsCommand(CLI::App& app);
+void addWidgetCommand(CLI::App& app);
 
 }  // namespace norvo::cli

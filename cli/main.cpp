@@ -9,6 +9,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   norvo::cli::addMetricsCommand(app);
   norvo::cli::addSensorsCommand(app);
+  norvo::cli::addWidgetCommand(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -1,0 +1,95 @@
+#include "widget/byte_count_format.hpp"
+
+#include <fmt/format.h>
+
+#include <array>
+#include <cmath>
+#include <ctime>
+
+namespace norvo::byte_count {
+
+namespace {
+
+constexpr const char* kNoBreakSpace = "\u00a0";
+
+// Russian plural of "байт" for a whole count.
+const char* bytesWord(uint64_t n) {
+  uint64_t lastTwo = n % 100, last = n % 10;
+  if (lastTwo >= 11 && lastTwo <= 14) return "байт";
+  if (last >= 2 && last <= 4) return "байта";
+  return "байт";
+}
+
+std::string grouped(uint64_t n) {
+  std::string digits = std::to_string(n);
+  std::string out;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += kNoBreakSpace;
+    out += digits[i];
+  }
+  return out;
+}
+
+std::string formatMagnitude(uint64_t bytes, Style style) {
+  if (bytes == 0) return std::string("0") + kNoBreakSpace + "байт";
+  const double base = style == Style::memory ? 1024.0 : 1000.0;
+  static constexpr std::array<const char*, 5> units = {"КБ", "МБ", "ГБ", "ТБ", "ПБ"};
+  if (static_cast<double>(bytes) < base) return grouped(bytes) + kNoBreakSpace + bytesWord(bytes);
+
+  double value = static_cast<double>(bytes) / base;
+  size_t unit = 0;
+  while (value >= base && unit + 1 < units.size()) {
+    value /= base;
+    ++unit;
+  }
+  auto digitsFor = [](size_t u) { return u == 0 ? 0 : (u == 1 ? 1 : 2); };
+  auto roundTo = [](double v, int digits) {
+    double scale = std::pow(10.0, digits);
+    return std::round(v * scale) / scale;  // std::round: half away from zero
+  };
+  double rounded = roundTo(value, digitsFor(unit));
+  if (rounded >= base && unit + 1 < units.size()) {
+    ++unit;
+    rounded = roundTo(value / base, digitsFor(unit));
+  }
+
+  int digits = digitsFor(unit);
+  double scale = std::pow(10.0, digits);
+  auto scaled = static_cast<uint64_t>(std::llround(rounded * scale));
+  auto whole = scaled / static_cast<uint64_t>(scale);
+  auto fraction = scaled % static_cast<uint64_t>(scale);
+  std::string text = grouped(whole);
+  if (fraction != 0) {
+    std::string f = fmt::format("{:0{}}", fraction, digits);
+    while (!f.empty() && f.back() == '0') f.pop_back();
+    text += "," + f;
+  }
+  return text + kNoBreakSpace + units[unit];
+}
+
+}  // namespace
+
+std::string format(uint64_t bytes, Style style) { return formatMagnitude(bytes, style); }
+
+std::string format(int64_t bytes, Style style) {
+  if (bytes >= 0) return formatMagnitude(static_cast<uint64_t>(bytes), style);
+  // Negate in unsigned arithmetic so INT64_MIN does not overflow.
+  return "-" + formatMagnitude(0 - static_cast<uint64_t>(bytes), style);
+}
+
+std::string timeText(Date date, std::chrono::seconds utcOffset) {
+  using namespace std::chrono;
+  auto local = floor<seconds>(date) + utcOffset;
+  auto day = floor<days>(local);
+  hh_mm_ss<seconds> hms(local - day);
+  return fmt::format("{:02}:{:02}", hms.hours().count(), hms.minutes().count());
+}
+
+std::chrono::seconds localUtcOffset(Date date) {
+  std::time_t t = std::chrono::system_clock::to_time_t(date);
+  std::tm tm{};
+  if (!::localtime_r(&t, &tm)) return std::chrono::seconds{0};
+  return std::chrono::seconds{tm.tm_gmtoff};
+}
+
+}  // namespace norvo::byte_count
