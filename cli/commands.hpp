@@ -7,5 +7,7 @@
 namespace norvo::cli {
 
 void addMetricsCommand(CLI::App& app);
+void addMcpCommand(CLI::App& app);
+void addHookCommand(CLI::App& app);
 
 }  // namespace norvo::cli

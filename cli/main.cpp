@@ -8,6 +8,8 @@ int main(int argc, char** argv) {
                "zemnorvo"};
   app.require_subcommand(1);
   norvo::cli::addMetricsCommand(app);
+  norvo::cli::addMcpCommand(app);
+  norvo::cli::addHookCommand(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
