@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -557,6 +558,33 @@ void Server::shutDown() {
     }
   }
   threads_.clear();
+}
+
+namespace {
+
+std::atomic<Server*> gStdioServer{nullptr};
+
+// Only stop() runs here: it writes one byte to a pipe, which is signal-safe.
+extern "C" void onStopSignal(int) {
+  if (Server* server = gStdioServer.load()) server->stop();
+}
+
+}  // namespace
+
+void serveStandardStreams(Server& server) {
+  std::signal(SIGPIPE, SIG_IGN);
+  gStdioServer = &server;
+  struct sigaction action {};
+  action.sa_handler = onStopSignal;
+  sigemptyset(&action.sa_mask);
+  struct sigaction oldInt {
+  }, oldTerm{};
+  sigaction(SIGINT, &action, &oldInt);
+  sigaction(SIGTERM, &action, &oldTerm);
+  server.serve(0, 1);
+  sigaction(SIGINT, &oldInt, nullptr);
+  sigaction(SIGTERM, &oldTerm, nullptr);
+  gStdioServer = nullptr;
 }
 
 }  // namespace norvo::mcp

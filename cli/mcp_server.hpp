@@ -46,10 +46,10 @@ const std::vector<std::string>& supportedProtocolVersions();
 std::string negotiateProtocolVersion(std::string_view requested);
 
 struct ServerInfo {
-  std::string name;
-  std::string version;
-  std::string title;
-  std::string instructions;  // shown to the agent's model; left out when empty
+  std::string name{};
+  std::string version{};
+  std::string title{};
+  std::string instructions{};  // shown to the agent's model; left out when empty
 };
 
 struct ServerOptions {
@@ -59,7 +59,7 @@ struct ServerOptions {
   // How long shutdown waits for cancelled calls to return before leaving them.
   std::chrono::milliseconds shutdownGrace{3000};
   // Where diagnostics go; standard error when empty. Never standard output.
-  std::function<void(const std::string&)> log;
+  std::function<void(const std::string&)> log{};
 };
 
 class Server {
@@ -100,5 +100,10 @@ class Server {
   bool initialized_ = false;
   std::vector<std::shared_ptr<Call>> threads_;  // touched by the reader thread only
 };
+
+// Serves standard input and output as a process's only server: SIGINT and
+// SIGTERM (how clients end their servers) stop it cleanly, and SIGPIPE is
+// ignored so a client that went away ends it through the failed write.
+void serveStandardStreams(Server& server);
 
 }  // namespace norvo::mcp

@@ -49,15 +49,15 @@ enum class ParamType { Integer, Number, Boolean, String, StringList, IntegerList
 // string and list has a length cap (text arguments are stored and shown, never
 // executed, and nothing unbounded is kept).
 struct Param {
-  std::string name;
+  std::string name{};
   ParamType type = ParamType::String;
-  std::string description;
+  std::string description{};
   bool required = false;
-  std::optional<std::int64_t> minimum;  // integers and integer lists
-  std::optional<std::int64_t> maximum;
-  std::size_t maxLength = 1000;      // characters of a string or of each list item
-  std::size_t maxItems = 100;        // lists
-  std::vector<std::string> allowed;  // strings: the only accepted values when not empty
+  std::optional<std::int64_t> minimum{};  // integers and integer lists
+  std::optional<std::int64_t> maximum{};
+  std::size_t maxLength = 1000;        // characters of a string or of each list item
+  std::size_t maxItems = 100;          // lists
+  std::vector<std::string> allowed{};  // strings: the only accepted values when not empty
 
   // A process id: an integer from 1 to the largest signed 32-bit value.
   static Param pid(std::string name, std::string description, bool required = true);
@@ -106,11 +106,11 @@ class ToolContext {
 using ToolHandler = std::function<ToolResult(const Arguments&, ToolContext&)>;
 
 struct Tool {
-  std::string name;
-  std::string title;
-  std::string description;
-  std::vector<Param> params;
-  ToolHandler handler;
+  std::string name{};
+  std::string title{};
+  std::string description{};
+  std::vector<Param> params{};
+  ToolHandler handler{};
   bool readOnly = true;  // announced to clients as the readOnlyHint annotation
 
   // The entry of tools/list.

@@ -17,18 +17,18 @@ namespace norvo::claude_hook {
 
 // The fields of a hook event this product reads; others are ignored.
 struct Event {
-  std::string hookEventName;            // "hook_event_name"
-  std::optional<std::string> toolName;  // "tool_name", PreToolUse and PostToolUse
-  std::optional<std::string> sessionId;
-  std::optional<std::string> cwd;
-  std::optional<std::string> source;  // SessionStart: "startup", "resume", "clear", "compact"
+  std::string hookEventName{};            // "hook_event_name"
+  std::optional<std::string> toolName{};  // "tool_name", PreToolUse and PostToolUse
+  std::optional<std::string> sessionId{};
+  std::optional<std::string> cwd{};
+  std::optional<std::string> source{};  // SessionStart: "startup", "resume", "clear", "compact"
 };
 
 // The machine's state as the hook shows it.
 struct Status {
-  std::string level;    // "ok", "busy", "overloaded" or "critical"
-  std::string summary;  // one line, e.g. the digest's status line
-  std::string advice;   // what the agent should do about it
+  std::string level{};    // "ok", "busy", "overloaded" or "critical"
+  std::string summary{};  // one line, e.g. the digest's status line
+  std::string advice{};   // what the agent should do about it
 };
 
 // Absent unless `text` is a JSON object with a string "hook_event_name".
