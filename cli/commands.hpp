@@ -9,5 +9,7 @@ namespace norvo::cli {
 void addMetricsCommand(CLI::App& app);
 void addSensorsCommand(CLI::App& app);
 void addWidgetCommand(CLI::App& app);
+void addMcpCommand(CLI::App& app);
+void addHookCommand(CLI::App& app);
 
 }  // namespace norvo::cli

@@ -10,6 +10,8 @@ int main(int argc, char** argv) {
   norvo::cli::addMetricsCommand(app);
   norvo::cli::addSensorsCommand(app);
   norvo::cli::addWidgetCommand(app);
+  norvo::cli::addMcpCommand(app);
+  norvo::cli::addHookCommand(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -1,0 +1,159 @@
+#include "cli/mcp_tools.hpp"
+
+#include <gtest/gtest.h>
+
+namespace norvo::mcp {
+namespace {
+
+using nlohmann::json;
+
+const std::vector<Param> kParams = {
+    Param::pid("pid", "Process to stop"),
+    {.name = "force", .type = ParamType::Boolean},
+    {.name = "reason", .type = ParamType::String, .maxLength = 5},
+    {.name = "ratio", .type = ParamType::Number},
+    {.name = "mode", .type = ParamType::String, .allowed = {"soft", "hard"}},
+    {.name = "paths", .type = ParamType::StringList, .maxLength = 4, .maxItems = 2},
+    {.name = "ids", .type = ParamType::IntegerList, .minimum = 0, .maximum = 9, .maxItems = 3},
+};
+
+TEST(McpArguments, AcceptsWellFormedArgumentsAndReadsThemBack) {
+  auto args = Arguments::check(kParams, {{"pid", 123},
+                                         {"force", true},
+                                         {"reason", "ÄÖÜßé"},  // five characters, ten bytes
+                                         {"ratio", 0.25},
+                                         {"mode", "hard"},
+                                         {"paths", {"/tmp", "/a"}},
+                                         {"ids", {0, 9.0}}});
+  EXPECT_EQ(args.integer("pid"), 123);
+  EXPECT_TRUE(args.boolean("force", false));
+  EXPECT_EQ(args.string("reason"), "ÄÖÜßé");
+  EXPECT_EQ(args.number("ratio"), 0.25);
+  EXPECT_EQ(args.strings("paths"), (std::vector<std::string>{"/tmp", "/a"}));
+  EXPECT_EQ(args.integers("ids"), (std::vector<std::int64_t>{0, 9}));
+
+  // Optional values left out, or sent as null, read as their fallbacks.
+  auto sparse = Arguments::check(kParams, {{"pid", 1}, {"force", nullptr}});
+  EXPECT_FALSE(sparse.has("force"));
+  EXPECT_TRUE(sparse.boolean("force", true));
+  EXPECT_EQ(sparse.string("reason"), std::nullopt);
+  EXPECT_TRUE(sparse.strings("paths").empty());
+}
+
+TEST(McpArguments, RefusesEachKindOfBadArgumentNamingIt) {
+  struct Case {
+    json arguments;
+    std::string message;
+  } cases[] = {
+      {json::object(), "Missing required argument \"pid\"."},
+      {nullptr, "Missing required argument \"pid\"."},
+      {{{"pid", nullptr}}, "Missing required argument \"pid\"."},
+      {json::array({1}), "Invalid arguments: expected a JSON object."},
+      {{{"pid", 0}}, "Invalid argument \"pid\": it must be from 1 to 2147483647 (got 0)."},
+      {{{"pid", 2147483648LL}},
+       "Invalid argument \"pid\": it must be from 1 to 2147483647 (got 2147483648)."},
+      {{{"pid", 18446744073709551615ULL}}, "Invalid argument \"pid\": expected an integer."},
+      {{{"pid", 1e300}}, "Invalid argument \"pid\": expected an integer."},
+      {{{"pid", true}}, "Invalid argument \"pid\": expected an integer."},
+      {{{"pid", 1}, {"force", "yes"}}, "Invalid argument \"force\": expected true or false."},
+      {{{"pid", 1}, {"reason", "sixsix"}},
+       "Invalid argument \"reason\": it is longer than 5 characters."},
+      {{{"pid", 1}, {"ratio", "1"}}, "Invalid argument \"ratio\": expected a number."},
+      {{{"pid", 1}, {"mode", "Hard"}},
+       "Invalid argument \"mode\": it must be one of \"soft\", \"hard\"."},
+      {{{"pid", 1}, {"paths", "/tmp"}}, "Invalid argument \"paths\": expected a list of strings."},
+      {{{"pid", 1}, {"paths", {"a", "b", "c"}}},
+       "Invalid argument \"paths\": at most 2 items are accepted."},
+      {{{"pid", 1}, {"paths", {"a", 5}}}, "Invalid argument \"paths\": item 2 is not a string."},
+      {{{"pid", 1}, {"paths", {"abcde"}}},
+       "Invalid argument \"paths\": item 1 is longer than 4 characters."},
+      {{{"pid", 1}, {"ids", {1, 10}}},
+       "Invalid argument \"ids\": item 2 must be from 0 to 9 (got 10)."},
+      {{{"pid", 1}, {"ids", {"1"}}}, "Invalid argument \"ids\": item 1 is not an integer."},
+      {{{"pid", 1}, {"command", "rm -rf /"}},
+       "Unknown argument \"command\". Accepted: pid, force, reason, ratio, mode, paths, ids."},
+  };
+  for (const auto& c : cases) {
+    try {
+      Arguments::check(kParams, c.arguments);
+      ADD_FAILURE() << "accepted " << c.arguments;
+    } catch (const ToolError& e) {
+      EXPECT_EQ(std::string(e.what()), c.message) << c.arguments;
+    }
+  }
+  EXPECT_THROW(Arguments::check({}, {{"x", 1}}), ToolError);
+  EXPECT_NO_THROW(Arguments::check({}, json::object()));
+}
+
+TEST(McpArguments, InvalidUtf8InAStringIsRefused) {
+  json args = {{"pid", 1}, {"reason", std::string("a\xc3")}};
+  EXPECT_THROW(Arguments::check(kParams, args), ToolError);
+}
+
+TEST(McpSchema, FollowsTheParameterList) {
+  json schema = inputSchema(kParams);
+  EXPECT_EQ(schema["type"], "object");
+  EXPECT_EQ(schema["additionalProperties"], false);
+  EXPECT_EQ(schema["required"], json({"pid"}));
+  const auto& p = schema["properties"];
+  EXPECT_EQ(p["pid"], json({{"type", "integer"},
+                            {"description", "Process to stop"},
+                            {"minimum", 1},
+                            {"maximum", 2147483647}}));
+  EXPECT_EQ(p["force"], json({{"type", "boolean"}}));
+  EXPECT_EQ(p["reason"], json({{"type", "string"}, {"maxLength", 5}}));
+  EXPECT_EQ(p["mode"]["enum"], json({"soft", "hard"}));
+  EXPECT_EQ(p["paths"], json({{"type", "array"},
+                              {"maxItems", 2},
+                              {"items", {{"type", "string"}, {"maxLength", 4}}}}));
+  EXPECT_EQ(p["ids"]["items"], json({{"type", "integer"}, {"minimum", 0}, {"maximum", 9}}));
+  // A tool without parameters still declares an empty closed object.
+  EXPECT_EQ(inputSchema({}), json({{"type", "object"},
+                                   {"properties", json::object()},
+                                   {"required", json::array()},
+                                   {"additionalProperties", false}}));
+}
+
+TEST(McpRegistry, RefusesBrokenToolsAndListsByName) {
+  auto handler = [](const Arguments&, ToolContext&) { return ToolResult::text(""); };
+  ToolRegistry registry;
+  registry.add({.name = "b", .handler = handler});
+  registry.add({.name = "a", .handler = handler});
+  EXPECT_THROW(registry.add({.name = "a", .handler = handler}), std::invalid_argument);
+  EXPECT_THROW(registry.add({.name = "", .handler = handler}), std::invalid_argument);
+  EXPECT_THROW(registry.add({.name = "c"}), std::invalid_argument);
+  EXPECT_THROW(
+      registry.add({.name = "d", .params = {{.name = "x"}, {.name = "x"}}, .handler = handler}),
+      std::invalid_argument);
+  auto all = registry.all();
+  ASSERT_EQ(all.size(), 2u);
+  EXPECT_EQ(all[0]->name, "a");
+  EXPECT_EQ(registry.find("b"), all[1]);
+  EXPECT_EQ(registry.find("z"), nullptr);
+}
+
+TEST(McpUtf8, ValidatesAndCounts) {
+  struct Case {
+    std::string text;
+    bool valid;
+  } cases[] = {
+      {"", true},
+      {"plain", true},
+      {"Привет", true},
+      {"\xf0\x9f\x98\x80", true},   // U+1F600
+      {"\xc3", false},              // cut short
+      {"\xc0\xaf", false},          // overlong "/"
+      {"\xe0\x80\xaf", false},      // overlong "/"
+      {"\xed\xa0\x80", false},      // surrogate
+      {"\xf4\x90\x80\x80", false},  // above U+10FFFF
+      {"\xff", false},
+      {"a\x80", false},  // stray continuation byte
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(validUtf8(c.text), c.valid) << testing::PrintToString(c.text);
+  EXPECT_EQ(utf8Length("Привет"), 6u);
+  EXPECT_EQ(utf8Length("\xf0\x9f\x98\x80!"), 2u);
+}
+
+}  // namespace
+}  // namespace norvo::mcp
