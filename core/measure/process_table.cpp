@@ -136,6 +136,7 @@ struct Candidate {
   uint32_t uid;
   std::string key;
   std::string name;
+  std::optional<uint64_t> cheapCpuNanos;
 };
 
 ProcessReading fromBasics(const platform::ProcessBasics& b) {
@@ -176,7 +177,8 @@ struct ProcessTable::State {
       : source(std::move(s)), pool("norvo.process-details") {}
 
   // Command lines by process key: read once per process, never again.
-  Details readDetails(int32_t pid, uint32_t uid, const std::string* key) {
+  Details readDetails(int32_t pid, uint32_t uid, const std::string* key,
+                      std::optional<uint64_t> cheapCpuNanos) {
     Details d;
     bool cached = false;
     if (key) {
@@ -203,7 +205,7 @@ struct ProcessTable::State {
         cache[*key] = CachedCommandLine{d.path, d.arguments, d.responsiblePid, d.appEntry};
       }
     }
-    auto usage = source->usage(pid);
+    auto usage = source->usage(pid, cheapCpuNanos);
     d.cpuNanos = usage.cpuNanos;
     d.footprintBytes = usage.footprintBytes;
     return d;
@@ -252,9 +254,10 @@ std::optional<ProcessReading> ProcessTable::basic(int32_t pid) const {
 }
 
 std::optional<ProcessReading> ProcessTable::read(int32_t pid) const {
-  auto reading = basic(pid);
-  if (!reading) return std::nullopt;
-  complete(*reading, shared_->readDetails(pid, reading->uid, nullptr));
+  auto b = shared_->source->basics(pid);
+  if (!b) return std::nullopt;
+  auto reading = fromBasics(*b);
+  complete(reading, shared_->readDetails(pid, reading.uid, nullptr, b->cpuNanos));
   return reading;
 }
 
@@ -268,12 +271,14 @@ ProcessReadings ProcessTable::read(std::chrono::duration<double> deadline) {
   // 1. The cheap pass.
   ProcessReadings readings;
   std::unordered_set<std::string> live;
+  std::unordered_map<int32_t, uint64_t> cheapCpu;
   for (int32_t pid : state.source->allPids()) {
     auto b = state.source->basics(pid);
     if (!b) continue;
     auto reading = fromBasics(*b);
     live.insert(reading.key());
     readings.emplace(pid, std::move(reading));
+    if (b->cpuNanos) cheapCpu.emplace(pid, *b->cpuNanos);
   }
 
   // 2. Marks of live processes younger than their lifetime.
@@ -307,7 +312,10 @@ ProcessReadings ProcessTable::read(std::chrono::duration<double> deadline) {
   std::vector<Candidate> candidates;
   for (const auto& [pid, reading] : readings) {
     auto key = reading.key();
-    if (!skip.count(key)) candidates.push_back({pid, reading.uid, std::move(key), reading.name});
+    if (skip.count(key)) continue;
+    auto cpu = cheapCpu.find(pid);
+    candidates.push_back({pid, reading.uid, std::move(key), reading.name,
+                          cpu == cheapCpu.end() ? std::nullopt : std::optional(cpu->second)});
   }
   auto box = std::make_shared<Box>();
   size_t chunks = (candidates.size() + chunkSize - 1) / chunkSize;
@@ -323,7 +331,8 @@ ProcessReadings ProcessTable::read(std::chrono::duration<double> deadline) {
           std::lock_guard lock(shared->inFlightLock);
           shared->inFlight[candidate.key] = HungMark{candidate.name, now()};
         }
-        auto details = shared->readDetails(candidate.pid, candidate.uid, &candidate.key);
+        auto details = shared->readDetails(candidate.pid, candidate.uid, &candidate.key,
+                                           candidate.cheapCpuNanos);
         {
           std::lock_guard lock(shared->inFlightLock);
           shared->inFlight.erase(candidate.key);

@@ -24,6 +24,8 @@ struct ProcessBasics {
   std::string command;     // the kernel's short command name
   uint64_t startTime = 0;  // whole seconds since 1970
   char state = '?';        // the kernel's one-letter run state ('Z' for a zombie)
+  // User + system time, where the cheap record carries it (Linux).
+  std::optional<uint64_t> cpuNanos;
 };
 
 struct ProcessCommandLine {
@@ -53,8 +55,10 @@ class ProcessSource {
   // Executable, command line and app unit; empty fields on any failure. May block.
   virtual ProcessCommandLine commandLine(int32_t pid) const = 0;
 
-  // Both absent when the process cannot be read. May block.
-  virtual ProcessUsage usage(int32_t pid) const = 0;
+  // Both absent when the process cannot be read. May block. `cheapCpuNanos`
+  // is the CPU time of the cheap record just read, which a platform whose
+  // cheap record carries it uses instead of reading it again.
+  virtual ProcessUsage usage(int32_t pid, std::optional<uint64_t> cheapCpuNanos) const = 0;
 
   // The process the system holds responsible for `pid`; absent where the
   // system has no such notion.

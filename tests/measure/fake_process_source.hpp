@@ -26,7 +26,7 @@ class FakeProcessSource : public platform::ProcessSource {
            int32_t ppid = 1) {
     std::lock_guard lock(mutex_);
     Process p;
-    p.basics = {pid, ppid, uid, name, startTime, 'S'};
+    p.basics = {pid, ppid, uid, name, startTime, 'S', std::nullopt};
     p.commandLine = {"/opt/" + name, "/opt/" + name + " --flag", std::nullopt};
     p.usage = {uint64_t(pid) * 1000, uint64_t(pid) * 4096};
     processes_[pid] = p;
@@ -74,7 +74,7 @@ class FakeProcessSource : public platform::ProcessSource {
     auto it = processes_.find(pid);
     return it == processes_.end() ? platform::ProcessCommandLine{} : it->second.commandLine;
   }
-  platform::ProcessUsage usage(int32_t pid) const override {
+  platform::ProcessUsage usage(int32_t pid, std::optional<uint64_t>) const override {
     std::lock_guard lock(mutex_);
     ++usageCalls_[pid];
     auto it = processes_.find(pid);

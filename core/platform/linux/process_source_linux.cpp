@@ -1,8 +1,12 @@
-// The process table's reads on Linux, from /proc. Files are opened relative to
-// one descriptor of the /proc root, which saves a path walk per file when the
-// table reads a few thousand processes every tick.
+// The process table's reads on Linux, from /proc. The two files read every
+// tick, stat and status, are kept open per process and read again from
+// offset 0 (procfs regenerates them on each read); opening and closing them
+// costs more than reading them, and a kept descriptor stays bound to its
+// process, so a reused pid can never be read through it. Other files are
+// opened relative to one descriptor of the /proc root.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +14,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "core/platform/linux/process_parsers.hpp"
 #include "core/platform/linux/text_file.hpp"
@@ -57,6 +62,57 @@ std::optional<std::string> readAt(int dirFd, const std::string& relative, size_t
   return out;
 }
 
+// Reads from offset 0 of a kept descriptor; absent on failure, which for a
+// process that exited is ESRCH or an empty read.
+std::optional<std::string> readFromStart(int fd, size_t maxBytes) {
+  std::string out(maxBytes, '\0');
+  size_t used = 0;
+  while (used < maxBytes) {
+    ssize_t n = ::pread(fd, out.data() + used, maxBytes - used, static_cast<off_t>(used));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    used += static_cast<size_t>(n);
+  }
+  if (used == 0) return std::nullopt;
+  out.resize(used);
+  return out;
+}
+
+// The kept files of one process; closed when the last reader lets go, so a
+// worker still reading never sees its descriptor closed and reused.
+struct KeptFiles {
+  int stat = -1;
+  int status = -1;
+  uint32_t owner = 0;
+  KeptFiles() = default;
+  KeptFiles(const KeptFiles&) = delete;
+  KeptFiles& operator=(const KeptFiles&) = delete;
+  ~KeptFiles() {
+    if (stat >= 0) ::close(stat);
+    if (status >= 0) ::close(status);
+  }
+};
+
+// Two descriptors per process for a few thousand processes need more than
+// the customary soft limit of 1024. The soft limit is raised to the hard one,
+// as systemd advises for programs that do not use select(2); half of it is
+// left to the rest of the program, and processes beyond the budget are read
+// by opening their files each time.
+size_t keptProcessBudget() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  if (limit.rlim_cur < limit.rlim_max) {
+    rlimit raised = limit;
+    raised.rlim_cur = limit.rlim_max == RLIM_INFINITY ? 1u << 20 : limit.rlim_max;
+    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+  }
+  if (limit.rlim_cur == RLIM_INFINITY) return 1u << 18;
+  return static_cast<size_t>(limit.rlim_cur) / 4;
+}
+
 class LinuxProcessSource final : public ProcessSource {
  public:
   explicit LinuxProcessSource(const Roots& roots)
@@ -67,6 +123,7 @@ class LinuxProcessSource final : public ProcessSource {
     ticksPerSecond_ = ticks > 0 ? static_cast<uint64_t>(ticks) : 100;
     if (auto stat = text_file::readText(roots.proc / "stat")) bootTime_ = parse::bootTime(*stat);
     applicationDirs_ = applicationDirs();
+    keptBudget_ = keptProcessBudget();
   }
 
   ~LinuxProcessSource() override {
@@ -85,6 +142,11 @@ class LinuxProcessSource final : public ProcessSource {
       if (pid && *pid > 0 && *pid <= INT32_MAX) pids.push_back(static_cast<int32_t>(*pid));
     }
     ::closedir(dir);
+    // Let go of the files of processes that are no longer listed.
+    std::unordered_set<int32_t> listed(pids.begin(), pids.end());
+    std::lock_guard lock(keptLock_);
+    for (auto it = kept_.begin(); it != kept_.end();)
+      it = listed.count(it->first) ? std::next(it) : kept_.erase(it);
     return pids;
   }
 
@@ -94,11 +156,18 @@ class LinuxProcessSource final : public ProcessSource {
     // sees it. Reading /proc/<pid>/status for the real uid would double the
     // cost of the cheap pass.
     uint32_t owner = 0;
-    auto text = readAt(procFd_, std::to_string(pid) + "/stat", 1024, &owner);
+    std::optional<std::string> text;
+    if (auto files = keptFiles(pid)) {
+      text = readFromStart(files->stat, 1024);
+      owner = files->owner;
+      if (!text) forget(pid);  // exited; a new process may have its pid
+    }
+    if (!text) text = readAndKeep(pid, owner);
     if (!text) return std::nullopt;
     auto stat = parse::pidStat(*text);
     if (!stat || stat->pid != pid) return std::nullopt;
     ProcessBasics out;
+    out.cpuNanos = (stat->utimeTicks + stat->stimeTicks) * (1'000'000'000 / ticksPerSecond_);
     out.pid = pid;
     out.ppid = stat->ppid;
     out.uid = owner;
@@ -132,16 +201,24 @@ class LinuxProcessSource final : public ProcessSource {
     return out;
   }
 
-  ProcessUsage usage(int32_t pid) const override {
+  // The CPU time is in the stat record the cheap read has just read.
+  ProcessUsage usage(int32_t pid, std::optional<uint64_t> cheapCpuNanos) const override {
     ProcessUsage out;
     std::string dir = std::to_string(pid);
-    if (auto text = readAt(procFd_, dir + "/stat", 1024)) {
-      if (auto stat = parse::pidStat(*text)) {
-        out.cpuNanos = (stat->utimeTicks + stat->stimeTicks) * (1'000'000'000 / ticksPerSecond_);
+    out.cpuNanos = cheapCpuNanos;
+    if (!out.cpuNanos) {
+      if (auto text = readAt(procFd_, dir + "/stat", 1024)) {
+        if (auto stat = parse::pidStat(*text))
+          out.cpuNanos = (stat->utimeTicks + stat->stimeTicks) * (1'000'000'000 / ticksPerSecond_);
       }
     }
-    if (auto text = readAt(procFd_, dir + "/status", 8192))
-      out.footprintBytes = parse::statusFootprint(*text);
+    std::optional<std::string> status;
+    if (auto files = keptFiles(pid); files && files->status >= 0) {
+      status = readFromStart(files->status, 8192);
+    } else {
+      status = readAt(procFd_, dir + "/status", 8192);
+    }
+    if (status) out.footprintBytes = parse::statusFootprint(*status);
     return out;
   }
 
@@ -162,6 +239,38 @@ class LinuxProcessSource final : public ProcessSource {
   uint32_t currentUid() const override { return me_; }
 
  private:
+  std::shared_ptr<KeptFiles> keptFiles(int32_t pid) const {
+    std::lock_guard lock(keptLock_);
+    auto it = kept_.find(pid);
+    return it == kept_.end() ? nullptr : it->second;
+  }
+
+  void forget(int32_t pid) const {
+    std::lock_guard lock(keptLock_);
+    kept_.erase(pid);
+  }
+
+  // Opens the process's stat (and status) afresh, reads stat, and keeps both
+  // open while the budget allows. The owner comes from the opened file, so it
+  // belongs to the same process as the record.
+  std::optional<std::string> readAndKeep(int32_t pid, uint32_t& owner) const {
+    auto files = std::make_shared<KeptFiles>();
+    std::string dir = std::to_string(pid);
+    files->stat = ::openat(procFd_, (dir + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+    if (files->stat < 0) return std::nullopt;
+    struct stat st {};
+    if (::fstat(files->stat, &st) != 0) return std::nullopt;
+    owner = files->owner = st.st_uid;
+    auto text = readFromStart(files->stat, 1024);
+    if (!text) return std::nullopt;
+    std::lock_guard lock(keptLock_);
+    if (kept_.size() < keptBudget_) {
+      files->status = ::openat(procFd_, (dir + "/status").c_str(), O_RDONLY | O_CLOEXEC);
+      kept_[pid] = std::move(files);
+    }
+    return text;
+  }
+
   // Where desktop entries live (XDG Base Directory and Desktop Entry
   // specifications), plus the Flatpak exports that sessions add to the list.
   std::vector<fs::path> applicationDirs() const {
@@ -215,6 +324,9 @@ class LinuxProcessSource final : public ProcessSource {
   uint64_t ticksPerSecond_ = 100;
   std::optional<uint64_t> bootTime_;
   std::vector<fs::path> applicationDirs_;
+  size_t keptBudget_ = 0;
+  mutable std::mutex keptLock_;
+  mutable std::unordered_map<int32_t, std::shared_ptr<KeptFiles>> kept_;
   mutable std::mutex entriesLock_;
   mutable std::unordered_map<std::string, std::optional<std::string>> entries_;
 };

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,15 +36,45 @@ TEST(LinuxProcessSource, ReadsAFixtureTree) {
   EXPECT_EQ(line.path, "/opt/fixture/bin/shell");
   EXPECT_EQ(line.arguments, "sh -c sleep 1");
   EXPECT_EQ(line.appEntry, (root / "home/.local/share/applications/fixture-app.desktop").string());
-  auto usage = source->usage(400);
+  auto usage = source->usage(400, std::nullopt);
   EXPECT_EQ(usage.cpuNanos, 200u * (1'000'000'000 / ticks));
+  EXPECT_EQ(shell->cpuNanos, usage.cpuNanos);
   EXPECT_EQ(usage.footprintBytes, 640u * 1024);
+  EXPECT_EQ(source->usage(400, 7).cpuNanos, 7u);  // the cheap record's figure is used as is
 
   auto gone = source->commandLine(404);
   EXPECT_EQ(gone.path, "");
   EXPECT_EQ(gone.arguments, "");
-  EXPECT_FALSE(source->usage(999).cpuNanos.has_value());
+  EXPECT_FALSE(source->usage(999, std::nullopt).cpuNanos.has_value());
   EXPECT_FALSE(source->responsiblePid(400).has_value());
+}
+
+TEST(LinuxProcessSource, KeptFilesFollowTheirProcess) {
+  auto source = makeProcessSource(Roots::system());
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::pause();
+    ::_exit(0);
+  }
+  struct Reap {
+    pid_t pid;
+    ~Reap() {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+  } reap{child};
+  auto alive = source->basics(child);
+  ASSERT_TRUE(alive.has_value());
+  EXPECT_EQ(alive->ppid, ::getpid());
+  auto again = source->basics(child);  // through the kept file this time
+  ASSERT_TRUE(again.has_value());
+  EXPECT_EQ(again->startTime, alive->startTime);
+  EXPECT_TRUE(source->usage(child, std::nullopt).footprintBytes.has_value());
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  EXPECT_FALSE(source->basics(child).has_value());
+  EXPECT_FALSE(source->usage(child, std::nullopt).footprintBytes.has_value());
 }
 
 TEST(LinuxProcessSource, MissingRootGivesNothing) {
