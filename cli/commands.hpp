@@ -11,5 +11,6 @@ void addSensorsCommand(CLI::App& app);
 void addWidgetCommand(CLI::App& app);
 void addMcpCommand(CLI::App& app);
 void addHookCommand(CLI::App& app);
+void addPsCommand(CLI::App& app);  // ps and explain
 
 }  // namespace norvo::cli

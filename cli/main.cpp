@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
   norvo::cli::addWidgetCommand(app);
   norvo::cli::addMcpCommand(app);
   norvo::cli::addHookCommand(app);
+  norvo::cli::addPsCommand(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
