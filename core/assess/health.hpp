@@ -1,0 +1,73 @@
+// How well the machine is doing overall, and two of the findings behind the
+// score: zombie processes by the parent that fails to reap them, and
+// processes that kept a core busy for minutes.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/measure/process_sample.hpp"
+#include "core/store/json_codec.hpp"
+
+namespace norvo {
+
+struct Health {
+  struct Deduction {
+    int64_t points = 0;
+    std::string reason;
+    std::string reasonRu;
+
+    friend bool operator==(const Deduction&, const Deduction&) = default;
+  };
+
+  int64_t score = 100;                // 100 minus the points, never below 0
+  std::vector<Deduction> deductions;  // largest first, ties in rule order
+
+  friend bool operator==(const Health&, const Health&) = default;
+};
+
+struct ZombieReport {
+  struct Parent {
+    int32_t pid = 0;
+    std::string name;  // "?" when the parent is not in the process list
+    int64_t count = 0;
+
+    friend bool operator==(const Parent&, const Parent&) = default;
+  };
+
+  int64_t count = 0;
+  std::vector<Parent> parents;  // at most 3
+
+  friend bool operator==(const ZombieReport&, const ZombieReport&) = default;
+};
+
+struct LongCPUProcess {
+  int32_t pid = 0;
+  std::string name;
+  ProcessCategory category = ProcessCategory::system;
+  std::optional<std::string> appName;
+  std::optional<int32_t> agentPid;
+  bool orphaned = false;
+  double averageCPU = 0;  // one decimal
+  int64_t minutes = 0;
+
+  int32_t id() const { return pid; }
+
+  friend bool operator==(const LongCPUProcess&, const LongCPUProcess&) = default;
+};
+
+void to_json(nlohmann::json& j, const Health::Deduction& d);
+void from_json(const nlohmann::json& j, Health::Deduction& d);
+void to_json(nlohmann::json& j, const Health& h);
+void from_json(const nlohmann::json& j, Health& h);
+void to_json(nlohmann::json& j, const ZombieReport::Parent& p);
+void from_json(const nlohmann::json& j, ZombieReport::Parent& p);
+void to_json(nlohmann::json& j, const ZombieReport& z);
+void from_json(const nlohmann::json& j, ZombieReport& z);
+void to_json(nlohmann::json& j, const LongCPUProcess& p);
+void from_json(const nlohmann::json& j, LongCPUProcess& p);
+
+}  // namespace norvo

@@ -1,0 +1,37 @@
+// The owner's configuration: the vocabulary that makes a process an AI agent,
+// the AI apps, the apps never proposed for quitting, and project folders.
+// One JSON file, "config.json" in the store directory; defaults for anything
+// missing or broken.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/store/json_codec.hpp"
+
+namespace norvo {
+
+struct NorvoConfig {
+  std::vector<std::string> agentCommands;
+  std::vector<std::string> agentArgumentMarkers;
+  std::vector<std::string> aiApps;
+  std::vector<std::string> neverSuggest;
+  std::optional<std::vector<std::string>> projectRoots;
+
+  static const NorvoConfig& defaults();
+
+  // Reads `<store>/config.json`. The whole default configuration comes back
+  // when the file is missing, unreadable, not JSON, or lacks a required key or
+  // has one of the wrong type: lists are never merged with the defaults.
+  static NorvoConfig load(const std::filesystem::path& storeDirectory);
+  static NorvoConfig load();  // from NorvoStore::directory()
+
+  friend bool operator==(const NorvoConfig&, const NorvoConfig&) = default;
+};
+
+void to_json(nlohmann::json& j, const NorvoConfig& c);
+void from_json(const nlohmann::json& j, NorvoConfig& c);
+
+}  // namespace norvo

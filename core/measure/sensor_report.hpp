@@ -1,0 +1,79 @@
+// Hardware figures the ordinary statistics do not give: temperatures, fans,
+// power, GPU load, battery, disk and network throughput, and identity facts.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/measure/network_connection.hpp"
+#include "core/store/json_codec.hpp"
+
+namespace norvo {
+
+struct FanInfo {
+  int64_t id = 0;  // 0-based fan index
+  double rpm = 0;
+  double minRPM = 0;
+  double maxRPM = 0;
+  std::optional<double> targetRPM;
+  bool manual = false;
+
+  friend bool operator==(const FanInfo&, const FanInfo&) = default;
+};
+
+struct SensorReport {
+  struct Temperature {
+    std::string name;
+    double celsius = 0;  // one decimal
+
+    friend bool operator==(const Temperature&, const Temperature&) = default;
+  };
+
+  struct Battery {
+    int64_t percent = 0;
+    bool charging = false;
+    bool onAC = false;
+    std::optional<int64_t> minutesLeft;
+    std::optional<int64_t> cycleCount;
+    std::optional<int64_t> healthPercent;
+    std::optional<double> celsius;
+    std::optional<int64_t> adapterWatts;
+
+    friend bool operator==(const Battery&, const Battery&) = default;
+  };
+
+  std::string model = "Mac";
+  std::string chip;
+  std::string osVersion;
+  double uptimeSeconds = 0;
+  std::optional<double> cpuCelsius;
+  std::optional<double> cpuMaxCelsius;
+  std::optional<double> gpuCelsius;
+  std::optional<double> socMaxCelsius;
+  std::vector<Temperature> temperatures;
+  std::vector<FanInfo> fans;
+  bool hasFans = false;
+  std::optional<double> systemWatts;
+  std::optional<int64_t> gpuPercent;
+  std::optional<Battery> battery;
+  double networkInBytesPerSec = 0;
+  double networkOutBytesPerSec = 0;
+  std::optional<std::vector<NetworkConnection>> connections;
+  double diskReadBytesPerSec = 0;
+  double diskWriteBytesPerSec = 0;
+
+  friend bool operator==(const SensorReport&, const SensorReport&) = default;
+};
+
+void to_json(nlohmann::json& j, const FanInfo& f);
+void from_json(const nlohmann::json& j, FanInfo& f);
+void to_json(nlohmann::json& j, const SensorReport::Temperature& t);
+void from_json(const nlohmann::json& j, SensorReport::Temperature& t);
+void to_json(nlohmann::json& j, const SensorReport::Battery& b);
+void from_json(const nlohmann::json& j, SensorReport::Battery& b);
+void to_json(nlohmann::json& j, const SensorReport& r);
+void from_json(const nlohmann::json& j, SensorReport& r);
+
+}  // namespace norvo
