@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <initializer_list>
 
+#include "core/platform/named_process.hpp"
 #include "core/store/record_file.hpp"
 
 namespace norvo::NorvoStore {
@@ -16,7 +17,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr const char* kStatusFile = "status.json";
 constexpr const char* kLogFile = "actions.jsonl";
+// A status this recent means the app's sampling loop (which writes it every
+// tick) is alive, without looking through the process list.
+constexpr double kAliveStatusAge = 20.0;
 constexpr const char* kFlagFile = "cleanup-user-folders";
 constexpr std::string_view kCutMarker = "\u2026";
 // Scan results are whole disk reports; anything larger is not ours.
@@ -237,6 +242,29 @@ bool isStorableId(std::string_view id) {
            c == '_' || c == '.';
   });
 }
+
+void saveStatus(const NorvoSnapshot& snapshot, const Path& dir) {
+  writeRecord(snapshot, dir / kStatusFile);
+}
+
+bool statusIsFresh(Date timestamp, double maxAge, Date now) {
+  return std::chrono::duration<double>(now - timestamp).count() <= maxAge;
+}
+
+std::optional<NorvoSnapshot> cachedStatus(double maxAge, const Path& dir) {
+  auto snapshot = readRecord<NorvoSnapshot>(dir / kStatusFile);
+  if (!snapshot ||
+      !statusIsFresh(snapshot->metrics.timestamp, maxAge, std::chrono::system_clock::now()))
+    return std::nullopt;
+  return snapshot;
+}
+
+bool appIsRunning(const platform::Roots& roots) {
+  if (cachedStatus(kAliveStatusAge, roots.store)) return true;
+  return platform::named_process::exists(roots, appProcessName, ::getuid());
+}
+
+bool nameThisProcessAsApp() { return platform::named_process::nameThisProcess(appProcessName); }
 
 bool scanUserFolders(const Path& dir) {
   struct stat st {};

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/measure/norvo_snapshot.hpp"
 #include "core/platform/roots.hpp"
 #include "core/store/cleanup_suggestion.hpp"
 #include "core/store/norvo_store_action.hpp"
@@ -45,6 +46,30 @@ Path doneDir(const Path& dir = directory());
 // digits, '-', '_' and '.', not starting with '.'. Ids of other shapes are
 // never written, resolved or looked up (they could reach outside the folder).
 bool isStorableId(std::string_view id);
+
+// --- The app's published snapshot and whether the app is alive ---------------
+
+// Writes `snapshot` as "status.json", replacing the previous one atomically.
+void saveStatus(const NorvoSnapshot& snapshot, const Path& dir = directory());
+
+// The stored snapshot when it decodes and its time (`metrics.timestamp`) is at
+// most `maxAge` seconds before now; absent otherwise. A snapshot dated in the
+// future counts as fresh.
+std::optional<NorvoSnapshot> cachedStatus(double maxAge, const Path& dir = directory());
+
+// The age rule of `cachedStatus`: now minus `timestamp`, in seconds, is at most
+// `maxAge`.
+bool statusIsFresh(Date timestamp, double maxAge, Date now);
+
+// Whether the product's app is alive: its "status.json" (in `roots.store`) is
+// at most 20 seconds old, or a process of the calling user has the kernel name
+// `appProcessName`.
+bool appIsRunning(const platform::Roots& roots = platform::Roots::system());
+
+// Gives the calling process the kernel name `appProcessName`, so that other
+// processes see the app as running. The sampling loop calls it once at start.
+// Returns false when the system refused.
+bool nameThisProcessAsApp();
 
 // --- The owner's flag for measuring user folders during cleanup -------------
 

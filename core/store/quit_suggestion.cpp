@@ -1,9 +1,15 @@
 #include "core/store/quit_suggestion.hpp"
 
+#include "core/measure/process_sample.hpp"
 #include "core/store/record_fields.hpp"
 #include "core/store/uuid.hpp"
 
 namespace norvo {
+
+QuitSuggestion::Item QuitSuggestion::Item::from(const AppGroup& group) {
+  return Item{group.name,    group.bundlePath, group.bundleID,
+              group.mainPid, group.cpuPercent, group.memoryBytes};
+}
 
 QuitSuggestion QuitSuggestion::make(std::string source, std::string reason,
                                     std::vector<Item> items) {

@@ -3,6 +3,7 @@
 #include <functional>
 #include <set>
 
+#include "core/measure/process_sample.hpp"
 #include "core/store/cleanup_suggestion.hpp"
 #include "core/store/quit_suggestion.hpp"
 #include "core/store/scan_request.hpp"
@@ -56,6 +57,18 @@ TEST(SuggestionRecords, NewCleanupSuggestionStartsEmpty) {
   EXPECT_EQ(j.at("freedBytes"), 0);
   EXPECT_EQ(j.at("status"), "pending");
   EXPECT_FALSE(j.contains("answeredAt"));
+}
+
+TEST(SuggestionRecords, ItemCopiesItsAppGroup) {
+  AppGroup group{"Slack",   "/opt/Slack.app",        std::nullopt, 812, 7, 12.5,
+                 734003200, ProcessCategory::userApp};
+  EXPECT_EQ(QuitSuggestion::Item::from(group), item(std::nullopt));
+  json j = QuitSuggestion::Item::from(group);
+  EXPECT_FALSE(j.contains("bundleID"));
+  EXPECT_FALSE(j.contains("processCount"));
+  EXPECT_FALSE(j.contains("category"));
+  group.bundleID = "com.tinyspeck.slackmacgap";
+  EXPECT_EQ(QuitSuggestion::Item::from(group).bundleID, group.bundleID);
 }
 
 TEST(SuggestionRecords, ItemBundleIdIsLeftOutWhenAbsent) {
