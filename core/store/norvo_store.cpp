@@ -167,7 +167,10 @@ void resolveRecord(const Kind& kind, const T& record, const fs::path& dir) {
 template <typename T>
 std::optional<T> lookup(const Kind& kind, std::string_view id, const fs::path& dir) {
   if (!isStorableId(id)) return std::nullopt;
-  for (const fs::path& folder : {kind.done(dir), kind.pending(dir)}) {
+  // Done, then pending, then done again: a resolve that runs between the first
+  // two reads writes the done copy before removing the pending one, so the
+  // third read finds what the first missed.
+  for (const fs::path& folder : {kind.done(dir), kind.pending(dir), kind.done(dir)}) {
     auto record = readRecord<T>(folder / fileName(id));
     if (record && record->id == id) return record;
   }

@@ -100,7 +100,8 @@ std::vector<Action> recentActions(int64_t limit, const Path& dir = directory());
 //   oldest `created` first; unreadable entries are skipped and left in place.
 // resolve…: writes the record as given into the done folder, then removes it
 //   from the pending folder; the pending file stays when the write failed.
-// lookup by id: the done record, else the pending one, else absent.
+// lookup by id: the done record, else the pending one, else absent; a lookup
+//   racing a resolve still finds one of the two.
 
 void addSuggestion(const QuitSuggestion& s, const Path& dir = directory());
 std::vector<QuitSuggestion> pendingSuggestions(const Path& dir = directory());
