@@ -263,6 +263,11 @@ Json app(const AppGroup& group) {
   return out;
 }
 
+Json action(const NorvoStore::Action& a) {
+  return {
+      {"name", a.name}, {"actor", a.actor}, {"kind", a.kind}, {"pid", a.pid}, {"detail", a.detail}};
+}
+
 Json sensors(const SensorReport& r) {
   Json out = {{"model", r.model},
               {"uptime_hours", oneDecimal(r.uptimeSeconds / 3600)},

@@ -15,10 +15,7 @@
 
 #include "core/measure/norvo_snapshot.hpp"
 #include "core/store/json_codec.hpp"
-
-namespace norvo::NorvoStore {
-struct Action;
-}
+#include "core/store/norvo_store_action.hpp"
 
 namespace norvo::Compact {
 
@@ -69,6 +66,7 @@ std::string session(std::optional<int32_t> agentPid, bool orphaned, std::optiona
 nlohmann::json process(const ProcessSample& sample, std::optional<int32_t> me);
 nlohmann::json longCPU(const LongCPUProcess& process, std::optional<int32_t> me);
 nlohmann::json app(const AppGroup& group);
+// One entry of the actions log: "name", "actor", "kind", "pid", "detail".
 nlohmann::json action(const NorvoStore::Action& action);
 
 // Sorted keys, "/" unescaped, two-space indentation when `pretty`. Invalid

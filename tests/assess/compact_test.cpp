@@ -420,6 +420,20 @@ TEST(CompactLongCPUAndApp, Keys) {
   EXPECT_EQ(withId["category"], "ai_agent");
 }
 
+TEST(CompactLongCPUAndApp, ActionLogEntry) {
+  NorvoStore::Action a{parseIso8601("2026-03-14T10:00:00Z").value(),
+                       "ai",
+                       "kill",
+                       4242,
+                       "cargo",
+                       "SIGTERM, exited after 1.2 s"};
+  EXPECT_EQ(Compact::action(a), json({{"name", "cargo"},
+                                      {"actor", "ai"},
+                                      {"kind", "kill"},
+                                      {"pid", 4242},
+                                      {"detail", "SIGTERM, exited after 1.2 s"}}));
+}
+
 TEST(CompactAdvice, LongRunningProcessesSplitByOwner) {
   auto snap = idle();
   snap.longCPU = std::vector<LongCPUProcess>{
