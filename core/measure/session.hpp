@@ -7,27 +7,25 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <map>
 #include <optional>
-#include <vector>
 
 #include "core/measure/norvo_config.hpp"
-#include "core/measure/process_sample.hpp"
+#include "core/measure/process_table.hpp"
 
 namespace norvo::Session {
 
-// The agent of the process `selfPid`: the first process on its chain of
-// ancestors (itself first) that is an agent command-line tool; when the chain
-// holds none, the agent that the lineage file at `lineageFile` remembers for
-// the process's key. Absent when neither knows, or when `selfPid` is not among
-// the readings. A missing or corrupt lineage file counts as empty.
-std::optional<int32_t> agentFor(int32_t selfPid, const std::map<int32_t, ProcessReading>& readings,
+// The agent of the process `selfPid` (running as user `uid`): the classifier's
+// agent among its ancestors, itself included; when there is none, the agent
+// that the lineage file at `lineageFile` remembers for the process's key.
+// Absent when neither knows or when `selfPid` is not among the readings. A
+// missing or corrupt lineage file counts as empty.
+std::optional<int32_t> agentFor(int32_t selfPid, uint32_t uid, const ProcessReadings& readings,
                                 const NorvoConfig& config,
                                 const std::filesystem::path& lineageFile);
 
-// `agentFor` the calling process with its real ancestry, the owner's
-// configuration and the store's lineage file; computed on first use,
-// thread-safely, and fixed for the life of the process.
+// `agentFor` the calling process, from every process read within 2 seconds,
+// the owner's configuration and the store's lineage file; computed on first
+// use, thread-safely, and fixed for the life of the process.
 const std::optional<int32_t>& myAgent();
 
 // "lineage.json" in the store directory.
