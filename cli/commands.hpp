@@ -7,5 +7,6 @@
 namespace norvo::cli {
 
 void addMetricsCommand(CLI::App& app);
+void addPsCommand(CLI::App& app);  // ps and explain
 
 }  // namespace norvo::cli

@@ -8,6 +8,7 @@ int main(int argc, char** argv) {
                "zemnorvo"};
   app.require_subcommand(1);
   norvo::cli::addMetricsCommand(app);
+  norvo::cli::addPsCommand(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -12,6 +12,7 @@
 #include "core/measure/process_sample.hpp"
 #include "core/measure/sensor_report.hpp"
 #include "core/measure/system_metrics.hpp"
+#include "core/platform/process_source.hpp"
 #include "core/store/json_codec.hpp"
 
 namespace norvo {
@@ -55,6 +56,23 @@ struct ZombieReport {
 
   int64_t count = 0;
   std::vector<Parent> parents;  // at most 3
+
+  // One process of the process list, as far as zombies are concerned.
+  struct Entry {
+    int32_t pid = 0;
+    int32_t ppid = 0;
+    std::string name;  // short command name
+    bool zombie = false;
+  };
+
+  // Zombies of this machine by parent; an empty report when the process list
+  // cannot be read.
+  static ZombieReport read();
+  static ZombieReport read(const platform::ProcessSource& source);
+
+  // Counts the zombies of a process list; parents holding the most first
+  // (ties in list order), at most 3 of them.
+  static ZombieReport tally(const std::vector<Entry>& processes);
 
   friend bool operator==(const ZombieReport&, const ZombieReport&) = default;
 };

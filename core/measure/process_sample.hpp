@@ -30,6 +30,12 @@ struct ProcessReading {
   std::optional<uint64_t> cpuNanos;
   std::optional<uint64_t> footprintBytes;
   int32_t responsiblePid = 0;  // equals pid when the system names none
+  // The kernel's short command name: the name the program was started under,
+  // even through a link (Linux resolves links in the executable path).
+  std::string command;
+  // The desktop entry of the app unit the session launched the process in
+  // (Linux); stands in for an app bundle where programs have none.
+  std::optional<std::string> appEntry;
 
   // "<pid>:<startTime>": tells a reused pid from the process that had it before.
   std::string key() const;

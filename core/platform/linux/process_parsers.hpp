@@ -1,0 +1,50 @@
+// Pure parsers for the per-process files of /proc (proc(5)). They take the
+// file's content and never touch the file system, so tests feed them literal
+// strings. Each returns absent for text it cannot make sense of.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace norvo::platform::parse {
+
+struct PidStat {
+  int32_t pid = 0;
+  std::string command;  // between the parentheses; may itself hold ") "
+  char state = '?';
+  int32_t ppid = 0;
+  uint64_t utimeTicks = 0;
+  uint64_t stimeTicks = 0;
+  uint64_t startTicks = 0;  // clock ticks after boot
+};
+
+// /proc/<pid>/stat. The command name may contain spaces and parentheses, so
+// the fields after it are found from the last ')'.
+std::optional<PidStat> pidStat(std::string_view text);
+
+// RssAnon + VmSwap of /proc/<pid>/status, in bytes: the memory that is the
+// process's own, the counterpart of a physical footprint. Absent when neither
+// line is there (kernel threads, kernels before 4.5).
+std::optional<uint64_t> statusFootprint(std::string_view text);
+
+// The arguments of /proc/<pid>/cmdline (NUL-separated) joined by single spaces.
+// Invalid UTF-8 is repaired with U+FFFD; more than 400 characters are cut to
+// 400 and "…" is appended.
+std::string commandLineArguments(std::string_view cmdline);
+
+// The application id of a desktop app unit in /proc/<pid>/cgroup, following
+// the freedesktop naming that desktops and launchers use for the apps they
+// start: "app[-<launcher>]-<id>-<random>.scope",
+// "app[-<launcher>]-<id>[@<random>].service" and "app[-<launcher>]-<id>.slice",
+// with '-' inside the id escaped as "\x2d". The innermost such unit wins.
+std::optional<std::string> appIdFromCgroup(std::string_view text);
+
+// "btime" of /proc/stat: the boot time in seconds since 1970.
+std::optional<uint64_t> bootTime(std::string_view procStat);
+
+// The string value of `key` in an XML property list's top-level dictionary.
+std::optional<std::string> plistString(std::string_view xml, std::string_view key);
+
+}  // namespace norvo::platform::parse

@@ -1,0 +1,340 @@
+// The process table's reads on Linux, from /proc. The two files read every
+// tick, stat and status, are kept open per process and read again from
+// offset 0 (procfs regenerates them on each read); opening and closing them
+// costs more than reading them, and a kept descriptor stays bound to its
+// process, so a reused pid can never be read through it. Other files are
+// opened relative to one descriptor of the /proc root.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <mutex>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "core/platform/linux/process_parsers.hpp"
+#include "core/platform/linux/text_file.hpp"
+#include "core/platform/process_source.hpp"
+
+namespace norvo::platform {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Reads at most `maxBytes` of `relative` under `dirFd`; `owner` receives the
+// file's owner when asked. Absent on any failure.
+std::optional<std::string> readAt(int dirFd, const std::string& relative, size_t maxBytes,
+                                  uint32_t* owner = nullptr) {
+  int fd = ::openat(dirFd, relative.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  if (owner) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+      ::close(fd);
+      return std::nullopt;
+    }
+    *owner = st.st_uid;
+  }
+  std::string out;
+  out.resize(std::min<size_t>(maxBytes, 4096));
+  size_t used = 0;
+  for (;;) {
+    if (used == out.size()) {
+      if (out.size() >= maxBytes) break;
+      out.resize(std::min(maxBytes, out.size() * 2));
+    }
+    ssize_t n = ::read(fd, out.data() + used, out.size() - used);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    used += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  out.resize(used);
+  return out;
+}
+
+// Reads from offset 0 of a kept descriptor; absent on failure, which for a
+// process that exited is ESRCH or an empty read.
+std::optional<std::string> readFromStart(int fd, size_t maxBytes) {
+  std::string out(maxBytes, '\0');
+  size_t used = 0;
+  while (used < maxBytes) {
+    ssize_t n = ::pread(fd, out.data() + used, maxBytes - used, static_cast<off_t>(used));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    used += static_cast<size_t>(n);
+  }
+  if (used == 0) return std::nullopt;
+  out.resize(used);
+  return out;
+}
+
+// The kept files of one process; closed when the last reader lets go, so a
+// worker still reading never sees its descriptor closed and reused.
+struct KeptFiles {
+  int stat = -1;
+  int status = -1;
+  uint32_t owner = 0;
+  KeptFiles() = default;
+  KeptFiles(const KeptFiles&) = delete;
+  KeptFiles& operator=(const KeptFiles&) = delete;
+  ~KeptFiles() {
+    if (stat >= 0) ::close(stat);
+    if (status >= 0) ::close(status);
+  }
+};
+
+// Two descriptors per process for a few thousand processes need more than
+// the customary soft limit of 1024. The soft limit is raised to the hard one,
+// as systemd advises for programs that do not use select(2); half of it is
+// left to the rest of the program, and processes beyond the budget are read
+// by opening their files each time.
+size_t keptProcessBudget() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  if (limit.rlim_cur < limit.rlim_max) {
+    rlimit raised = limit;
+    raised.rlim_cur = limit.rlim_max == RLIM_INFINITY ? 1u << 20 : limit.rlim_max;
+    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+  }
+  if (limit.rlim_cur == RLIM_INFINITY) return 1u << 18;
+  return static_cast<size_t>(limit.rlim_cur) / 4;
+}
+
+class LinuxProcessSource final : public ProcessSource {
+ public:
+  explicit LinuxProcessSource(const Roots& roots)
+      : roots_(roots),
+        procFd_(::open(roots.proc.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+        me_(::getuid()) {
+    long ticks = ::sysconf(_SC_CLK_TCK);
+    ticksPerSecond_ = ticks > 0 ? static_cast<uint64_t>(ticks) : 100;
+    if (auto stat = text_file::readText(roots.proc / "stat")) bootTime_ = parse::bootTime(*stat);
+    applicationDirs_ = applicationDirs();
+    keptBudget_ = keptProcessBudget();
+  }
+
+  ~LinuxProcessSource() override {
+    if (procFd_ >= 0) ::close(procFd_);
+  }
+
+  LinuxProcessSource(const LinuxProcessSource&) = delete;
+  LinuxProcessSource& operator=(const LinuxProcessSource&) = delete;
+
+  std::vector<int32_t> allPids() const override {
+    std::vector<int32_t> pids;
+    DIR* dir = ::opendir(roots_.proc.c_str());
+    if (!dir) return pids;
+    while (const dirent* entry = ::readdir(dir)) {
+      auto pid = text_file::parseSigned(entry->d_name);
+      if (pid && *pid > 0 && *pid <= INT32_MAX) pids.push_back(static_cast<int32_t>(*pid));
+    }
+    ::closedir(dir);
+    // Let go of the files of processes that are no longer listed.
+    std::unordered_set<int32_t> listed(pids.begin(), pids.end());
+    std::lock_guard lock(keptLock_);
+    for (auto it = kept_.begin(); it != kept_.end();)
+      it = listed.count(it->first) ? std::next(it) : kept_.erase(it);
+    return pids;
+  }
+
+  std::optional<ProcessBasics> basics(int32_t pid) const override {
+    // The owner of a process's /proc files is its effective user (proc(5));
+    // a process that made itself non-dumpable shows as root, as procps also
+    // sees it. Reading /proc/<pid>/status for the real uid would double the
+    // cost of the cheap pass.
+    uint32_t owner = 0;
+    std::optional<std::string> text;
+    if (auto files = keptFiles(pid)) {
+      text = readFromStart(files->stat, 1024);
+      owner = files->owner;
+      if (!text) forget(pid);  // exited; a new process may have its pid
+    }
+    if (!text) text = readAndKeep(pid, owner);
+    if (!text) return std::nullopt;
+    auto stat = parse::pidStat(*text);
+    if (!stat || stat->pid != pid) return std::nullopt;
+    ProcessBasics out;
+    out.cpuNanos = (stat->utimeTicks + stat->stimeTicks) * (1'000'000'000 / ticksPerSecond_);
+    out.pid = pid;
+    out.ppid = stat->ppid;
+    out.uid = owner;
+    out.command = std::move(stat->command);
+    out.state = stat->state;
+    out.startTime = bootTime_.value_or(0) + stat->startTicks / ticksPerSecond_;
+    return out;
+  }
+
+  ProcessCommandLine commandLine(int32_t pid) const override {
+    ProcessCommandLine out;
+    std::string dir = std::to_string(pid);
+    char buffer[4096];
+    ssize_t n = ::readlinkat(procFd_, (dir + "/exe").c_str(), buffer, sizeof buffer);
+    if (n > 0 && static_cast<size_t>(n) < sizeof buffer) {
+      out.path.assign(buffer, static_cast<size_t>(n));
+      // An executable replaced by an upgrade keeps running from its old inode;
+      // the path it was started from is still the one to show.
+      static constexpr std::string_view deleted = " (deleted)";
+      if (out.path.size() > deleted.size() &&
+          std::string_view(out.path).substr(out.path.size() - deleted.size()) == deleted)
+        out.path.resize(out.path.size() - deleted.size());
+    }
+    // 400 characters are at most 1600 bytes of UTF-8; reading a little more
+    // tells whether the cut is needed without copying a huge command line.
+    if (auto cmdline = readAt(procFd_, dir + "/cmdline", 1700))
+      out.arguments = parse::commandLineArguments(*cmdline);
+    if (auto cgroup = readAt(procFd_, dir + "/cgroup", 16 * 1024)) {
+      if (auto id = parse::appIdFromCgroup(*cgroup)) out.appEntry = desktopEntry(*id);
+    }
+    return out;
+  }
+
+  // The CPU time is in the stat record the cheap read has just read.
+  ProcessUsage usage(int32_t pid, std::optional<uint64_t> cheapCpuNanos) const override {
+    ProcessUsage out;
+    std::string dir = std::to_string(pid);
+    out.cpuNanos = cheapCpuNanos;
+    if (!out.cpuNanos) {
+      if (auto text = readAt(procFd_, dir + "/stat", 1024)) {
+        if (auto stat = parse::pidStat(*text))
+          out.cpuNanos = (stat->utimeTicks + stat->stimeTicks) * (1'000'000'000 / ticksPerSecond_);
+      }
+    }
+    std::optional<std::string> status;
+    if (auto files = keptFiles(pid); files && files->status >= 0) {
+      status = readFromStart(files->status, 8192);
+    } else {
+      status = readAt(procFd_, dir + "/status", 8192);
+    }
+    if (status) out.footprintBytes = parse::statusFootprint(*status);
+    return out;
+  }
+
+  // Linux has no process responsible for another in the sense of an app that
+  // launched a helper; the app unit in the cgroup (commandLine) stands in for
+  // the grouping that the responsible process gives elsewhere.
+  std::optional<int32_t> responsiblePid(int32_t) const override { return std::nullopt; }
+
+  std::optional<std::string> bundleIdentifier(const std::string& bundlePath) const override {
+    for (const char* list : {"/Contents/Info.plist", "/Info.plist"}) {
+      auto text = text_file::readText(bundlePath + list, 1u << 20);
+      if (!text) continue;
+      if (auto id = parse::plistString(*text, "CFBundleIdentifier")) return id;
+    }
+    return std::nullopt;
+  }
+
+  uint32_t currentUid() const override { return me_; }
+
+ private:
+  std::shared_ptr<KeptFiles> keptFiles(int32_t pid) const {
+    std::lock_guard lock(keptLock_);
+    auto it = kept_.find(pid);
+    return it == kept_.end() ? nullptr : it->second;
+  }
+
+  void forget(int32_t pid) const {
+    std::lock_guard lock(keptLock_);
+    kept_.erase(pid);
+  }
+
+  // Opens the process's stat (and status) afresh, reads stat, and keeps both
+  // open while the budget allows. The owner comes from the opened file, so it
+  // belongs to the same process as the record.
+  std::optional<std::string> readAndKeep(int32_t pid, uint32_t& owner) const {
+    auto files = std::make_shared<KeptFiles>();
+    std::string dir = std::to_string(pid);
+    files->stat = ::openat(procFd_, (dir + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+    if (files->stat < 0) return std::nullopt;
+    struct stat st {};
+    if (::fstat(files->stat, &st) != 0) return std::nullopt;
+    owner = files->owner = st.st_uid;
+    auto text = readFromStart(files->stat, 1024);
+    if (!text) return std::nullopt;
+    std::lock_guard lock(keptLock_);
+    if (kept_.size() < keptBudget_) {
+      files->status = ::openat(procFd_, (dir + "/status").c_str(), O_RDONLY | O_CLOEXEC);
+      kept_[pid] = std::move(files);
+    }
+    return text;
+  }
+
+  // Where desktop entries live (XDG Base Directory and Desktop Entry
+  // specifications), plus the Flatpak exports that sessions add to the list.
+  std::vector<fs::path> applicationDirs() const {
+    std::vector<fs::path> dirs;
+    const char* dataHome = std::getenv("XDG_DATA_HOME");
+    if (dataHome && dataHome[0] == '/') dirs.push_back(fs::path(dataHome) / "applications");
+    if (!roots_.home.empty()) {
+      dirs.push_back(roots_.home / ".local/share/applications");
+      dirs.push_back(roots_.home / ".local/share/flatpak/exports/share/applications");
+    }
+    dirs.push_back(roots_.var / "lib/flatpak/exports/share/applications");
+    std::string dataDirs = std::getenv("XDG_DATA_DIRS") ? std::getenv("XDG_DATA_DIRS") : "";
+    if (dataDirs.empty()) dataDirs = "/usr/local/share:/usr/share";
+    size_t pos = 0;
+    while (pos <= dataDirs.size()) {
+      size_t end = dataDirs.find(':', pos);
+      if (end == std::string::npos) end = dataDirs.size();
+      std::string dir = dataDirs.substr(pos, end - pos);
+      if (!dir.empty() && dir[0] == '/') dirs.push_back(fs::path(dir) / "applications");
+      pos = end + 1;
+    }
+    return dirs;
+  }
+
+  // The desktop entry "<id>.desktop" of an application id, memoised: a
+  // session runs a handful of apps, each with many processes.
+  std::optional<std::string> desktopEntry(const std::string& id) const {
+    if (id.find('/') != std::string::npos || id == "." || id == "..") return std::nullopt;
+    {
+      std::lock_guard lock(entriesLock_);
+      if (auto it = entries_.find(id); it != entries_.end()) return it->second;
+    }
+    std::optional<std::string> found;
+    for (const auto& dir : applicationDirs_) {
+      std::error_code ec;
+      fs::path candidate = dir / (id + ".desktop");
+      if (fs::is_regular_file(candidate, ec)) {
+        found = candidate.string();
+        break;
+      }
+    }
+    std::lock_guard lock(entriesLock_);
+    if (entries_.size() > 2000) entries_.clear();
+    entries_.emplace(id, found);
+    return found;
+  }
+
+  Roots roots_;
+  int procFd_ = -1;
+  uint32_t me_ = 0;
+  uint64_t ticksPerSecond_ = 100;
+  std::optional<uint64_t> bootTime_;
+  std::vector<fs::path> applicationDirs_;
+  size_t keptBudget_ = 0;
+  mutable std::mutex keptLock_;
+  mutable std::unordered_map<int32_t, std::shared_ptr<KeptFiles>> kept_;
+  mutable std::mutex entriesLock_;
+  mutable std::unordered_map<std::string, std::optional<std::string>> entries_;
+};
+
+}  // namespace
+
+std::shared_ptr<ProcessSource> makeProcessSource(const Roots& roots) {
+  return std::make_shared<LinuxProcessSource>(roots);
+}
+
+}  // namespace norvo::platform

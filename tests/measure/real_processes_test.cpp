@@ -1,0 +1,312 @@
+// The process table and the classifier against real processes of the shapes
+// agents have on Linux. Every process started here is killed and reaped by pid
+// when the test ends, whatever its outcome; the test process makes itself a
+// sub-reaper so that processes orphaned on purpose come back to it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <set>
+#include <thread>
+
+#include "core/measure/classifier.hpp"
+#include "core/store/json_codec.hpp"
+#include "test_support.hpp"
+
+extern char** environ;
+
+namespace norvo {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+pid_t spawn(const std::vector<std::string>& argv, const fs::path& program) {
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? pid : -1;
+}
+
+// Kills and reaps, by pid, what the test started and whatever descends from it.
+class Processes {
+ public:
+  Processes() { ::prctl(PR_SET_CHILD_SUBREAPER, 1); }
+  ~Processes() {
+    auto source = platform::makeProcessSource(platform::Roots::system());
+    std::set<int32_t> doomed(started_.begin(), started_.end());
+    for (bool grew = true; grew;) {
+      grew = false;
+      for (int32_t pid : source->allPids()) {
+        auto b = source->basics(pid);
+        if (b && !doomed.count(pid) && (doomed.count(b->ppid) || b->ppid == ::getpid()))
+          grew = doomed.insert(pid).second;
+      }
+    }
+    for (int32_t pid : doomed) ::kill(pid, SIGKILL);
+    for (int32_t pid : doomed) ::waitpid(pid, nullptr, 0);
+    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+  }
+  Processes(const Processes&) = delete;
+  Processes& operator=(const Processes&) = delete;
+
+  pid_t start(const std::vector<std::string>& argv, const fs::path& program) {
+    pid_t pid = spawn(argv, program);
+    if (pid > 0) started_.push_back(pid);
+    return pid;
+  }
+
+ private:
+  std::vector<pid_t> started_;
+};
+
+fs::path copyProgram(const fs::path& from, const fs::path& to) {
+  fs::create_directories(to.parent_path());
+  fs::copy_file(fs::canonical(from), to, fs::copy_options::overwrite_existing);
+  fs::permissions(to, fs::perms::owner_all, fs::perm_options::add);
+  return to;
+}
+
+std::optional<fs::path> findNode() {
+  for (const char* dir : {"/usr/bin", "/usr/local/bin"})
+    if (fs::exists(fs::path(dir) / "node")) return fs::path(dir) / "node";
+  return std::nullopt;
+}
+
+// Reads the table until `ready` holds, for up to 15 seconds (slow machines
+// start node slowly).
+ProcessReadings readUntil(ProcessTable& table,
+                          const std::function<bool(const ProcessReadings&)>& ready) {
+  auto until = std::chrono::steady_clock::now() + 15s;
+  for (;;) {
+    auto readings = table.read(5s);
+    if (ready(readings) || std::chrono::steady_clock::now() > until) return readings;
+    std::this_thread::sleep_for(50ms);
+  }
+}
+
+std::optional<int32_t> childOf(const ProcessReadings& readings, int32_t parent,
+                               std::string_view name) {
+  for (const auto& [pid, r] : readings)
+    if (r.ppid == parent && r.name == name) return pid;
+  return std::nullopt;
+}
+
+struct RealTable {
+  test::TempDir store;
+  ProcessTable table{platform::makeProcessSource(platform::Roots::system()), store.path()};
+  Classifier classify(const ProcessReadings& readings) const {
+    return Classifier(NorvoConfig::defaults(), readings, ::getpid(), ::getuid());
+  }
+};
+
+TEST(RealProcesses, AgentTreeAndItsOrphans) {
+  test::TempDir dir;
+  auto claude = copyProgram("/bin/sh", dir.path() / "claude");
+  auto compiler = copyProgram("/bin/sleep", dir.path() / "cc1plus");
+  auto mcp = copyProgram("/bin/sleep", dir.path() / "mcp-bridge");
+  Processes processes;
+  RealTable t;
+  pid_t agent = processes.start(
+      {"claude", "-c", "\"$1\" 600 & \"$2\" 600 & wait", "claude", compiler, mcp}, claude);
+  ASSERT_GT(agent, 0);
+  auto readings = readUntil(t.table, [&](const ProcessReadings& r) {
+    return childOf(r, agent, "cc1plus") && childOf(r, agent, "mcp-bridge");
+  });
+  auto task = childOf(readings, agent, "cc1plus");
+  auto infra = childOf(readings, agent, "mcp-bridge");
+  ASSERT_TRUE(task && infra);
+
+  auto c = t.classify(readings);
+  EXPECT_EQ(readings.at(agent).path, claude.string());
+  EXPECT_EQ(c.classify(readings.at(agent), {}).category, ProcessCategory::aiAgent);
+  EXPECT_EQ(c.classify(readings.at(*task), {}),
+            (Classifier::Result{ProcessCategory::aiTask, agent, false}));
+  EXPECT_EQ(c.classify(readings.at(*infra), {}),
+            (Classifier::Result{ProcessCategory::aiInfra, agent, false}));
+  auto text = c.explanation(*task);
+  EXPECT_NE(text.find("cc1plus pid " + std::to_string(*task) + " ppid " + std::to_string(agent)),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("\nargs: " + compiler.string() + " 600\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("agent CLI: false, AI app: false, agent ancestor: " + std::to_string(agent)),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("→ ai_task (agent " + std::to_string(agent) + ")"), std::string::npos);
+
+  // The agent exits; its children are reparented (here to this test process,
+  // a sub-reaper) and are found through the lineage the caller remembers.
+  ::kill(agent, SIGKILL);
+  ::waitpid(agent, nullptr, 0);
+  readings = readUntil(t.table, [&](const ProcessReadings& r) {
+    return r.count(*task) && r.at(*task).ppid == ::getpid();
+  });
+  ASSERT_EQ(readings.at(*task).ppid, ::getpid());
+  c = t.classify(readings);
+  EXPECT_EQ(c.classify(readings.at(*task), agent),
+            (Classifier::Result{ProcessCategory::aiTask, agent, true}));
+  EXPECT_EQ(c.classify(readings.at(*infra), agent),
+            (Classifier::Result{ProcessCategory::aiInfra, agent, true}));
+  EXPECT_NE(c.classify(readings.at(*task), {}).category, ProcessCategory::aiTask);
+}
+
+TEST(RealProcesses, AgentCommandLinesAsInstalledOnLinux) {
+  test::TempDir dir;
+  Processes processes;
+  RealTable t;
+  std::map<std::string, pid_t> agents;
+  std::map<std::string, pid_t> others;
+
+  auto native = copyProgram("/bin/sleep", dir.path() / "native/claude.exe");
+  agents["claude.exe"] = processes.start({"claude.exe", "600"}, native);
+  auto versioned = copyProgram("/bin/sleep", dir.path() / "share/claude/versions/2.0.14");
+  fs::create_directories(dir.path() / "bin");
+  fs::create_symlink(versioned, dir.path() / "bin/claude");
+  agents["linked claude"] = processes.start({"claude", "600"}, dir.path() / "bin/claude");
+  others["sleep"] = processes.start({"sleep", "600"}, "/bin/sleep");
+
+  std::optional<fs::path> node = findNode();
+  const std::string idle = "setInterval(() => {}, 1 << 30);\n";
+  if (node) {
+    auto prefix = dir.path() / "prefix";
+    dir.write("prefix/bin/gemini", idle);
+    dir.write("prefix/bin/codex",
+              "require('child_process').spawn(require('path').join(__dirname, '../vendor/codex'),"
+              " ['600'], {stdio: 'ignore'});\n" +
+                  idle);
+    copyProgram("/bin/sleep", prefix / "vendor/codex");
+    dir.write("prefix/lib/node_modules/@anthropic-ai/claude-code/cli.js", idle);
+    dir.write("prefix/lib/server.js", idle);
+    agents["gemini"] = processes.start({"node", (prefix / "bin/gemini").string()}, *node);
+    agents["codex"] = processes.start({"node", (prefix / "bin/codex").string()}, *node);
+    agents["claude-code"] = processes.start(
+        {"node", (prefix / "lib/node_modules/@anthropic-ai/claude-code/cli.js").string()}, *node);
+    others["node server"] =
+        processes.start({"node", (prefix / "lib/server.js").string(), "--model", "claude"}, *node);
+  }
+  for (const auto& [shape, pid] : agents) ASSERT_GT(pid, 0) << shape;
+
+  auto readings = readUntil(t.table, [&](const ProcessReadings& r) {
+    if (node && !childOf(r, agents["codex"], "codex")) return false;
+    for (const auto& [shape, pid] : agents)
+      if (!r.count(pid) || r.at(pid).path.empty() || r.at(pid).path == "/bin/sh") return false;
+    return true;
+  });
+  auto c = t.classify(readings);
+  for (const auto& [shape, pid] : agents) {
+    ASSERT_TRUE(readings.count(pid)) << shape;
+    EXPECT_EQ(c.classify(readings.at(pid), {}).category, ProcessCategory::aiAgent)
+        << shape << "\n"
+        << c.explanation(pid);
+  }
+  for (const auto& [shape, pid] : others) {
+    ASSERT_TRUE(readings.count(pid)) << shape;
+    EXPECT_NE(c.classify(readings.at(pid), {}).category, ProcessCategory::aiAgent)
+        << shape << "\n"
+        << c.explanation(pid);
+  }
+  EXPECT_EQ(readings.at(agents["linked claude"]).name, "2.0.14");
+  EXPECT_EQ(readings.at(agents["linked claude"]).command, "claude");
+  if (!node) GTEST_SKIP() << "node is not installed: the interpreter shapes were not tried";
+  auto nativeCodex = childOf(readings, agents["codex"], "codex");
+  ASSERT_TRUE(nativeCodex.has_value());
+  EXPECT_EQ(c.classify(readings.at(*nativeCodex), {}).category, ProcessCategory::aiAgent);
+  EXPECT_EQ(readings.at(agents["gemini"]).arguments,
+            "node " + (dir.path() / "prefix/bin/gemini").string());
+}
+
+TEST(RealProcesses, OwnReadingIsConsistent) {
+  RealTable t;
+  auto own = t.table.read(::getpid());
+  ASSERT_TRUE(own.has_value());
+  EXPECT_EQ(own->ppid, ::getppid());
+  EXPECT_EQ(own->uid, ::getuid());
+  EXPECT_EQ(own->path, fs::read_symlink("/proc/self/exe").string());
+  EXPECT_EQ(own->name, fs::path(own->path).filename().string());
+  EXPECT_EQ(own->arguments.substr(0, own->path.size()), own->path) << own->arguments;
+  auto now = uint64_t(std::chrono::duration_cast<std::chrono::seconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count());
+  EXPECT_LE(own->startTime, now);
+  EXPECT_GT(own->startTime + 24 * 3600, now);  // a test run is younger than a day
+  ASSERT_TRUE(own->cpuNanos && own->footprintBytes);
+  EXPECT_GT(*own->footprintBytes, 0u);
+  auto pids = t.table.allPids();
+  EXPECT_NE(std::find(pids.begin(), pids.end(), ::getpid()), pids.end());
+  EXPECT_TRUE(t.table.read(2s).count(::getpid()));
+}
+
+// Runs the command-line tool and returns its exit status and output.
+std::pair<int, std::string> runTool(const std::vector<std::string>& arguments) {
+  int fds[2];
+  if (::pipe(fds) != 0) return {-1, ""};
+  std::vector<std::string> argv{"zemnorvo"};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  std::vector<char*> args;
+  for (auto& a : argv) args.push_back(a.data());
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  posix_spawn_file_actions_addclose(&actions, fds[0]);
+  pid_t pid = 0;
+  int rc = posix_spawn(&pid, NORVO_CLI_PATH, &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(fds[1]);
+  std::string out;
+  char buf[65536];
+  for (ssize_t n; rc == 0 && (n = ::read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, size_t(n));
+  ::close(fds[0]);
+  int status = 0;
+  if (rc != 0 || ::waitpid(pid, &status, 0) != pid) return {-1, out};
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
+TEST(RealProcesses, PsAndExplainCommands) {
+  test::TempDir dir;
+  Processes processes;
+  pid_t agent =
+      processes.start({"claude.exe", "600"}, copyProgram("/bin/sleep", dir.path() / "claude.exe"));
+  ASSERT_GT(agent, 0);
+  std::this_thread::sleep_for(100ms);  // past exec, so the name is the copy's
+
+  auto [status, text] = runTool({"explain", std::to_string(agent)});
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(text.substr(0, text.find(' ')), "claude.exe") << text;
+  EXPECT_NE(text.find("\n→ ai_agent; my agent: -\n"), std::string::npos) << text;
+
+  auto [missing, none] = runTool({"explain", "2147483647"});
+  EXPECT_EQ(missing, 1);
+  EXPECT_EQ(none, "no such pid\n");
+
+  auto [jsonStatus, json] = runTool({"ps", "--json", "--interval", "0.1"});
+  ASSERT_EQ(jsonStatus, 0);
+  auto parsed = json_codec::decode(json);
+  ASSERT_TRUE(parsed && parsed->contains("processes") && parsed->contains("apps"));
+  bool found = false;
+  for (const auto& p : parsed->at("processes")) {
+    auto s = p.get<ProcessSample>();
+    if (s.pid == agent) found = s.category == ProcessCategory::aiAgent;
+  }
+  EXPECT_TRUE(found);
+
+  auto [tableStatus, table] = runTool({"ps", "--interval", "0.1"});
+  EXPECT_EQ(tableStatus, 0);
+  EXPECT_NE(table.find(" ai_agent "), std::string::npos);
+  EXPECT_EQ(table.substr(0, table.find('\n')).find("CATEGORY") != std::string::npos, true);
+}
+
+}  // namespace
+}  // namespace norvo

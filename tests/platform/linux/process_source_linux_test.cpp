@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "core/platform/process_source.hpp"
+#include "test_support.hpp"
+
+namespace norvo::platform {
+namespace {
+
+TEST(LinuxProcessSource, ReadsAFixtureTree) {
+  auto root = test::fixture("linux/zombie_parents");
+  auto source = makeProcessSource(Roots::under(root));
+  auto pids = source->allPids();
+  std::sort(pids.begin(), pids.end());
+  EXPECT_EQ(pids, (std::vector<int32_t>{1, 300, 301, 302, 303, 400, 401, 402, 403, 404}));
+
+  auto shell = source->basics(400);
+  ASSERT_TRUE(shell.has_value());
+  struct stat st {};
+  ASSERT_EQ(::stat((root / "proc/400/stat").c_str(), &st), 0);
+  EXPECT_EQ(shell->uid, st.st_uid);
+  EXPECT_EQ(shell->ppid, 1);
+  EXPECT_EQ(shell->command, "my (odd) shell");
+  EXPECT_EQ(shell->state, 'S');
+  uint64_t ticks = uint64_t(::sysconf(_SC_CLK_TCK));
+  EXPECT_EQ(shell->startTime, 1'700'000'000u + 1234 / ticks);  // whole seconds
+  EXPECT_FALSE(source->basics(404).has_value());  // vanished before its record was read
+  EXPECT_FALSE(source->basics(999).has_value());
+
+  auto line = source->commandLine(400);
+  EXPECT_EQ(line.path, "/opt/fixture/bin/shell");
+  EXPECT_EQ(line.arguments, "sh -c sleep 1");
+  EXPECT_EQ(line.appEntry, (root / "home/.local/share/applications/fixture-app.desktop").string());
+  auto usage = source->usage(400, std::nullopt);
+  EXPECT_EQ(usage.cpuNanos, 200u * (1'000'000'000 / ticks));
+  EXPECT_EQ(shell->cpuNanos, usage.cpuNanos);
+  EXPECT_EQ(usage.footprintBytes, 640u * 1024);
+  EXPECT_EQ(source->usage(400, 7).cpuNanos, 7u);  // the cheap record's figure is used as is
+
+  auto gone = source->commandLine(404);
+  EXPECT_EQ(gone.path, "");
+  EXPECT_EQ(gone.arguments, "");
+  EXPECT_FALSE(source->usage(999, std::nullopt).cpuNanos.has_value());
+  EXPECT_FALSE(source->responsiblePid(400).has_value());
+}
+
+TEST(LinuxProcessSource, KeptFilesFollowTheirProcess) {
+  auto source = makeProcessSource(Roots::system());
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::pause();
+    ::_exit(0);
+  }
+  struct Reap {
+    pid_t pid;
+    ~Reap() {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+  } reap{child};
+  auto alive = source->basics(child);
+  ASSERT_TRUE(alive.has_value());
+  EXPECT_EQ(alive->ppid, ::getpid());
+  auto again = source->basics(child);  // through the kept file this time
+  ASSERT_TRUE(again.has_value());
+  EXPECT_EQ(again->startTime, alive->startTime);
+  EXPECT_TRUE(source->usage(child, std::nullopt).footprintBytes.has_value());
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  EXPECT_FALSE(source->basics(child).has_value());
+  EXPECT_FALSE(source->usage(child, std::nullopt).footprintBytes.has_value());
+}
+
+TEST(LinuxProcessSource, MissingRootGivesNothing) {
+  test::TempDir empty;
+  auto source = makeProcessSource(Roots::under(empty.path()));
+  EXPECT_TRUE(source->allPids().empty());
+  EXPECT_FALSE(source->basics(1).has_value());
+  EXPECT_EQ(source->commandLine(1).path, "");
+}
+
+TEST(LinuxProcessSource, BundleIdentifierFromEitherInformationList) {
+  test::TempDir dir;
+  const char* plist =
+      "<plist><dict><key>CFBundleIdentifier</key><string>com.ex.%s</string></dict></plist>";
+  char text[256];
+  std::snprintf(text, sizeof text, plist, "a");
+  dir.write("A.app/Contents/Info.plist", text);
+  std::snprintf(text, sizeof text, plist, "b");
+  dir.write("B.app/Info.plist", text);
+  dir.write("C.app/Contents/Info.plist", "bplist00 binary");
+  auto source = makeProcessSource(Roots::system());
+  EXPECT_EQ(source->bundleIdentifier((dir.path() / "A.app").string()), "com.ex.a");
+  EXPECT_EQ(source->bundleIdentifier((dir.path() / "B.app").string()), "com.ex.b");
+  EXPECT_FALSE(source->bundleIdentifier((dir.path() / "C.app").string()).has_value());
+  EXPECT_FALSE(source->bundleIdentifier((dir.path() / "D.app").string()).has_value());
+}
+
+}  // namespace
+}  // namespace norvo::platform
