@@ -8,5 +8,6 @@ namespace norvo::cli {
 
 void addMetricsCommand(CLI::App& app);
 void addPsCommand(CLI::App& app);  // ps and explain
+void addOwnerCommands(CLI::App& app);
 
 }  // namespace norvo::cli

@@ -9,6 +9,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   norvo::cli::addMetricsCommand(app);
   norvo::cli::addPsCommand(app);
+  norvo::cli::addOwnerCommands(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

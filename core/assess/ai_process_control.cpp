@@ -102,9 +102,15 @@ std::string AIProcessControl::resultMessage(bool force, size_t signalled,
                                             const std::vector<int32_t>& stopped,
                                             const std::vector<int32_t>& stillRunning,
                                             const std::vector<int32_t>& notSignalled) {
-  std::string text = std::string("Sent ") + (force ? "SIGKILL" : "SIGTERM") + " to " +
-                     std::to_string(signalled) + " process(es); " + std::to_string(stopped.size()) +
-                     " exited.";
+  // Appended piece by piece: g++ 12 misreads chains of temporaries here
+  // (a false -Warray-bounds).
+  std::string text = "Sent ";
+  text += force ? "SIGKILL" : "SIGTERM";
+  text += " to ";
+  text += std::to_string(signalled);
+  text += " process(es); ";
+  text += std::to_string(stopped.size());
+  text += " exited.";
   if (!stillRunning.empty())
     text += " Still running: " + joined(stillRunning) + " — call again with force=true if needed.";
   if (!notSignalled.empty())

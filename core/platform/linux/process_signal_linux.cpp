@@ -3,7 +3,9 @@
 // is reaped the number may be handed to a new process, but pidfd_send_signal(2)
 // on the old descriptor then fails with ESRCH instead of reaching the newcomer.
 // Kernels without pidfds (ENOSYS) fall back to kill(2) on the bare pid; the
-// caller then keeps its start-time check immediately before the signal.
+// caller then keeps its start-time check immediately before the signal. Some
+// container sandboxes deny unknown system calls with EPERM instead of ENOSYS;
+// pidfd_open itself never answers EPERM, so that is read as "unsupported" too.
 #include <poll.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -20,7 +22,7 @@ std::optional<PinnedProcess> PinnedProcess::pin(int32_t pid) {
   if (pid < 1) return std::nullopt;
   long fd = ::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0);
   if (fd >= 0) return PinnedProcess(pid, static_cast<int>(fd));
-  if (errno == ENOSYS) {
+  if (errno == ENOSYS || errno == EPERM) {
     if (probe(pid) == SignalProbe::noProcess) return std::nullopt;
     return PinnedProcess(pid, -1);
   }
