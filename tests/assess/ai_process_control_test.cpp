@@ -291,7 +291,10 @@ TEST(AIProcessControl, ChildrenGoDeepestFirstAndRefusedOnesAreLeftAlone) {
   auto make = s.program("bin/make", "/bin/sh");
   auto ld = s.program("bin/ld", "/bin/sh");
   auto nested = s.program("b/claude", "/bin/sh");
-  auto ldScript = s.dir.write("ld.sh", quoted(compiler) + " 600 & wait\n");
+  // ld turns into a long sleep still named ld after starting its compiler, so
+  // that it does not end by itself once the compiler is stopped.
+  auto ldScript = s.dir.write(
+      "ld.sh", quoted(compiler) + " 600 & exec " + quoted(s.program("ld/ld")) + " 600\n");
   auto nestedScript = s.dir.write("nested.sh", quoted(compiler) + " 600 & wait\n");
   auto makeScript = s.dir.write("make.sh", quoted(ld) + " " + quoted(ldScript) + " & " +
                                                quoted(bridge) + " 600 & " + quoted(nested) + " " +
