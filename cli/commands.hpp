@@ -12,5 +12,6 @@ void addWidgetCommand(CLI::App& app);
 void addMcpCommand(CLI::App& app);
 void addHookCommand(CLI::App& app);
 void addPsCommand(CLI::App& app);  // ps and explain
+void addOwnerCommands(CLI::App& app);
 
 }  // namespace norvo::cli

@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
   norvo::cli::addMcpCommand(app);
   norvo::cli::addHookCommand(app);
   norvo::cli::addPsCommand(app);
+  norvo::cli::addOwnerCommands(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

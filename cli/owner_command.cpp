@@ -1,0 +1,113 @@
+// The owner's side of what agents ask for: `zemnorvo suggestions` lists what
+// is pending, `zemnorvo answer ID quit|keep` answers a quit suggestion, and
+// `zemnorvo stop PID` stops an AI task as the owner.
+#include <fmt/format.h>
+
+#include <cstdio>
+#include <string>
+
+#include "cli/commands.hpp"
+#include "core/assess/ai_process_control.hpp"
+#include "core/assess/quit_plan.hpp"
+#include "core/store/norvo_store.hpp"
+
+namespace norvo::cli {
+
+namespace {
+
+std::string megabytes(uint64_t bytes) {
+  return fmt::format("{:.1f} MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+}
+
+std::string dateText(Date date) { return formatIso8601(date); }
+
+void printSuggestions() {
+  auto quits = NorvoStore::pendingSuggestions();
+  auto cleanups = NorvoStore::pendingCleanups();
+  auto uninstalls = NorvoStore::pendingUninstalls();
+  if (quits.empty() && cleanups.empty() && uninstalls.empty()) {
+    std::printf("No pending suggestions.\n");
+    return;
+  }
+  std::printf("%-9s %-36s %-24s %s\n", "KIND", "ID", "CREATED", "WHAT");
+  for (const auto& s : quits) {
+    std::printf("%-9s %-36s %-24s quit %zu app(s), from %s: %s\n", "quit", s.id.c_str(),
+                dateText(s.created).c_str(), s.items.size(), s.source.c_str(), s.reason.c_str());
+    for (const auto& i : s.items)
+      std::printf("%72s- %s (pid %d, %.1f%% CPU, %s) %s\n", "", i.name.c_str(), i.mainPid,
+                  i.cpuPercent, megabytes(i.memoryBytes).c_str(), i.bundlePath.c_str());
+  }
+  for (const auto& s : cleanups) {
+    std::string items;
+    for (const auto& id : s.itemIDs) items += (items.empty() ? "" : ", ") + id;
+    std::printf("%-9s %-36s %-24s clean %s: %s\n", "cleanup", s.id.c_str(),
+                dateText(s.created).c_str(), items.c_str(), s.reason.c_str());
+  }
+  for (const auto& s : uninstalls)
+    std::printf("%-9s %-36s %-24s uninstall %s (%s): %s\n", "uninstall", s.id.c_str(),
+                dateText(s.created).c_str(), s.appName.c_str(), s.appPath.c_str(),
+                s.reason.c_str());
+}
+
+}  // namespace
+
+void addOwnerCommands(CLI::App& app) {
+  auto* list = app.add_subcommand("suggestions", "List the agents' pending suggestions");
+  static bool listJson = false;
+  list->add_flag("--json", listJson, "Print the pending records as JSON");
+  list->callback([] {
+    if (!listJson) return printSuggestions();
+    nlohmann::json out = {{"quit", NorvoStore::pendingSuggestions()},
+                          {"cleanup", NorvoStore::pendingCleanups()},
+                          {"uninstall", NorvoStore::pendingUninstalls()}};
+    std::printf("%s\n", json_codec::encode(out).c_str());
+  });
+
+  auto* answer =
+      app.add_subcommand("answer", "Answer a quit suggestion: quit its apps, or keep them running");
+  static std::string id;
+  static std::string choice;
+  answer->add_option("id", id, "Id of the suggestion")->required();
+  answer->add_option("choice", choice, "quit or keep")
+      ->required()
+      ->check(CLI::IsMember({"quit", "keep"}));
+  answer->callback([] {
+    auto s = NorvoStore::suggestion(id);
+    if (!s || s->status != "pending") {
+      std::fprintf(stderr, "zemnorvo: no pending quit suggestion with id %s\n", id.c_str());
+      throw CLI::RuntimeError(1);
+    }
+    auto answered =
+        QuitPlan::answer(*s, choice == "quit", ProcessTable::shared(), NorvoStore::directory());
+    auto names = [](const std::vector<std::string>& list) {
+      std::string text;
+      for (const auto& n : list) text += (text.empty() ? "" : ", ") + n;
+      return text.empty() ? std::string("none") : text;
+    };
+    std::printf("%s: quit %s; kept %s\n", answered.status.c_str(), names(answered.quit).c_str(),
+                names(answered.kept).c_str());
+  });
+
+  auto* stop = app.add_subcommand("stop", "Stop a process an AI agent started");
+  static int32_t pid = 0;
+  static bool force = false;
+  static bool children = false;
+  static bool stopJson = false;
+  static std::string reason = "stopped by the owner";
+  stop->add_option("pid", pid, "Process id")->required();
+  stop->add_flag("--force", force, "SIGKILL instead of SIGTERM, and a shorter wait");
+  stop->add_flag("--children", children, "Also stop its descendants that are AI tasks");
+  stop->add_option("--reason", reason, "Why, for the actions log");
+  stop->add_flag("--json", stopJson, "Print the result as JSON");
+  stop->callback([] {
+    auto result =
+        AIProcessControl::stop(pid, force, children, reason, std::nullopt, NorvoConfig::load());
+    if (stopJson)
+      std::printf("%s\n", json_codec::encode(nlohmann::json(result)).c_str());
+    else
+      std::printf("%s\n", result.message.c_str());
+    if (!result.ok) throw CLI::RuntimeError(1);
+  });
+}
+
+}  // namespace norvo::cli

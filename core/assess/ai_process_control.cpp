@@ -1,0 +1,243 @@
+#include "core/assess/ai_process_control.hpp"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <functional>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "core/measure/classifier.hpp"
+#include "core/platform/process_signal.hpp"
+#include "core/store/norvo_store.hpp"
+#include "core/store/record_file.hpp"
+
+namespace norvo {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string joined(const std::vector<int32_t>& pids) {
+  std::string text;
+  for (int32_t pid : pids) {
+    if (!text.empty()) text += ", ";
+    text += std::to_string(pid);
+  }
+  return text;
+}
+
+std::string refusal(const ProcessReading& r, const std::string& why) {
+  return "Refused to stop " + r.name + " (pid " + std::to_string(r.pid) + "): " + why;
+}
+
+// Why `r` may not be stopped by `byAgent`; absent when it may.
+std::optional<std::string> refusalFor(const ProcessReading& r, const Classifier& classifier,
+                                      const std::map<std::string, int32_t>& lineage,
+                                      std::optional<int32_t> byAgent) {
+  auto remembered = lineage.find(r.key());
+  auto result = classifier.classify(
+      r, remembered == lineage.end() ? std::nullopt : std::optional<int32_t>(remembered->second));
+  if (auto why = AIProcessControl::refusalByKind(result.category)) return refusal(r, *why);
+  if (AIProcessControl::otherSession(byAgent, result.agentPid, result.orphaned)) {
+    std::string agent = result.agentPid ? std::to_string(*result.agentPid) : "?";
+    return refusal(r, "it belongs to another live AI session (agent pid " + agent +
+                          "). Do not disturb it; wait_for_capacity or ask the owner.");
+  }
+  return std::nullopt;
+}
+
+// The same process still has the pid: it is listed and started when the
+// table saw it start.
+bool sameProcess(const platform::ProcessSource& source, const ProcessReading& r) {
+  auto now = source.basics(r.pid);
+  return now && now->startTime == r.startTime;
+}
+
+}  // namespace
+
+void to_json(nlohmann::json& j, const StopResult& r) {
+  j = nlohmann::json{{"ok", r.ok},
+                     {"message", r.message},
+                     {"stopped", r.stopped},
+                     {"stillRunning", r.stillRunning}};
+}
+
+void from_json(const nlohmann::json& j, StopResult& r) {
+  j.at("ok").get_to(r.ok);
+  j.at("message").get_to(r.message);
+  j.at("stopped").get_to(r.stopped);
+  j.at("stillRunning").get_to(r.stillRunning);
+}
+
+AIProcessControl::Environment AIProcessControl::Environment::system() {
+  return Environment{ProcessTable::shared(), NorvoStore::directory(),
+                     static_cast<int32_t>(::getpid())};
+}
+
+std::optional<std::string> AIProcessControl::refusalByKind(ProcessCategory category) {
+  switch (category) {
+    case ProcessCategory::aiTask: return std::nullopt;
+    case ProcessCategory::aiAgent: return "it is an AI tool itself (agent CLI or AI app).";
+    case ProcessCategory::aiInfra:
+      return "it is an MCP server or part of the process chain running this tool.";
+    case ProcessCategory::userApp:
+      return "it is the owner's app/process, not started by an AI agent. Propose it with "
+             "suggest_quit_apps instead.";
+    case ProcessCategory::system: break;
+  }
+  return "it is a system process or belongs to another user.";
+}
+
+bool AIProcessControl::otherSession(std::optional<int32_t> byAgent, std::optional<int32_t> agentPid,
+                                    bool orphaned) {
+  if (!byAgent || orphaned) return false;
+  return !agentPid || *agentPid != *byAgent;
+}
+
+std::string AIProcessControl::resultMessage(bool force, size_t signalled,
+                                            const std::vector<int32_t>& stopped,
+                                            const std::vector<int32_t>& stillRunning,
+                                            const std::vector<int32_t>& notSignalled) {
+  // Appended piece by piece: g++ 12 misreads chains of temporaries here
+  // (a false -Warray-bounds).
+  std::string text = "Sent ";
+  text += force ? "SIGKILL" : "SIGTERM";
+  text += " to ";
+  text += std::to_string(signalled);
+  text += " process(es); ";
+  text += std::to_string(stopped.size());
+  text += " exited.";
+  if (!stillRunning.empty())
+    text += " Still running: " + joined(stillRunning) + " — call again with force=true if needed.";
+  if (!notSignalled.empty())
+    text += " Not signalled: " + joined(notSignalled) +
+            " — ended while checking (the pid may now be another process).";
+  return text;
+}
+
+std::map<std::string, int32_t> AIProcessControl::lineage(
+    const std::filesystem::path& storeDirectory) {
+  return record_file::read<std::map<std::string, int32_t>>(storeDirectory / "lineage.json")
+      .value_or(std::map<std::string, int32_t>{});
+}
+
+StopResult AIProcessControl::stop(int32_t pid, bool force, bool includeChildren,
+                                  const std::string& reason, std::optional<int32_t> byAgent,
+                                  const NorvoConfig& config) {
+  try {
+    return stop(pid, force, includeChildren, reason, byAgent, config, Environment::system());
+  } catch (...) {
+    return {false, "No process with pid " + std::to_string(pid) + ".", {}, {}};
+  }
+}
+
+StopResult AIProcessControl::stop(int32_t pid, bool force, bool includeChildren,
+                                  const std::string& reason, std::optional<int32_t> byAgent,
+                                  const NorvoConfig& config, const Environment& environment) {
+  StopResult result;
+  try {
+    auto readings = environment.table.read(std::chrono::seconds(2));
+    auto target = readings.find(pid);
+    if (pid < 1 || target == readings.end()) {
+      result.message = "No process with pid " + std::to_string(pid) + ".";
+      return result;
+    }
+    const auto& source = environment.table.source();
+    auto lineage = AIProcessControl::lineage(environment.storeDirectory);
+    Classifier classifier(config, readings, environment.serverPid, source.currentUid());
+
+    if (auto why = refusalFor(target->second, classifier, lineage, byAgent)) {
+      result.message = *why;
+      result.stillRunning = {pid};
+      return result;
+    }
+
+    // Deepest first, the target last, so that a parent never outlives the
+    // signal to respawn what was just stopped below it.
+    std::vector<int32_t> targets;
+    if (includeChildren) {
+      std::map<int32_t, std::vector<int32_t>> children;
+      for (const auto& [child, r] : readings)
+        if (child != r.ppid) children[r.ppid].push_back(child);
+      for (auto& [parent, list] : children) std::sort(list.begin(), list.end());
+      std::set<int32_t> seen{pid};
+      std::function<void(int32_t)> walk = [&](int32_t parent) {
+        auto it = children.find(parent);
+        if (it == children.end()) return;
+        for (int32_t child : it->second) {
+          if (!seen.insert(child).second) continue;
+          walk(child);
+          if (!refusalFor(readings.at(child), classifier, lineage, byAgent))
+            targets.push_back(child);
+        }
+      };
+      walk(pid);
+    }
+    targets.push_back(pid);
+
+    // Each target is checked, pinned, checked again and signalled through the
+    // pin. The second check closes the gap between the first and the pin: if
+    // the pid was reused meanwhile, the pin holds the newcomer and its start
+    // time differs. After that the pin keeps the number from naming anyone
+    // else, so the signal reaches the checked process or nobody.
+    int signal = force ? SIGKILL : SIGTERM;
+    std::vector<platform::PinnedProcess> signalled;
+    std::vector<int32_t> notSignalled;
+    for (int32_t t : targets) {
+      const auto& reading = readings.at(t);
+      if (!sameProcess(source, reading)) {
+        notSignalled.push_back(t);
+        continue;
+      }
+      auto pinned = platform::PinnedProcess::pin(t);
+      if (!pinned || !sameProcess(source, reading)) {
+        notSignalled.push_back(t);
+        continue;
+      }
+      if (pinned->send(signal)) signalled.push_back(std::move(*pinned));
+    }
+
+    auto alive = [&](const platform::PinnedProcess& p) {
+      if (p.exited()) return false;
+      auto now = source.basics(p.pid());
+      return now && now->startTime == readings.at(p.pid()).startTime && now->state != 'Z';
+    };
+    auto deadline = Clock::now() + std::chrono::milliseconds(force ? 1000 : 3000);
+    std::vector<int32_t> running;
+    for (;;) {
+      running.clear();
+      for (const auto& p : signalled)
+        if (alive(p)) running.push_back(p.pid());
+      auto now = Clock::now();
+      if (running.empty() || now >= deadline) break;
+      std::this_thread::sleep_for(
+          std::min<Clock::duration>(std::chrono::milliseconds(100), deadline - now));
+    }
+
+    std::string signalName = force ? "SIGKILL" : "SIGTERM";
+    for (const auto& p : signalled) {
+      const auto& name = readings.at(p.pid()).name;
+      NorvoStore::log(
+          {std::chrono::system_clock::now(), byAgent ? "ai" : "owner", "stop_ai_process", p.pid(),
+           name.empty() ? "?" : name, signalName + "; " + reason},
+          environment.storeDirectory);
+      if (std::find(running.begin(), running.end(), p.pid()) == running.end())
+        result.stopped.push_back(p.pid());
+    }
+    result.ok = true;
+    result.stillRunning = running;
+    result.message =
+        resultMessage(force, signalled.size(), result.stopped, result.stillRunning, notSignalled);
+    return result;
+  } catch (...) {
+    // Only allocation can throw here; report what is known rather than escape.
+    if (result.message.empty()) result.message = "No process with pid " + std::to_string(pid) + ".";
+    return result;
+  }
+}
+
+}  // namespace norvo

@@ -1,0 +1,109 @@
+#include "core/assess/quit_plan.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "core/platform/process_signal.hpp"
+#include "core/store/norvo_store.hpp"
+
+namespace norvo {
+
+namespace {
+
+constexpr std::string_view simulatorBundle =
+    "/Applications/Xcode.app/Contents/Developer/Applications/Simulator.app";
+
+}  // namespace
+
+QuitPlan::Kind QuitPlan::forBundle(std::string_view bundlePath) {
+  return bundlePath == simulatorBundle ? shutDownSimulators : terminateApp;
+}
+
+bool QuitPlan::carryOut(const QuitSuggestion::Item& item, ProcessTable& table, double grace) {
+  if (forBundle(item.bundlePath) == shutDownSimulators) return false;
+  auto readings = table.read(std::chrono::seconds(2));
+  const auto& source = table.source();
+  uint32_t me = source.currentUid();
+  std::vector<int32_t> members;
+  for (const auto& [pid, r] : readings) {
+    if (r.uid != me) continue;
+    auto bundle = ProcessTable::owningBundle(r, readings);
+    if (bundle && *bundle == item.bundlePath) members.push_back(pid);
+  }
+  std::vector<int32_t> signalled;
+  for (int32_t pid : members) {
+    auto startTime = readings.at(pid).startTime;
+    auto before = source.basics(pid);
+    if (!before || before->startTime != startTime) continue;
+    auto pinned = platform::PinnedProcess::pin(pid);
+    if (!pinned) continue;
+    auto after = source.basics(pid);
+    if (!after || after->startTime != startTime) continue;
+    if (pinned->send(SIGTERM)) signalled.push_back(pid);
+  }
+  auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(grace);
+  bool allGone = true;
+  for (int32_t pid : signalled) {
+    double left = std::chrono::duration<double>(until - std::chrono::steady_clock::now()).count();
+    if (!QuitWatch::waitExit(pid, std::max(left, 0.0))) allGone = false;
+  }
+  // Members that could not be signalled and are still there keep the app open.
+  for (int32_t pid : members) {
+    if (std::find(signalled.begin(), signalled.end(), pid) != signalled.end()) continue;
+    auto now = source.basics(pid);
+    if (now && now->startTime == readings.at(pid).startTime && now->state != 'Z') allGone = false;
+  }
+  return allGone;
+}
+
+QuitSuggestion QuitPlan::answer(QuitSuggestion suggestion, bool quitApps, ProcessTable& table,
+                                const std::filesystem::path& storeDirectory, double grace) {
+  suggestion.quit.clear();
+  suggestion.kept.clear();
+  for (const auto& item : suggestion.items) {
+    if (quitApps && carryOut(item, table, grace)) {
+      suggestion.quit.push_back(item.name);
+      NorvoStore::log({std::chrono::system_clock::now(), "owner", "quit_app", item.mainPid,
+                       item.name, "suggestion " + suggestion.id + "; " + item.bundlePath},
+                      storeDirectory);
+    } else {
+      suggestion.kept.push_back(item.name);
+    }
+  }
+  suggestion.status = quitApps ? "accepted" : "declined";
+  suggestion.answeredAt = std::chrono::system_clock::now();
+  NorvoStore::resolve(suggestion, storeDirectory);
+  return suggestion;
+}
+
+namespace QuitWatch {
+
+bool isAlive(int32_t pid) {
+  if (pid < 1) return false;
+  return platform::probe(pid) != platform::SignalProbe::noProcess;
+}
+
+bool waitExit(int32_t pid, double timeoutSeconds) {
+  if (pid < 1) return true;
+  // Clamped to a day so that the conversion to clock ticks cannot overflow.
+  double timeout = std::isfinite(timeoutSeconds) ? std::clamp(timeoutSeconds, 0.0, 86400.0) : 0.0;
+  auto until = std::chrono::steady_clock::now() +
+               std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                   std::chrono::duration<double>(timeout));
+  for (;;) {
+    if (!isAlive(pid)) return true;
+    auto now = std::chrono::steady_clock::now();
+    if (now >= until) return false;
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(std::chrono::milliseconds(200), until - now));
+  }
+}
+
+}  // namespace QuitWatch
+
+}  // namespace norvo
