@@ -14,6 +14,7 @@
 #include "core/platform/linux/hwmon_parsers.hpp"
 #include "core/platform/linux/identity_parsers.hpp"
 #include "core/platform/linux/power_supply_parsers.hpp"
+#include "core/platform/linux/process_parsers.hpp"
 #include "core/platform/linux/text_file.hpp"
 #include "core/platform/sensor_source.hpp"
 
@@ -153,7 +154,9 @@ std::optional<std::string> osVersion(const Roots& roots) {
 std::optional<int64_t> bootTime(const Roots& roots) {
   auto text = readText(roots.proc / "stat");
   if (!text) return std::nullopt;
-  return parse::bootTime(*text);
+  auto boot = parse::bootTime(*text);
+  if (!boot || *boot > static_cast<uint64_t>(INT64_MAX)) return std::nullopt;
+  return static_cast<int64_t>(*boot);
 }
 
 std::vector<TemperatureReading> temperatures(const Roots& roots) {

@@ -76,13 +76,4 @@ std::optional<std::string> osVersionText(const std::optional<std::string>& prett
   return std::nullopt;
 }
 
-std::optional<int64_t> bootTime(std::string_view procStat) {
-  std::optional<int64_t> found;
-  eachLine(procStat, [&](std::string_view line) {
-    if (found || line.substr(0, 6) != "btime ") return;
-    found = text_file::parseSigned(text_file::trim(line.substr(6)));
-  });
-  return found;
-}
-
 }  // namespace norvo::platform::parse

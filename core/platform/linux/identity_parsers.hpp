@@ -21,7 +21,4 @@ std::optional<std::string> osPrettyName(std::string_view osRelease);
 std::optional<std::string> osVersionText(const std::optional<std::string>& prettyName,
                                          const std::optional<std::string>& kernelRelease);
 
-// The "btime" line of /proc/stat: boot time in seconds since 1970.
-std::optional<int64_t> bootTime(std::string_view procStat);
-
 }  // namespace norvo::platform::parse

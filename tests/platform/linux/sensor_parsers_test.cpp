@@ -171,10 +171,6 @@ TEST(Identity, ProcessorDistributionAndBootTime) {
   EXPECT_EQ(osVersionText(std::nullopt, "6.1.0"), "Linux 6.1.0");
   EXPECT_EQ(osVersionText("Debian 12", std::nullopt), "Debian 12");
   EXPECT_FALSE(osVersionText(std::nullopt, std::nullopt));
-
-  EXPECT_EQ(bootTime("cpu 1 2 3\nbtime 1700000000\n"), 1700000000);
-  EXPECT_FALSE(bootTime("cpu 1 2 3\nbtime x\n"));
-  EXPECT_FALSE(bootTime("cpu 1 2 3\n"));
 }
 
 }  // namespace

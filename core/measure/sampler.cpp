@@ -1,0 +1,186 @@
+#include "core/measure/sampler.hpp"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+#include <unordered_set>
+
+#include "core/assess/advisor.hpp"
+#include "core/assess/health.hpp"
+#include "core/measure/classifier.hpp"
+#include "core/platform/system_source.hpp"
+#include "core/store/record_file.hpp"
+#include "core/store/store_directory.hpp"
+
+namespace norvo {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double kProcessDeadline = 2.0;
+
+std::string lastComponentWithoutExtension(const std::string& path) {
+  fs::path p(path);
+  while (p.has_relative_path() && p.filename().empty()) p = p.parent_path();
+  return p.stem().string();
+}
+
+}  // namespace
+
+Sampler::Sampler(NorvoConfig config) : Sampler(std::move(config), Environment{}) {}
+
+Sampler::Sampler(NorvoConfig cfg, Environment environment)
+    : config(std::move(cfg)), env_(std::move(environment)) {
+  if (env_.storeDirectory.empty()) env_.storeDirectory = NorvoStore::directory();
+  if (env_.selfPid == 0) env_.selfPid = static_cast<int32_t>(::getpid());
+}
+
+ProcessTable& Sampler::table() { return env_.table ? *env_.table : ProcessTable::shared(); }
+
+double Sampler::weight(const ProcessSample& sample, const SystemMetrics& metrics) {
+  double cpuDivisor =
+      metrics.cpu.logicalCores < 1 ? 100.0 : static_cast<double>(metrics.cpu.logicalCores) * 100.0;
+  double memory = static_cast<double>(std::max<uint64_t>(metrics.memory.totalBytes, 1));
+  return sample.cpuPercent / cpuDivisor + static_cast<double>(sample.memoryBytes) / memory;
+}
+
+std::vector<ProcessSample> Sampler::heaviest(const std::vector<ProcessSample>& sorted,
+                                             size_t perAxis) {
+  std::vector<const ProcessSample*> byCpu, byMemory;
+  for (const auto& s : sorted) {
+    byCpu.push_back(&s);
+    byMemory.push_back(&s);
+  }
+  size_t n = std::min(perAxis, sorted.size());
+  std::partial_sort(byCpu.begin(), byCpu.begin() + static_cast<std::ptrdiff_t>(n), byCpu.end(),
+                    [](auto* a, auto* b) { return a->cpuPercent > b->cpuPercent; });
+  std::partial_sort(byMemory.begin(), byMemory.begin() + static_cast<std::ptrdiff_t>(n),
+                    byMemory.end(),
+                    [](auto* a, auto* b) { return a->memoryBytes > b->memoryBytes; });
+  std::unordered_set<const ProcessSample*> chosen(byCpu.begin(), byCpu.begin() + n);
+  chosen.insert(byMemory.begin(), byMemory.begin() + n);
+  std::vector<ProcessSample> out;
+  for (const auto& s : sorted)
+    if (chosen.count(&s)) out.push_back(s);
+  return out;
+}
+
+bool Sampler::shouldWriteLineage(const Lineage& loaded, const Lineage& fresh, bool fileExists) {
+  if (fresh == loaded) return false;
+  return !(fresh.empty() && !fileExists);
+}
+
+std::optional<Lineage> Sampler::loadLineage(const fs::path& storeDirectory) {
+  return record_file::read<Lineage>(storeDirectory / "lineage.json");
+}
+
+NorvoSnapshot Sampler::sample() {
+  using platform::system_source::uptimeSeconds;
+  double uptime = uptimeSeconds();
+  SystemReading current = SystemReading::now(env_.roots);
+  ProcessReadings readings = table().read(std::chrono::duration<double>(kProcessDeadline));
+  SystemMetrics metrics =
+      SystemMetrics::between(lastSystem_.value_or(current), current, env_.roots);
+  double elapsed = lastSystem_ ? uptime - lastTime_ : 0;
+
+  fs::path lineageFile = env_.storeDirectory / "lineage.json";
+  Lineage lineage = loadLineage(env_.storeDirectory).value_or(Lineage{});
+
+  Classifier classifier(config, readings, env_.selfPid, table().source().currentUid());
+  Lineage freshLineage;
+  std::vector<ProcessSample> samples;
+  std::vector<std::pair<std::string, ProcessSample>> watchPairs;
+  samples.reserve(readings.size());
+  for (const auto& [pid, reading] : readings) {
+    std::string key = reading.key();
+    std::optional<int32_t> remembered;
+    if (auto it = lineage.find(key); it != lineage.end()) remembered = it->second;
+    auto result = classifier.classify(reading, remembered);
+    if (result.category == ProcessCategory::aiTask && result.agentPid)
+      freshLineage[key] = *result.agentPid;
+
+    ProcessSample s;
+    s.pid = reading.pid;
+    s.ppid = reading.ppid;
+    s.name = reading.name;
+    s.path = reading.path;
+    s.arguments = reading.arguments;
+    auto previous = lastProcesses_.find(pid);
+    s.cpuPercent = ProcessTable::cpuPercent(
+        reading, previous == lastProcesses_.end() ? nullptr : &previous->second, elapsed);
+    s.memoryBytes = reading.footprintBytes.value_or(0);
+    s.category = result.category;
+    s.agentPid = result.agentPid;
+    s.orphaned = result.orphaned;
+    if (auto bundle = ProcessTable::owningBundle(reading, readings))
+      s.appName = lastComponentWithoutExtension(*bundle);
+    if (elapsed > 0) watchPairs.emplace_back(key, s);
+    samples.push_back(std::move(s));
+  }
+
+  std::error_code ec;
+  if (shouldWriteLineage(lineage, freshLineage, fs::exists(lineageFile, ec)))
+    record_file::write(freshLineage, lineageFile);
+
+  lastSystem_ = current;
+  lastProcesses_ = std::move(readings);
+  lastTime_ = uptime;
+
+  // Ties broken by pid so that equal weights keep a stable order between ticks.
+  std::sort(samples.begin(), samples.end(), [&](const ProcessSample& a, const ProcessSample& b) {
+    double wa = weight(a, metrics), wb = weight(b, metrics);
+    if (wa != wb) return wa > wb;
+    return a.pid < b.pid;
+  });
+
+  NorvoSnapshot snapshot;
+  const auto& source = table().source();
+  snapshot.apps = ProcessTable::appGroups(samples, lastProcesses_, [&](const std::string& bundle) {
+    return source.bundleIdentifier(bundle);
+  });
+  snapshot.processes = heaviest(samples);
+  for (const auto& s : samples)
+    if (s.category == ProcessCategory::aiTask) snapshot.aiTasks.push_back(s);
+
+  std::vector<std::string> hung;
+  for (const auto& [key, name] : table().hung()) hung.push_back(name);
+  std::sort(hung.begin(), hung.end());
+
+  snapshot.assessment = Advisor::assess(metrics, snapshot.apps, snapshot.aiTasks, hung, config);
+
+  SensorCounters counters = SensorCounters::now(env_.roots);
+  snapshot.sensors = Sensors::read(lastCounters_, counters, env_.roots,
+                                   env_.readController ? SMC::shared() : nullptr);
+  lastCounters_ = std::move(counters);
+
+  snapshot.longCPU = elapsed > 0
+                         ? longCPUWatch_.update(watchPairs, std::chrono::system_clock::now())
+                         : std::vector<LongCPUProcess>{};
+  snapshot.zombies = ZombieReport::read(source);
+  snapshot.health = Health::assess(metrics, static_cast<int64_t>(hung.size()), snapshot.sensors,
+                                   snapshot.zombies, *snapshot.longCPU);
+
+  if (snapshot.apps.size() > 20) snapshot.apps.resize(20);
+  if (snapshot.aiTasks.size() > 40) snapshot.aiTasks.resize(40);
+  snapshot.metrics = std::move(metrics);
+  lastSamples_ = std::move(samples);
+  return snapshot;
+}
+
+NorvoSnapshot Sampler::measure(double seconds, const NorvoConfig& config) {
+  return measure(seconds, config, Environment{});
+}
+
+NorvoSnapshot Sampler::measure(double seconds, const NorvoConfig& config, Environment environment) {
+  Sampler sampler(config, std::move(environment));
+  sampler.sample();
+  // NaN and negative waits count as the minimum too.
+  std::this_thread::sleep_for(
+      std::chrono::duration<double>(seconds > 0.1 ? std::min(seconds, 60.0) : 0.1));
+  return sampler.sample();
+}
+
+}  // namespace norvo

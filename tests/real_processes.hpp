@@ -1,0 +1,85 @@
+// Real processes for tests: start programs under chosen names and make sure
+// every one of them, and whatever they started, is killed and reaped by pid
+// when the test ends, whatever its outcome. The guard makes the test process a
+// sub-reaper so that processes orphaned on purpose come back to it.
+#pragma once
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/platform/process_source.hpp"
+
+extern char** environ;
+
+namespace norvo::test {
+
+namespace fs = std::filesystem;
+
+inline pid_t spawn(const std::vector<std::string>& argv, const fs::path& program) {
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? pid : -1;
+}
+
+// Kills and reaps, by pid, what the test started and whatever descends from it.
+class Processes {
+ public:
+  Processes() { ::prctl(PR_SET_CHILD_SUBREAPER, 1); }
+  ~Processes() {
+    auto source = platform::makeProcessSource(platform::Roots::system());
+    std::set<int32_t> doomed(started_.begin(), started_.end());
+    for (bool grew = true; grew;) {
+      grew = false;
+      for (int32_t pid : source->allPids()) {
+        auto b = source->basics(pid);
+        if (b && !doomed.count(pid) && (doomed.count(b->ppid) || b->ppid == ::getpid()))
+          grew = doomed.insert(pid).second;
+      }
+    }
+    for (int32_t pid : doomed) ::kill(pid, SIGKILL);
+    for (int32_t pid : doomed) ::waitpid(pid, nullptr, 0);
+    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+  }
+  Processes(const Processes&) = delete;
+  Processes& operator=(const Processes&) = delete;
+
+  pid_t start(const std::vector<std::string>& argv, const fs::path& program) {
+    pid_t pid = spawn(argv, program);
+    if (pid > 0) started_.push_back(pid);
+    return pid;
+  }
+
+ private:
+  std::vector<pid_t> started_;
+};
+
+inline fs::path copyProgram(const fs::path& from, const fs::path& to) {
+  fs::create_directories(to.parent_path());
+  fs::copy_file(fs::canonical(from), to, fs::copy_options::overwrite_existing);
+  fs::permissions(to, fs::perms::owner_all, fs::perm_options::add);
+  return to;
+}
+
+inline std::optional<fs::path> findNode() {
+  for (const char* dir : {"/usr/bin", "/usr/local/bin"})
+    if (fs::exists(fs::path(dir) / "node")) return fs::path(dir) / "node";
+  return std::nullopt;
+}
+
+}  // namespace norvo::test
