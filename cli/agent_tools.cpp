@@ -1,13 +1,216 @@
 #include "cli/agent_tools.hpp"
 
+#include <algorithm>
+#include <chrono>
+
+#include "cli/current_status.hpp"
+#include "core/assess/ai_process_control.hpp"
+#include "core/assess/compact.hpp"
+#include "core/measure/classifier.hpp"
+#include "core/measure/sampler.hpp"
+#include "core/measure/session.hpp"
+#include "core/store/norvo_store.hpp"
+#include "core/store/quit_suggestion.hpp"
+
 namespace norvo::cli {
 
+namespace {
+
+using mcp::Arguments;
+using mcp::Param;
+using mcp::ParamType;
+using mcp::Tool;
+using mcp::ToolContext;
+using mcp::ToolError;
+using mcp::ToolResult;
+
+constexpr int64_t kMaxWaitSeconds = 1800;
+
+ToolResult statusTool(const Arguments& args, ToolContext&) {
+  auto snapshot = currentSnapshot();
+  return ToolResult::structured(Compact::status(snapshot, args.integer("process_limit", 10)));
+}
+
+bool capacityAllows(const NorvoSnapshot& s, int64_t jobs, LoadLevel maxLevel) {
+  return s.assessment.level <= maxLevel && s.assessment.recommendedParallelJobs >= jobs;
+}
+
+ToolResult waitForCapacity(const Arguments& args, ToolContext& context) {
+  int64_t jobs = args.integer("jobs", 1);
+  LoadLevel maxLevel = loadLevelFromRaw(args.string("max_level").value_or("busy")).value();
+  int64_t timeout = args.integer("timeout_seconds", 300);
+  auto start = std::chrono::steady_clock::now();
+  auto elapsed = [&] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  // One sampler for the whole wait, so each check measures the seconds since
+  // the previous one rather than a fresh, noisier instant.
+  Sampler sampler(NorvoConfig::load());
+  sampler.sample();
+  NorvoSnapshot snapshot;
+  for (;;) {
+    if (!context.sleepFor(std::chrono::seconds(elapsed() < 1 ? 1 : 3)))
+      throw ToolError("The wait was cancelled.");
+    sampler.config = NorvoConfig::load();
+    snapshot = sampler.sample();
+    bool ready = capacityAllows(snapshot, jobs, maxLevel);
+    double waited = elapsed();
+    context.progress(std::min(waited, double(timeout)), double(timeout),
+                     "level " + std::string(rawValue(snapshot.assessment.level)) + ", " +
+                         std::to_string(snapshot.assessment.recommendedParallelJobs) +
+                         " parallel jobs allowed");
+    if (ready || waited >= double(timeout)) {
+      nlohmann::json out = {
+          {"ready", ready},
+          {"waited_seconds", Compact::oneDecimal(waited)},
+          {"level", rawValue(snapshot.assessment.level)},
+          {"recommended_parallel_jobs", snapshot.assessment.recommendedParallelJobs},
+          {"recommended_build_threads", snapshot.assessment.recommendedBuildThreads},
+          {"reasons", snapshot.assessment.reasons}};
+      if (!ready) out["advice"] = Compact::advice(snapshot, Session::myAgent());
+      return ToolResult::structured(out);
+    }
+  }
+}
+
+ToolResult killAIProcess(const Arguments& args, ToolContext&) {
+  auto result = AIProcessControl::stop(
+      static_cast<int32_t>(*args.integer("pid")), args.boolean("force", false),
+      args.boolean("include_children", false), args.string("reason").value_or(""),
+      Session::myAgent(), NorvoConfig::load());
+  ToolResult out = ToolResult::structured(nlohmann::json(result));
+  out.isError = !result.ok;
+  return out;
+}
+
+ToolResult suggestQuitApps(const Arguments& args, ToolContext&) {
+  auto snapshot = currentSnapshot();
+  auto config = NorvoConfig::load();
+  auto wanted = args.strings("apps");
+  auto never = [&](const AppGroup& g) {
+    return g.bundleID && std::find(config.neverSuggest.begin(), config.neverSuggest.end(),
+                                   *g.bundleID) != config.neverSuggest.end();
+  };
+  std::vector<QuitSuggestion::Item> items;
+  if (wanted.empty()) {
+    for (const auto& g : snapshot.assessment.quitCandidates)
+      items.push_back(QuitSuggestion::Item::from(g));
+  } else {
+    for (const auto& name : wanted) {
+      auto it = std::find_if(snapshot.apps.begin(), snapshot.apps.end(), [&](const AppGroup& g) {
+        return g.name == name || g.bundlePath == name || (g.bundleID && *g.bundleID == name);
+      });
+      if (it == snapshot.apps.end())
+        throw ToolError("No running app named " + name + ". Call status to see the apps.");
+      if (it->category != ProcessCategory::userApp || never(*it))
+        throw ToolError(it->name + " cannot be proposed for quitting.");
+      items.push_back(QuitSuggestion::Item::from(*it));
+    }
+  }
+  if (items.empty()) throw ToolError("No heavy apps of the owner to propose right now.");
+  auto me = Session::myAgent();
+  auto suggestion = QuitSuggestion::make(me ? "agent pid " + std::to_string(*me) : "agent",
+                                         *args.string("reason"), std::move(items));
+  NorvoStore::addSuggestion(suggestion);
+  nlohmann::json names = nlohmann::json::array();
+  for (const auto& i : suggestion.items) names.push_back(i.name);
+  return ToolResult::structured({{"id", suggestion.id},
+                                 {"status", suggestion.status},
+                                 {"apps", names},
+                                 {"note",
+                                  "Filed for the owner. Call suggestion_status with this id "
+                                  "later to read the answer."}});
+}
+
+ToolResult suggestionStatus(const Arguments& args, ToolContext&) {
+  auto id = *args.string("id");
+  if (auto s = NorvoStore::suggestion(id)) return ToolResult::structured(nlohmann::json(*s));
+  throw ToolError("No suggestion with id " + id + ".");
+}
+
+ToolResult explainProcess(const Arguments& args, ToolContext&) {
+  return ToolResult::text(Classifier::explain(static_cast<int32_t>(*args.integer("pid"))));
+}
+
+ToolResult recentActions(const Arguments& args, ToolContext&) {
+  nlohmann::json list = nlohmann::json::array();
+  for (const auto& a : NorvoStore::recentActions(args.integer("limit", 20)))
+    list.push_back(Compact::action(a));
+  return ToolResult::structured({{"actions", list}});
+}
+
+}  // namespace
+
 void registerAgentTools(mcp::ToolRegistry& registry) {
-  // Empty until the status digest, process control and suggestions exist; each
-  // of wait_for_capacity, kill_ai_process, suggest_quit_apps, disk_usage,
-  // cleanup_preview, suggest_cleanup and suggest_uninstall becomes one
-  // registry.add({...}) here.
-  (void)registry;
+  registry.add(
+      Tool{"status",
+           "Machine load and advice",
+           "How loaded this computer is now: level, reasons, how many heavy jobs and build threads "
+           "you may run in parallel, advice for your session, CPU, memory, disks and the heaviest "
+           "processes. Call it before builds, test suites, simulators or sub-agents.",
+           {Param{"process_limit", ParamType::Integer, "How many processes to list (default 10)",
+                  false, 0, 100}},
+           statusTool});
+  registry.add(Tool{
+      "wait_for_capacity",
+      "Wait until the machine has room",
+      "Waits, re-measuring every few seconds, until the load level is at most max_level and at "
+      "least `jobs` parallel heavy jobs are allowed, or until timeout_seconds pass. Reports "
+      "progress when asked.",
+      {Param{"jobs", ParamType::Integer, "Heavy jobs you want to start (default 1)", false, 1, 64},
+       Param{"max_level",
+             ParamType::String,
+             "Highest acceptable level (default busy)",
+             false,
+             std::nullopt,
+             std::nullopt,
+             20,
+             100,
+             {"ok", "busy", "overloaded"}},
+       Param{"timeout_seconds", ParamType::Integer, "Longest wait (default 300)", false, 1,
+             kMaxWaitSeconds}},
+      waitForCapacity});
+  Tool kill{"kill_ai_process",
+            "Stop one of your own AI processes",
+            "Stops a process your session started (or one orphaned by an exited agent): SIGTERM, "
+            "or SIGKILL with force. Everything else is refused with the reason.",
+            {Param::pid("pid", "The process to stop"),
+             Param{"force", ParamType::Boolean, "SIGKILL instead of SIGTERM"},
+             Param{"include_children", ParamType::Boolean, "Also stop its descendants"},
+             Param{"reason", ParamType::String, "Why, for the owner's log", false, std::nullopt,
+                   std::nullopt, 500}},
+            killAIProcess};
+  kill.readOnly = false;
+  registry.add(std::move(kill));
+  Tool quit{"suggest_quit_apps",
+            "Propose quitting the owner's heavy apps",
+            "Files a suggestion that the owner quit some of their apps; the owner answers it. "
+            "Without `apps`, the heavy apps the assessment names are proposed.",
+            {Param{"reason", ParamType::String, "Why, shown to the owner", true, std::nullopt,
+                   std::nullopt, 500},
+             Param{"apps", ParamType::StringList, "App names or bundle paths from status", false,
+                   std::nullopt, std::nullopt, 500, 20}},
+            suggestQuitApps};
+  quit.readOnly = false;
+  registry.add(std::move(quit));
+  registry.add(Tool{"suggestion_status",
+                    "Read the owner's answer",
+                    "The suggestion filed earlier with its status (pending, accepted, declined) "
+                    "and which apps were quit or kept.",
+                    {Param{"id", ParamType::String, "The id suggest_quit_apps returned", true,
+                           std::nullopt, std::nullopt, 128}},
+                    suggestionStatus});
+  registry.add(Tool{"explain_process",
+                    "Why a process is classified as it is",
+                    "Explains how a process was classified (agent, AI infrastructure, agent task, "
+                    "the owner's app, system) and which agent it belongs to.",
+                    {Param::pid("pid", "The process to explain")},
+                    explainProcess});
+  registry.add(Tool{"recent_actions",
+                    "What was done lately",
+                    "The latest entries of the actions log: processes stopped, apps quit, by whom.",
+                    {Param{"limit", ParamType::Integer, "How many (default 20)", false, 1, 200}},
+                    recentActions});
 }
 
 std::string agentInstructions() {

@@ -7,6 +7,7 @@
 namespace norvo::cli {
 
 void addMetricsCommand(CLI::App& app);
+void addStatusCommands(CLI::App& app);
 void addSensorsCommand(CLI::App& app);
 void addWidgetCommand(CLI::App& app);
 void addMcpCommand(CLI::App& app);

@@ -7,6 +7,7 @@ int main(int argc, char** argv) {
   CLI::App app{"Zemra Norvo: how loaded this computer is, for its owner and the AI agents on it",
                "zemnorvo"};
   app.require_subcommand(1);
+  norvo::cli::addStatusCommands(app);
   norvo::cli::addMetricsCommand(app);
   norvo::cli::addSensorsCommand(app);
   norvo::cli::addWidgetCommand(app);

@@ -1,0 +1,33 @@
+#include <cstdio>
+
+#include "cli/commands.hpp"
+#include "cli/current_status.hpp"
+#include "core/assess/compact.hpp"
+#include "core/measure/session.hpp"
+
+namespace norvo::cli {
+
+void addStatusCommands(CLI::App& app) {
+  auto* status = app.add_subcommand("status", "The status digest agents read, as JSON");
+  static bool oneLine = false;
+  static int64_t limit = 10;
+  status->add_flag("--line", oneLine, "Only the one-line summary");
+  status->add_option("--limit", limit, "How many processes to list")->check(CLI::Range(0, 100));
+  status->callback([] {
+    auto snapshot = currentSnapshot();
+    if (oneLine) {
+      std::printf("%s\n", Compact::line(snapshot).c_str());
+    } else {
+      std::printf("%s\n", Compact::json(Compact::status(snapshot, limit), true).c_str());
+    }
+  });
+
+  auto* advice = app.add_subcommand("advice", "The advice addressed to the calling agent");
+  advice->callback([] {
+    auto snapshot = currentSnapshot();
+    for (const auto& sentence : Compact::advice(snapshot, Session::myAgent()))
+      std::printf("%s\n", sentence.c_str());
+  });
+}
+
+}  // namespace norvo::cli
