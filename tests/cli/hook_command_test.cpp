@@ -7,9 +7,12 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
+#include <set>
 
 #include "child_process.hpp"
 #include "cli/bounded_read.hpp"
+#include "core/store/norvo_store.hpp"
 #include "test_support.hpp"
 
 namespace norvo {
@@ -22,24 +25,63 @@ int exitCode(std::optional<int> status) {
   return WIFEXITED(*status) ? WEXITSTATUS(*status) : -WTERMSIG(*status);
 }
 
-TEST(HookCommand, ExitsCleanlyOnEveryInputWithoutAStatusSource) {
-  std::vector<std::pair<std::string, std::string>> inputs;
+// The loop's fresh status.json decides the level the hook speaks from.
+void publishLevel(LoadLevel level) {
+  NorvoSnapshot snapshot;
+  snapshot.metrics.timestamp = std::chrono::system_clock::now();
+  snapshot.metrics.volumes = {{"/", "/", 100ll << 30, 50ll << 30}};
+  snapshot.assessment.level = level;
+  snapshot.assessment.recommendedParallelJobs = level == LoadLevel::ok ? 2 : 0;
+  snapshot.assessment.advice = {"Advice for the level."};
+  NorvoStore::saveStatus(snapshot);
+}
+
+std::string runHook(const std::string& input) {
+  test::ChildProcess child({NORVO_CLI_PATH, "hook"});
+  child.write(input);
+  child.closeStdin();
+  auto out = child.readRest(5s);
+  EXPECT_EQ(exitCode(child.wait(5s)), 0);
+  return out;
+}
+
+TEST(HookCommand, AnswersEachEventFromTheStatusAndNeverBlocks) {
+  std::map<std::string, std::string> events;
   for (const auto& entry : std::filesystem::directory_iterator(test::fixture("hooks")))
-    inputs.emplace_back(entry.path().filename().string(), test::readFile(entry.path()));
-  inputs.emplace_back("empty", "");
-  inputs.emplace_back("binary", std::string("\x00\xff\xfe\x01", 4));
-  inputs.emplace_back("array", "[{\"hook_event_name\":\"SessionStart\"}]");
-  inputs.emplace_back("oversized", "{\"hook_event_name\":\"SessionStart\",\"pad\":\"" +
-                                       std::string(2 * 1024 * 1024, 'x') + "\"}");
-  for (const auto& [name, input] : inputs) {
-    test::ChildProcess child({NORVO_CLI_PATH, "hook"});
-    child.write(input);
-    child.closeStdin();
-    auto out = child.readRest(5s);
-    EXPECT_EQ(exitCode(child.wait(5s)), 0) << name;
-    // No status can be had yet, so nothing may be printed, not even a blank line.
-    EXPECT_EQ(out, "") << name;
+    events[entry.path().filename().string()] = test::readFile(entry.path());
+  const std::set<std::string> speaksWhenOk = {"session_start.json"};
+  const std::set<std::string> speaksWhenCritical = {
+      "session_start.json", "user_prompt_submit.json", "pre_tool_use_bash.json",
+      "pre_tool_use_task.json", "pre_tool_use_agent.json"};
+  for (auto level : {LoadLevel::ok, LoadLevel::critical}) {
+    publishLevel(level);
+    const auto& speaks = level == LoadLevel::ok ? speaksWhenOk : speaksWhenCritical;
+    for (const auto& [name, input] : events) {
+      auto out = runHook(input);
+      SCOPED_TRACE(name + " at " + std::string(rawValue(level)));
+      if (!speaks.count(name)) {
+        EXPECT_EQ(out, "");
+        continue;
+      }
+      auto answer = nlohmann::json::parse(out, nullptr, false);
+      ASSERT_TRUE(answer.is_object()) << out;
+      EXPECT_FALSE(answer["hookSpecificOutput"].contains("permissionDecision"));
+      auto context = answer["hookSpecificOutput"]["additionalContext"].get<std::string>();
+      EXPECT_FALSE(context.empty());
+      if (name.rfind("pre_tool_use", 0) == 0) {
+        EXPECT_NE(context.find("Warning"), std::string::npos) << context;
+      }
+    }
   }
+}
+
+TEST(HookCommand, MalformedInputPrintsNothingAndExitsZero) {
+  publishLevel(LoadLevel::critical);
+  for (const std::string& input : {std::string(), std::string("\x00\xff\xfe\x01", 4),
+                                   std::string("[{\"hook_event_name\":\"SessionStart\"}]"),
+                                   "{\"hook_event_name\":\"SessionStart\",\"pad\":\"" +
+                                       std::string(2 * 1024 * 1024, 'x') + "\"}"})
+    EXPECT_EQ(runHook(input), "") << input.substr(0, 40);
 }
 
 TEST(HookCommand, AnInputThatNeverEndsDoesNotHoldTheAgentUp) {

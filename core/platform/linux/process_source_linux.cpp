@@ -159,7 +159,11 @@ class LinuxProcessSource final : public ProcessSource {
     std::optional<std::string> text;
     if (auto files = keptFiles(pid)) {
       text = readFromStart(files->stat, 1024);
-      owner = files->owner;
+      // Asked afresh every time: procfs computes the owner at stat time, and
+      // a process that dropped privileges since we opened its file must not
+      // keep counting as the user it started as.
+      struct stat st {};
+      owner = ::fstat(files->stat, &st) == 0 ? st.st_uid : files->owner;
       if (!text) forget(pid);  // exited; a new process may have its pid
     }
     if (!text) text = readAndKeep(pid, owner);
