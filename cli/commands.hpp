@@ -13,5 +13,6 @@ void addMcpCommand(CLI::App& app);
 void addHookCommand(CLI::App& app);
 void addPsCommand(CLI::App& app);  // ps and explain
 void addOwnerCommands(CLI::App& app);
+void addWatchCommand(CLI::App& app);
 
 }  // namespace norvo::cli
