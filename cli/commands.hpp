@@ -14,5 +14,6 @@ void addMcpCommand(CLI::App& app);
 void addHookCommand(CLI::App& app);
 void addPsCommand(CLI::App& app);  // ps and explain
 void addOwnerCommands(CLI::App& app);
+void addWatchCommand(CLI::App& app);
 
 }  // namespace norvo::cli

@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
   norvo::cli::addHookCommand(app);
   norvo::cli::addPsCommand(app);
   norvo::cli::addOwnerCommands(app);
+  norvo::cli::addWatchCommand(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -112,6 +112,23 @@ std::string ChildProcess::readRest(std::chrono::milliseconds timeout) {
   return rest;
 }
 
+std::string ChildProcess::readErrors(std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  std::string errors;
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || stderr_ < 0) break;
+    pollfd p{stderr_, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+    char chunk[4096];
+    ssize_t n = ::read(stderr_, chunk, sizeof chunk);
+    if (n <= 0) break;
+    errors.append(chunk, static_cast<std::size_t>(n));
+  }
+  return errors;
+}
+
 std::optional<int> ChildProcess::wait(std::chrono::milliseconds timeout) {
   auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {

@@ -26,6 +26,8 @@ class ChildProcess {
   std::optional<std::string> readLine(std::chrono::milliseconds timeout);
   // Everything left on standard output until end of output or the timeout.
   std::string readRest(std::chrono::milliseconds timeout);
+  // Everything on standard error until its end or the timeout.
+  std::string readErrors(std::chrono::milliseconds timeout);
   // The wait status once the child exited within `timeout`; the child is killed
   // and absent returned otherwise.
   std::optional<int> wait(std::chrono::milliseconds timeout);

@@ -1,0 +1,79 @@
+// `zemnorvo watch`: the measuring loop that keeps the shared store and the
+// desktop widget fresh. One per user: a second start says so and exits 1,
+// leaving the running one alone. SIGINT and SIGTERM end it with status 0.
+#include <chrono>
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+
+#include "cli/commands.hpp"
+#include "core/measure/norvo_config.hpp"
+#include "core/measure/sampler.hpp"
+#include "core/platform/instance_lock.hpp"
+#include "core/platform/stop_signal.hpp"
+#include "core/store/norvo_store.hpp"
+#include "core/store/sampling_loop.hpp"
+#include "widget/widget_publisher.hpp"
+
+namespace norvo::cli {
+
+namespace {
+
+struct WatchOptions {
+  double intervalSeconds = 5;
+  bool once = false;
+};
+
+// Rates and CPU shares need two readings; the first tick waits this long after
+// a priming one so that even `--once` publishes real figures.
+constexpr std::chrono::seconds kPrimingWait{1};
+
+void runWatch(const WatchOptions& o) {
+  const auto& store = NorvoStore::directory();
+  platform::InstanceLock lock(store / "watch.lock");
+  if (lock.outcome() != platform::InstanceLock::Outcome::acquired) {
+    auto pid = lock.holder();
+    std::fprintf(stderr, "zemnorvo watch is already running for this user%s\n",
+                 pid ? (" (pid " + std::to_string(*pid) + ")").c_str() : "");
+    throw CLI::RuntimeError(1);
+  }
+
+  platform::StopSignal stop;
+  platform::StopSignal::SignalRoute route(stop);
+  NorvoStore::nameThisProcessAsApp();
+
+  Sampler sampler(NorvoConfig::load(store));
+  widget_publisher::WidgetPublisher publisher;
+  sampler.sample();
+  if (stop.waitUntil(std::chrono::steady_clock::now() + kPrimingWait)) return;
+
+  auto tick = [&] {
+    // Read every tick so that a changed configuration applies at the next one.
+    sampler.config = NorvoConfig::load(store);
+    NorvoSnapshot snapshot = sampler.sample();
+    NorvoStore::saveStatus(snapshot, store);
+    publisher.publish(snapshot);
+  };
+  SamplingLoop::Options options;
+  options.interval = std::chrono::duration_cast<SamplingLoop::Clock::duration>(
+      std::chrono::duration<double>(o.intervalSeconds));
+  if (o.once) options.maxTicks = 1;
+  SamplingLoop::run(tick, options, stop, [](const std::string& message) {
+    std::fprintf(stderr, "zemnorvo watch: tick failed: %s\n", message.c_str());
+  });
+}
+
+}  // namespace
+
+void addWatchCommand(CLI::App& app) {
+  auto* cmd = app.add_subcommand(
+      "watch", "Measure every few seconds and publish status.json and the widget record");
+  static WatchOptions options;
+  cmd->add_option("--interval", options.intervalSeconds, "Seconds between ticks")
+      ->check(CLI::Range(1.0, 3600.0))
+      ->capture_default_str();
+  cmd->add_flag("--once", options.once, "Publish one tick and exit");
+  cmd->callback([] { runWatch(options); });
+}
+
+}  // namespace norvo::cli
