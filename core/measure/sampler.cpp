@@ -130,11 +130,19 @@ NorvoSnapshot Sampler::sample() {
   lastTime_ = uptime;
 
   // Ties broken by pid so that equal weights keep a stable order between ticks.
-  std::sort(samples.begin(), samples.end(), [&](const ProcessSample& a, const ProcessSample& b) {
-    double wa = weight(a, metrics), wb = weight(b, metrics);
-    if (wa != wb) return wa > wb;
-    return a.pid < b.pid;
+  // Weighed once per sample, not once per comparison: this runs every tick
+  // over every process.
+  std::vector<std::pair<double, size_t>> order;
+  order.reserve(samples.size());
+  for (size_t i = 0; i < samples.size(); ++i) order.emplace_back(weight(samples[i], metrics), i);
+  std::sort(order.begin(), order.end(), [&](const auto& a, const auto& b) {
+    if (a.first != b.first) return a.first > b.first;
+    return samples[a.second].pid < samples[b.second].pid;
   });
+  std::vector<ProcessSample> sorted;
+  sorted.reserve(samples.size());
+  for (const auto& [w, i] : order) sorted.push_back(std::move(samples[i]));
+  samples = std::move(sorted);
 
   NorvoSnapshot snapshot;
   const auto& source = table().source();
