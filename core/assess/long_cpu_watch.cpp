@@ -10,7 +10,6 @@ namespace norvo {
 
 namespace {
 
-constexpr double busyPercent = 80;
 // A sampling tick may be late or skipped; one missed busy sample must not
 // reset a busy period that lasted minutes.
 constexpr std::chrono::seconds grace{15};
@@ -28,7 +27,7 @@ std::vector<LongCPUProcess> LongCPUWatch::update(
     if (auto it = tracks.find(key); it != tracks.end()) track = it->second;
 
     const double cpu = text_format::finiteOrZero(sample.cpuPercent);
-    if (cpu >= busyPercent) {
+    if (cpu >= LongCPUWatch::busyPercent) {
       if (!track) track = Track{now, now, 0, 0};
       track->lastAbove = now;
       track->cpuSum += cpu;

@@ -19,6 +19,9 @@
 namespace norvo {
 
 struct LongCPUWatch {
+  // Percent of one core from which a sample counts as busy.
+  static constexpr double busyPercent = 80;
+
   struct Track {
     Date since{};       // first busy sample of this busy period
     Date lastAbove{};   // latest busy sample

@@ -36,6 +36,7 @@ struct ProcessReading {
   // The desktop entry of the app unit the session launched the process in
   // (Linux); stands in for an app bundle where programs have none.
   std::optional<std::string> appEntry;
+  char state = '?';  // the kernel's one-letter run state ('Z' for a zombie)
 
   // "<pid>:<startTime>": tells a reused pid from the process that had it before.
   std::string key() const;

@@ -28,6 +28,11 @@ constexpr double retryAfterSeconds = 120;
 constexpr double markLifetimeSeconds = 1800;
 constexpr double rewriteAfterSeconds = 60;
 constexpr size_t bundleMemoCap = 20000;
+// How long the memory of a process whose CPU time has not moved is taken as
+// unchanged. Without running, a process can neither grow nor shrink its own
+// memory (swapping moves it between the two counted kinds); the limit covers
+// runs too short to show in the clock-tick CPU time.
+constexpr double idleMemoryMaxAge = 30;
 const std::string simulatorApp =
     "/Applications/Xcode.app/Contents/Developer/Applications/Simulator.app";
 
@@ -118,6 +123,10 @@ struct CachedCommandLine {
   std::string arguments;
   std::optional<int32_t> responsiblePid;
   std::optional<std::string> appEntry;
+  // The last usage read: the CPU time it went with and when it was taken.
+  std::optional<uint64_t> cpuNanos;
+  std::optional<uint64_t> footprintBytes;
+  std::optional<Date> usageReadAt;
 };
 
 // The results of one read(deadline) call. Work items hold it by shared
@@ -148,6 +157,7 @@ ProcessReading fromBasics(const platform::ProcessBasics& b) {
   r.command = b.command;
   r.startTime = b.startTime;
   r.responsiblePid = b.pid;
+  r.state = b.state;
   return r;
 }
 
@@ -176,19 +186,30 @@ struct ProcessTable::State {
   explicit State(std::shared_ptr<const platform::ProcessSource> s)
       : source(std::move(s)), pool("norvo.process-details") {}
 
-  // Command lines by process key: read once per process, never again.
+  // Command lines by process key: read once per process, never again. The
+  // memory of a process that has not run since the last read is carried over
+  // (see idleMemoryMaxAge); usage is read only where the cheap record carries
+  // CPU time to tell.
   Details readDetails(int32_t pid, uint32_t uid, const std::string* key,
-                      std::optional<uint64_t> cheapCpuNanos) {
+                      std::optional<uint64_t> cheapCpuNanos, Date now) {
     Details d;
     bool cached = false;
     if (key) {
       std::lock_guard lock(cacheLock);
       if (auto it = cache.find(*key); it != cache.end()) {
-        d.path = it->second.path;
-        d.arguments = it->second.arguments;
-        d.responsiblePid = it->second.responsiblePid;
-        d.appEntry = it->second.appEntry;
+        const auto& entry = it->second;
+        d.path = entry.path;
+        d.arguments = entry.arguments;
+        d.responsiblePid = entry.responsiblePid;
+        d.appEntry = entry.appEntry;
         cached = true;
+        if (cheapCpuNanos && entry.cpuNanos == cheapCpuNanos && entry.footprintBytes &&
+            entry.usageReadAt && secondsBetween(*entry.usageReadAt, now) < idleMemoryMaxAge &&
+            secondsBetween(*entry.usageReadAt, now) >= 0) {
+          d.cpuNanos = cheapCpuNanos;
+          d.footprintBytes = entry.footprintBytes;
+          return d;
+        }
       }
     }
     if (!cached) {
@@ -200,14 +221,23 @@ struct ProcessTable::State {
         d.appEntry = std::move(line.appEntry);
       }
       d.responsiblePid = source->responsiblePid(pid);
-      if (key) {
-        std::lock_guard lock(cacheLock);
-        cache[*key] = CachedCommandLine{d.path, d.arguments, d.responsiblePid, d.appEntry};
-      }
     }
     auto usage = source->usage(pid, cheapCpuNanos);
     d.cpuNanos = usage.cpuNanos;
     d.footprintBytes = usage.footprintBytes;
+    if (key) {
+      std::lock_guard lock(cacheLock);
+      auto& entry = cache[*key];
+      if (!cached) {
+        entry.path = d.path;
+        entry.arguments = d.arguments;
+        entry.responsiblePid = d.responsiblePid;
+        entry.appEntry = d.appEntry;
+      }
+      entry.cpuNanos = d.cpuNanos;
+      entry.footprintBytes = d.footprintBytes;
+      entry.usageReadAt = now;
+    }
     return d;
   }
 
@@ -257,7 +287,7 @@ std::optional<ProcessReading> ProcessTable::read(int32_t pid) const {
   auto b = shared_->source->basics(pid);
   if (!b) return std::nullopt;
   auto reading = fromBasics(*b);
-  complete(reading, shared_->readDetails(pid, reading.uid, nullptr, b->cpuNanos));
+  complete(reading, shared_->readDetails(pid, reading.uid, nullptr, b->cpuNanos, now_()));
   return reading;
 }
 
@@ -327,12 +357,13 @@ ProcessReadings ProcessTable::read(std::chrono::duration<double> deadline) {
     std::vector<Candidate> chunk(std::make_move_iterator(begin), std::make_move_iterator(end));
     state.pool.submit([shared = shared_, box, chunk = std::move(chunk), now = now_] {
       for (const auto& candidate : chunk) {
+        Date started = now();
         {
           std::lock_guard lock(shared->inFlightLock);
-          shared->inFlight[candidate.key] = HungMark{candidate.name, now()};
+          shared->inFlight[candidate.key] = HungMark{candidate.name, started};
         }
         auto details = shared->readDetails(candidate.pid, candidate.uid, &candidate.key,
-                                           candidate.cheapCpuNanos);
+                                           candidate.cheapCpuNanos, started);
         {
           std::lock_guard lock(shared->inFlightLock);
           shared->inFlight.erase(candidate.key);
@@ -352,8 +383,9 @@ ProcessReadings ProcessTable::read(std::chrono::duration<double> deadline) {
   {
     std::unique_lock lock(box->mutex);
     box->done.wait_until(lock, waitUntil, [&] { return box->pending == 0; });
-    details = box->details;
-    finished = box->finished;
+    // Items still running after the deadline write into the emptied box.
+    details = std::move(box->details);
+    finished = std::move(box->finished);
   }
   now = now_();
   std::map<std::string, HungMark> newlyHung;

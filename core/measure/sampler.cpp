@@ -93,8 +93,13 @@ NorvoSnapshot Sampler::sample() {
   Lineage freshLineage;
   std::vector<ProcessSample> samples;
   std::vector<std::pair<std::string, ProcessSample>> watchPairs;
+  // Zombies come from the same reading of /proc as everything else: a second
+  // pass over thousands of processes would cost as much as the first.
+  std::vector<ZombieReport::Entry> zombieEntries;
+  zombieEntries.reserve(readings.size());
   samples.reserve(readings.size());
   for (const auto& [pid, reading] : readings) {
+    zombieEntries.push_back({reading.pid, reading.ppid, reading.command, reading.state == 'Z'});
     std::string key = reading.key();
     std::optional<int32_t> remembered;
     if (auto it = lineage.find(key); it != lineage.end()) remembered = it->second;
@@ -117,7 +122,11 @@ NorvoSnapshot Sampler::sample() {
     s.orphaned = result.orphaned;
     if (auto bundle = ProcessTable::owningBundle(reading, readings))
       s.appName = lastComponentWithoutExtension(*bundle);
-    if (elapsed > 0) watchPairs.emplace_back(key, s);
+    // The watch needs only busy processes and those it already tracks; the
+    // rest would be copied for nothing.
+    if (elapsed > 0 &&
+        (s.cpuPercent >= LongCPUWatch::busyPercent || longCPUWatch_.tracks.count(key)))
+      watchPairs.emplace_back(key, s);
     samples.push_back(std::move(s));
   }
 
@@ -167,7 +176,9 @@ NorvoSnapshot Sampler::sample() {
   snapshot.longCPU = elapsed > 0
                          ? longCPUWatch_.update(watchPairs, std::chrono::system_clock::now())
                          : std::vector<LongCPUProcess>{};
-  snapshot.zombies = ZombieReport::read(source);
+  std::sort(zombieEntries.begin(), zombieEntries.end(),
+            [](const auto& a, const auto& b) { return a.pid < b.pid; });
+  snapshot.zombies = ZombieReport::tally(zombieEntries);
   snapshot.health = Health::assess(metrics, static_cast<int64_t>(hung.size()), snapshot.sensors,
                                    snapshot.zombies, *snapshot.longCPU);
 

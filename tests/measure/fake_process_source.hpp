@@ -31,6 +31,17 @@ class FakeProcessSource : public platform::ProcessSource {
     p.usage = {uint64_t(pid) * 1000, uint64_t(pid) * 4096};
     processes_[pid] = p;
   }
+  // Makes the cheap record carry CPU time, as /proc/<pid>/stat does.
+  void setUsage(int32_t pid, uint64_t cpuNanos, uint64_t footprintBytes) {
+    std::lock_guard lock(mutex_);
+    auto& p = processes_.at(pid);
+    p.basics.cpuNanos = cpuNanos;
+    p.usage = {cpuNanos, footprintBytes};
+  }
+  void setState(int32_t pid, char state) {
+    std::lock_guard lock(mutex_);
+    processes_.at(pid).basics.state = state;
+  }
   void remove(int32_t pid) {
     std::lock_guard lock(mutex_);
     processes_.erase(pid);

@@ -87,6 +87,36 @@ TEST(ProcessTableRead, CompletesReadingsAndCachesCommandLinesPerProcessKey) {
   EXPECT_FALSE(cheap->cpuNanos.has_value());
 }
 
+TEST(ProcessTableRead, MemoryOfAProcessThatHasNotRunIsCarriedForHalfAMinute) {
+  TableFixture f;
+  f.source->add(10, 500, "idle");
+  f.source->setUsage(10, 7'000'000, 1 << 20);
+  EXPECT_EQ(f.table->read(5s).at(10).footprintBytes, 1u << 20);
+
+  // Not run since: the memory is the last one read, without asking again.
+  f.source->setUsage(10, 7'000'000, 5 << 20);
+  f.clock.advance(29);
+  EXPECT_EQ(f.table->read(5s).at(10).footprintBytes, 1u << 20);
+  EXPECT_EQ(f.source->usageCalls(10), 1);
+
+  // Too old now: read again.
+  f.clock.advance(2);
+  EXPECT_EQ(f.table->read(5s).at(10).footprintBytes, 5u << 20);
+  EXPECT_EQ(f.source->usageCalls(10), 2);
+
+  // Ran, however little: read again at once.
+  f.source->setUsage(10, 8'000'000, 9 << 20);
+  auto reading = f.table->read(5s).at(10);
+  EXPECT_EQ(reading.footprintBytes, 9u << 20);
+  EXPECT_EQ(reading.cpuNanos, 8'000'000u);
+  EXPECT_EQ(f.source->usageCalls(10), 3);
+
+  // A clock set back does not make an old reading look fresh forever.
+  f.clock.advance(-3600);
+  f.table->read(5s);
+  EXPECT_EQ(f.source->usageCalls(10), 4);
+}
+
 TEST(ProcessTableRead, StuckReadIsMarkedHungSkippedAndRewrittenAtMostEveryMinute) {
   TableFixture f;
   f.source->add(20, 700, "stuck");

@@ -90,8 +90,12 @@ TEST(Sampler, FirstTickHasNoRatesAndCapsKeepTheHeaviest) {
   m.source->add(2, 1000, "zemnorvo");
   m.source->add(100, 1000, "claude");
   for (int i = 0; i < 45; ++i) m.source->add(200 + i, 1000, "cc1plus", 1000, 100);
+  m.source->setState(243, 'Z');
+  m.source->setState(207, 'Z');
   auto sampler = m.sampler();
   auto first = sampler.sample();
+  ASSERT_TRUE(first.zombies.has_value());
+  EXPECT_EQ(*first.zombies, (ZombieReport{2, {{100, "claude", 2}}}));
   EXPECT_EQ(first.metrics.cpu.usage, 0);
   for (const auto& p : first.processes) EXPECT_EQ(p.cpuPercent, 0) << p.pid;
   ASSERT_TRUE(first.longCPU.has_value());

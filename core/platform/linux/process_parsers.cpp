@@ -182,6 +182,23 @@ std::optional<uint64_t> statusFootprint(std::string_view text) {
   return anon.value_or(0) + swap.value_or(0);
 }
 
+std::optional<uint64_t> statmFootprint(std::string_view text, uint64_t pageSize) {
+  uint64_t field[3] = {};
+  size_t pos = 0;
+  for (auto& value : field) {
+    while (pos < text.size() && text[pos] == ' ') ++pos;
+    size_t end = text.find_first_of(" \n", pos);
+    if (end == std::string_view::npos) end = text.size();
+    auto parsed = parseUnsigned(text.substr(pos, end - pos));
+    if (!parsed) return std::nullopt;
+    value = *parsed;
+    pos = end;
+  }
+  auto [size, resident, shared] = field;
+  if (size == 0 || shared > resident) return std::nullopt;
+  return (resident - shared) * pageSize;
+}
+
 std::string commandLineArguments(std::string_view cmdline) {
   // A trailing NUL ends the last argument; it does not start an empty one.
   if (!cmdline.empty() && cmdline.back() == '\0') cmdline.remove_suffix(1);

@@ -29,6 +29,12 @@ std::optional<PidStat> pidStat(std::string_view text);
 // line is there (kernel threads, kernels before 4.5).
 std::optional<uint64_t> statusFootprint(std::string_view text);
 
+// The same footprint from /proc/<pid>/statm, without swap: resident minus
+// shared pages is RssAnon. procfs renders statm several times faster than
+// status, so it is read whenever no swap is in use. Absent for a process
+// without memory (kernel threads) and for malformed text.
+std::optional<uint64_t> statmFootprint(std::string_view text, uint64_t pageSize);
+
 // The arguments of /proc/<pid>/cmdline (NUL-separated) joined by single spaces.
 // Invalid UTF-8 is repaired with U+FFFD; more than 400 characters are cut to
 // 400 and "…" is appended.

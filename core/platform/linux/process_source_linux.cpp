@@ -1,9 +1,9 @@
-// The process table's reads on Linux, from /proc. The two files read every
-// tick, stat and status, are kept open per process and read again from
-// offset 0 (procfs regenerates them on each read); opening and closing them
-// costs more than reading them, and a kept descriptor stays bound to its
-// process, so a reused pid can never be read through it. Other files are
-// opened relative to one descriptor of the /proc root.
+// The process table's reads on Linux, from /proc. The files read every tick
+// (stat, and statm or status for memory) are kept open per process and read
+// again from offset 0 (procfs regenerates them on each read); opening and
+// closing them costs more than reading them, and a kept descriptor stays bound
+// to its process, so a reused pid can never be read through it. Other files
+// are opened relative to one descriptor of the /proc root.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -11,11 +11,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <mutex>
 #include <unordered_map>
 #include <unordered_set>
 
+#include "core/platform/linux/proc_parsers.hpp"
 #include "core/platform/linux/process_parsers.hpp"
 #include "core/platform/linux/text_file.hpp"
 #include "core/platform/process_source.hpp"
@@ -85,22 +87,23 @@ std::optional<std::string> readFromStart(int fd, size_t maxBytes) {
 // worker still reading never sees its descriptor closed and reused.
 struct KeptFiles {
   int stat = -1;
+  int statm = -1;
   int status = -1;
   uint32_t owner = 0;
   KeptFiles() = default;
   KeptFiles(const KeptFiles&) = delete;
   KeptFiles& operator=(const KeptFiles&) = delete;
   ~KeptFiles() {
-    if (stat >= 0) ::close(stat);
-    if (status >= 0) ::close(status);
+    for (int fd : {stat, statm, status})
+      if (fd >= 0) ::close(fd);
   }
 };
 
-// Two descriptors per process for a few thousand processes need more than
+// Three descriptors per process for a few thousand processes need more than
 // the customary soft limit of 1024. The soft limit is raised to the hard one,
-// as systemd advises for programs that do not use select(2); half of it is
-// left to the rest of the program, and processes beyond the budget are read
-// by opening their files each time.
+// as systemd advises for programs that do not use select(2); a quarter of it
+// is left to the rest of the program, and processes beyond the budget are
+// read by opening their files each time.
 size_t keptProcessBudget() {
   rlimit limit{};
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
@@ -124,6 +127,8 @@ class LinuxProcessSource final : public ProcessSource {
     if (auto stat = text_file::readText(roots.proc / "stat")) bootTime_ = parse::bootTime(*stat);
     applicationDirs_ = applicationDirs();
     keptBudget_ = keptProcessBudget();
+    long page = ::sysconf(_SC_PAGESIZE);
+    pageSize_ = page > 0 ? static_cast<uint64_t>(page) : 4096;
   }
 
   ~LinuxProcessSource() override {
@@ -216,8 +221,21 @@ class LinuxProcessSource final : public ProcessSource {
           out.cpuNanos = (stat->utimeTicks + stat->stimeTicks) * (1'000'000'000 / ticksPerSecond_);
       }
     }
+    auto files = keptFiles(pid);
+    if (!swapInUse()) {
+      std::optional<std::string> statm;
+      if (files && files->statm >= 0) {
+        statm = readFromStart(files->statm, 256);
+      } else {
+        statm = readAt(procFd_, dir + "/statm", 256);
+      }
+      if (statm) {
+        out.footprintBytes = parse::statmFootprint(*statm, pageSize_);
+        return out;
+      }
+    }
     std::optional<std::string> status;
-    if (auto files = keptFiles(pid); files && files->status >= 0) {
+    if (files && files->status >= 0) {
       status = readFromStart(files->status, 8192);
     } else {
       status = readAt(procFd_, dir + "/status", 8192);
@@ -243,6 +261,22 @@ class LinuxProcessSource final : public ProcessSource {
   uint32_t currentUid() const override { return me_; }
 
  private:
+  // Swapped-out memory is only in status; without swap in use statm tells the
+  // same. Asked of /proc/meminfo at most once a second, not per process.
+  bool swapInUse() const {
+    auto now = std::chrono::steady_clock::now();
+    std::lock_guard lock(swapLock_);
+    if (swapCheckedAt_ && now - *swapCheckedAt_ < std::chrono::seconds(1)) return swapInUse_;
+    swapCheckedAt_ = now;
+    swapInUse_ = true;  // the exact read, when meminfo cannot tell
+    if (auto text = text_file::readText(roots_.proc / "meminfo")) {
+      auto info = parse::meminfo(*text);
+      auto total = info.find("SwapTotal"), free = info.find("SwapFree");
+      if (total != info.end() && free != info.end()) swapInUse_ = total->second > free->second;
+    }
+    return swapInUse_;
+  }
+
   std::shared_ptr<KeptFiles> keptFiles(int32_t pid) const {
     std::lock_guard lock(keptLock_);
     auto it = kept_.find(pid);
@@ -254,8 +288,8 @@ class LinuxProcessSource final : public ProcessSource {
     kept_.erase(pid);
   }
 
-  // Opens the process's stat (and status) afresh, reads stat, and keeps both
-  // open while the budget allows. The owner comes from the opened file, so it
+  // Opens the process's stat (and its memory files) afresh, reads stat, and
+  // keeps them open while the budget allows. The owner comes from the opened file, so it
   // belongs to the same process as the record.
   std::optional<std::string> readAndKeep(int32_t pid, uint32_t& owner) const {
     auto files = std::make_shared<KeptFiles>();
@@ -269,6 +303,7 @@ class LinuxProcessSource final : public ProcessSource {
     if (!text) return std::nullopt;
     std::lock_guard lock(keptLock_);
     if (kept_.size() < keptBudget_) {
+      files->statm = ::openat(procFd_, (dir + "/statm").c_str(), O_RDONLY | O_CLOEXEC);
       files->status = ::openat(procFd_, (dir + "/status").c_str(), O_RDONLY | O_CLOEXEC);
       kept_[pid] = std::move(files);
     }
@@ -329,6 +364,10 @@ class LinuxProcessSource final : public ProcessSource {
   std::optional<uint64_t> bootTime_;
   std::vector<fs::path> applicationDirs_;
   size_t keptBudget_ = 0;
+  uint64_t pageSize_ = 4096;
+  mutable std::mutex swapLock_;
+  mutable std::optional<std::chrono::steady_clock::time_point> swapCheckedAt_;
+  mutable bool swapInUse_ = true;
   mutable std::mutex keptLock_;
   mutable std::unordered_map<int32_t, std::shared_ptr<KeptFiles>> kept_;
   mutable std::mutex entriesLock_;

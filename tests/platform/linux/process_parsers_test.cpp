@@ -38,6 +38,14 @@ TEST(StatusFootprint, AnonymousPlusSwap) {
   EXPECT_FALSE(statusFootprint("RssAnon:\t lots\n").has_value());
 }
 
+TEST(StatmFootprint, ResidentMinusSharedPages) {
+  EXPECT_EQ(statmFootprint("9000 700 200 10 0 800 0\n", 4096), 500u * 4096);
+  EXPECT_FALSE(statmFootprint("0 0 0 0 0 0 0\n", 4096).has_value());  // a kernel thread
+  EXPECT_FALSE(statmFootprint("9000 100 200 10 0 800 0\n", 4096).has_value());
+  EXPECT_FALSE(statmFootprint("9000 700\n", 4096).has_value());
+  EXPECT_FALSE(statmFootprint("", 4096).has_value());
+}
+
 TEST(CommandLineArguments, JoinsRepairsAndCuts) {
   using namespace std::string_literals;
   EXPECT_EQ(commandLineArguments("node\0/usr/bin/gemini\0--yolo\0"s),

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "core/platform/process_source.hpp"
 #include "test_support.hpp"
@@ -47,6 +48,30 @@ TEST(LinuxProcessSource, ReadsAFixtureTree) {
   EXPECT_EQ(gone.arguments, "");
   EXPECT_FALSE(source->usage(999, std::nullopt).cpuNanos.has_value());
   EXPECT_FALSE(source->responsiblePid(400).has_value());
+}
+
+TEST(LinuxProcessSource, MemoryFromStatmUnlessSwapIsInUse) {
+  uint64_t page = uint64_t(::sysconf(_SC_PAGESIZE));
+  auto tree = [](std::string_view meminfo) {
+    auto dir = std::make_unique<test::TempDir>();
+    dir->write("proc/500/stat",
+               "500 (worker) S 1 1 1 0 -1 0 0 0 0 0 150 50 0 0 20 0 1 0 1234 1000 50");
+    dir->write("proc/500/statm", "9000 700 200 10 0 800 0\n");
+    dir->write("proc/500/status", "RssAnon:\t 2000 kB\nVmSwap:\t 3000 kB\n");
+    if (!meminfo.empty()) dir->write("proc/meminfo", meminfo);
+    return dir;
+  };
+  // No swap in use: resident minus shared pages, read from statm.
+  auto noSwap = tree("MemTotal: 8000 kB\nSwapTotal: 4096 kB\nSwapFree: 4096 kB\n");
+  auto source = makeProcessSource(Roots::under(noSwap->path()));
+  ASSERT_TRUE(source->basics(500).has_value());  // keeps the files open
+  EXPECT_EQ(source->usage(500, 1).footprintBytes, 500 * page);
+  // Some swap in use, or no way to tell: status, which counts swapped memory.
+  for (std::string_view meminfo : {"SwapTotal: 4096 kB\nSwapFree: 1024 kB\n", ""}) {
+    auto swapped = tree(meminfo);
+    source = makeProcessSource(Roots::under(swapped->path()));
+    EXPECT_EQ(source->usage(500, 1).footprintBytes, 5000u * 1024) << meminfo;
+  }
 }
 
 TEST(LinuxProcessSource, KeptFilesFollowTheirProcess) {
