@@ -23,9 +23,10 @@ std::optional<int32_t> agentFor(int32_t selfPid, uint32_t uid, const ProcessRead
                                 const NorvoConfig& config,
                                 const std::filesystem::path& lineageFile);
 
-// `agentFor` the calling process, from every process read within 2 seconds,
-// the owner's configuration and the store's lineage file; computed on first
-// use, thread-safely, and fixed for the life of the process.
+// `agentFor` the calling process, from its chain of ancestors read within 2
+// seconds (nothing when the chain does not come back in time), the owner's
+// configuration and the store's lineage file; computed on first use,
+// thread-safely, and fixed for the life of the process.
 const std::optional<int32_t>& myAgent();
 
 // "lineage.json" in the store directory.
