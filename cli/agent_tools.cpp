@@ -47,6 +47,9 @@ ToolResult waitForCapacity(const Arguments& args, ToolContext& context) {
   // the previous one rather than a fresh, noisier instant.
   Sampler sampler(NorvoConfig::load());
   sampler.sample();
+  // Progress goes out only between checks: a notification sent right before
+  // the result may reach the client after it, when nobody listens any more.
+  context.progress(0, double(timeout), "measuring");
   NorvoSnapshot snapshot;
   for (;;) {
     if (!context.sleepFor(std::chrono::seconds(elapsed() < 1 ? 1 : 3)))
@@ -55,10 +58,6 @@ ToolResult waitForCapacity(const Arguments& args, ToolContext& context) {
     snapshot = sampler.sample();
     bool ready = capacityAllows(snapshot, jobs, maxLevel);
     double waited = elapsed();
-    context.progress(std::min(waited, double(timeout)), double(timeout),
-                     "level " + std::string(rawValue(snapshot.assessment.level)) + ", " +
-                         std::to_string(snapshot.assessment.recommendedParallelJobs) +
-                         " parallel jobs allowed");
     if (ready || waited >= double(timeout)) {
       nlohmann::json out = {
           {"ready", ready},
@@ -70,6 +69,10 @@ ToolResult waitForCapacity(const Arguments& args, ToolContext& context) {
       if (!ready) out["advice"] = Compact::advice(snapshot, Session::myAgent());
       return ToolResult::structured(out);
     }
+    context.progress(waited, double(timeout),
+                     "level " + std::string(rawValue(snapshot.assessment.level)) + ", " +
+                         std::to_string(snapshot.assessment.recommendedParallelJobs) +
+                         " parallel jobs allowed");
   }
 }
 
