@@ -1,21 +1,28 @@
-// Real processes for tests: start programs under chosen names and make sure
-// every one of them, and whatever they started, is killed and reaped by pid
-// when the test ends, whatever its outcome. The guard makes the test process a
-// sub-reaper so that processes orphaned on purpose come back to it.
+// Real processes for tests: start programs under chosen names (the names agents
+// and apps have) and make sure every one of them, and whatever they started, is
+// killed and reaped by pid when the test ends, whatever its outcome. The guard
+// makes the test process a sub-reaper so that processes orphaned on purpose
+// come back to it.
 #pragma once
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "core/measure/process_table.hpp"
 #include "core/platform/process_source.hpp"
 
 extern char** environ;
@@ -65,6 +72,22 @@ class Processes {
     return pid;
   }
 
+  // Starts `program` as user `uid` (only possible as root); -1 otherwise.
+  pid_t startAs(uid_t uid, const std::vector<std::string>& argv, const fs::path& program) {
+    if (::geteuid() != 0) return -1;
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      if (::setresgid(uid, uid, uid) != 0 || ::setresuid(uid, uid, uid) != 0) ::_exit(127);
+      ::execv(program.c_str(), args.data());
+      ::_exit(127);
+    }
+    if (pid > 0) started_.push_back(pid);
+    return pid;
+  }
+
  private:
   std::vector<pid_t> started_;
 };
@@ -80,6 +103,66 @@ inline std::optional<fs::path> findNode() {
   for (const char* dir : {"/usr/bin", "/usr/local/bin"})
     if (fs::exists(fs::path(dir) / "node")) return fs::path(dir) / "node";
   return std::nullopt;
+}
+
+// Reads `table` until `ready` holds, for up to 15 seconds (slow machines start
+// programs slowly).
+inline ProcessReadings readUntil(ProcessTable& table,
+                                 const std::function<bool(const ProcessReadings&)>& ready) {
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  for (;;) {
+    auto readings = table.read(std::chrono::seconds(5));
+    if (ready(readings) || std::chrono::steady_clock::now() > until) return readings;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+inline std::optional<int32_t> childOf(const ProcessReadings& readings, int32_t parent,
+                                      std::string_view name) {
+  for (const auto& [pid, r] : readings)
+    if (r.ppid == parent && r.name == name) return pid;
+  return std::nullopt;
+}
+
+// Runs `program` with `arguments` and returns its exit status and standard
+// output; a run longer than 60 seconds is killed and gives status -1.
+inline std::pair<int, std::string> run(const std::string& program,
+                                       const std::vector<std::string>& arguments) {
+  int fds[2];
+  if (::pipe(fds) != 0) return {-1, ""};
+  std::vector<std::string> argv{program};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  std::vector<char*> args;
+  for (auto& a : argv) args.push_back(a.data());
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  posix_spawn_file_actions_addclose(&actions, fds[0]);
+  pid_t pid = 0;
+  int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(fds[1]);
+  std::string out;
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  bool late = false;
+  char buf[65536];
+  while (rc == 0) {
+    pollfd p{fds[0], POLLIN, 0};
+    if (::poll(&p, 1, 100) == 0) {
+      if ((late = std::chrono::steady_clock::now() > until)) break;
+      continue;
+    }
+    ssize_t n = ::read(fds[0], buf, sizeof buf);
+    if (n <= 0) break;
+    out.append(buf, size_t(n));
+  }
+  ::close(fds[0]);
+  if (rc != 0) return {-1, out};
+  if (late) ::kill(pid, SIGKILL);
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid || late) return {-1, out};
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
 }
 
 }  // namespace norvo::test

@@ -61,106 +61,73 @@ TEST(AdvisorAssess, IdleMachineHasCapacity) {
   EXPECT_TRUE(a.hungProcesses.empty());
 }
 
+// Judges `m` and checks its level and both reason lists.
+void expectJudged(const SystemMetrics& m, LoadLevel level, const Strings& reasons,
+                  const Strings& reasonsRu) {
+  auto a = judge(m);
+  EXPECT_EQ(a.level, level);
+  EXPECT_EQ(a.reasons, reasons);
+  EXPECT_EQ(a.reasonsRu, reasonsRu);
+}
+
+using L = LoadLevel;
+
 TEST(AdvisorAssess, CpuAndRunQueueRules) {
   struct Case {
-    double usage;
-    double load;
+    double usage, load;
     LoadLevel level;
-    Strings reasons;
-    Strings reasonsRu;
+    Strings reasons, reasonsRu;
   };
-  const std::string queue41 =
-      "load average 41 on 10 cores: many processes waiting (often hung I/O)";
+  const std::string q41 = "load average 41 on 10 cores: many processes waiting (often hung I/O)";
+  const std::string q41Ru = "очередь 41 процессов на 10 ядер";
+  // clang-format off
   const Case cases[] = {
-      {0.97,
-       30,
-       LoadLevel::critical,
-       {"CPU saturated: 97% used, load 30.0 on 10 cores"},
-       {"процессор забит: 97%"}},
+      {0.97, 30, L::critical, {"CPU saturated: 97% used, load 30.0 on 10 cores"}, {"процессор забит: 97%"}},
       // A saturated CPU is not also reported as a long queue.
-      {0.96,
-       45.25,
-       LoadLevel::critical,
-       {"CPU saturated: 96% used, load 45.2 on 10 cores"},
-       {"процессор забит: 96%"}},
+      {0.96, 45.25, L::critical, {"CPU saturated: 96% used, load 45.2 on 10 cores"}, {"процессор забит: 96%"}},
       // Load at exactly twice the cores is not saturation.
-      {0.97, 20, LoadLevel::overloaded, {"CPU 97% used"}, {"процессор 97%"}},
-      {0.97, 15, LoadLevel::overloaded, {"CPU 97% used"}, {"процессор 97%"}},
+      {0.97, 20, L::overloaded, {"CPU 97% used"}, {"процессор 97%"}},
       // At exactly 0.95 the run-queue rule is allowed to fire as well.
-      {0.95,
-       41.9,
-       LoadLevel::overloaded,
-       {"CPU 95% used", queue41},
-       {"процессор 95%", "очередь 41 процессов на 10 ядер"}},
-      {0.851, 1, LoadLevel::overloaded, {"CPU 85% used"}, {"процессор 85%"}},
-      {0.85, 1, LoadLevel::busy, {"CPU 85% used"}, {"процессор 85%"}},
-      {0.875, 1, LoadLevel::overloaded, {"CPU 88% used"}, {"процессор 88%"}},
-      {0.874, 1, LoadLevel::overloaded, {"CPU 87% used"}, {"процессор 87%"}},
-      {0.6001, 1, LoadLevel::busy, {"CPU 60% used"}, {"процессор 60%"}},
-      {0.6, 1, LoadLevel::ok, {}, {}},
-      {0.5, 41, LoadLevel::overloaded, {queue41}, {"очередь 41 процессов на 10 ядер"}},
-      {0.5, 40, LoadLevel::ok, {}, {}},
+      {0.95, 41.9, L::overloaded, {"CPU 95% used", q41}, {"процессор 95%", q41Ru}},
+      {0.851, 1, L::overloaded, {"CPU 85% used"}, {"процессор 85%"}},
+      {0.85, 1, L::busy, {"CPU 85% used"}, {"процессор 85%"}},
+      {0.875, 1, L::overloaded, {"CPU 88% used"}, {"процессор 88%"}},
+      {0.6001, 1, L::busy, {"CPU 60% used"}, {"процессор 60%"}},
+      {0.6, 1, L::ok, {}, {}},
+      {0.5, 41, L::overloaded, {q41}, {q41Ru}},
+      {0.5, 40, L::ok, {}, {}},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "usage " << c.usage << " load " << c.load);
     auto m = idleMachine();
     m.cpu.usage = c.usage;
     m.cpu.loadAverage1m = c.load;
     m.cpu.freeCores = (1 - c.usage) * 10;
-    auto a = judge(m);
-    EXPECT_EQ(a.level, c.level);
-    EXPECT_EQ(a.reasons, c.reasons);
-    EXPECT_EQ(a.reasonsRu, c.reasonsRu);
+    expectJudged(m, c.level, c.reasons, c.reasonsRu);
   }
 }
 
 TEST(AdvisorAssess, MemoryRules) {
   struct Case {
     std::string pressure;
-    uint64_t total;
-    uint64_t used;  // available is what is not used
+    uint64_t total, used;  // available is what is not used
     LoadLevel level;
-    Strings reasons;
-    Strings reasonsRu;
+    Strings reasons, reasonsRu;
   };
+  // clang-format off
   const Case cases[] = {
-      {"critical",
-       16 * GiB,
-       15 * GiB,
-       LoadLevel::critical,
-       {"memory pressure critical"},
-       {"критическая нехватка памяти"}},
+      {"critical", 16 * GiB, 15 * GiB, L::critical, {"memory pressure critical"}, {"критическая нехватка памяти"}},
       // Pressure wins over the used share: one memory reason only.
-      {"warning",
-       16 * GiB,
-       15 * GiB,
-       LoadLevel::overloaded,
-       {"memory pressure warning"},
-       {"не хватает памяти"}},
-      {"normal",
-       16 * GiB,
-       14 * GiB,
-       LoadLevel::busy,
-       {"memory 88% used, 2.0 GB available"},
-       {"память занята на 88%"}},
-      {"normal",
-       16 * GiB,
-       14 * GiB + 800 * MiB,
-       LoadLevel::busy,
-       {"memory 92% used, 1.2 GB available"},
-       {"память занята на 92%"}},
+      {"warning", 16 * GiB, 15 * GiB, L::overloaded, {"memory pressure warning"}, {"не хватает памяти"}},
+      {"normal", 16 * GiB, 14 * GiB + 800 * MiB, L::busy, {"memory 92% used, 1.2 GB available"}, {"память занята на 92%"}},
       // Exactly 85% used is not enough; a byte more is.
-      {"normal", 20 * GiB, 17 * GiB, LoadLevel::ok, {}, {}},
-      {"normal",
-       20 * GiB,
-       17 * GiB + 1,
-       LoadLevel::busy,
-       {"memory 85% used, 3.0 GB available"},
-       {"память занята на 85%"}},
-      {"normal", 16 * GiB, 4 * GiB, LoadLevel::ok, {}, {}},
+      {"normal", 20 * GiB, 17 * GiB, L::ok, {}, {}},
+      {"normal", 20 * GiB, 17 * GiB + 1, L::busy, {"memory 85% used, 3.0 GB available"}, {"память занята на 85%"}},
       // Unknown total memory counts as one byte and must not divide by zero.
-      {"normal", 0, 0, LoadLevel::ok, {}, {}},
+      {"normal", 0, 0, L::ok, {}, {}},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pressure + " " + std::to_string(c.used));
     auto m = idleMachine();
@@ -168,72 +135,36 @@ TEST(AdvisorAssess, MemoryRules) {
     m.memory.usedBytes = c.used;
     m.memory.availableBytes = c.total - c.used;
     m.memory.pressure = c.pressure;
-    auto a = judge(m);
-    EXPECT_EQ(a.level, c.level);
-    EXPECT_EQ(a.reasons, c.reasons);
-    EXPECT_EQ(a.reasonsRu, c.reasonsRu);
+    expectJudged(m, c.level, c.reasons, c.reasonsRu);
   }
 }
 
-TEST(AdvisorAssess, SwapRules) {
+TEST(AdvisorAssess, SwapAndThermalRules) {
   struct Case {
     double swap;
+    std::string thermal;
     LoadLevel level;
-    Strings reasons;
-    Strings reasonsRu;
+    Strings reasons, reasonsRu;
   };
+  // clang-format off
   const Case cases[] = {
-      {600, LoadLevel::overloaded, {"swapping heavily (600 pages/s)"}, {"активная запись в своп"}},
       // Just above the line fires the heavy row, shown truncated.
-      {500.9,
-       LoadLevel::overloaded,
-       {"swapping heavily (500 pages/s)"},
-       {"активная запись в своп"}},
-      {500, LoadLevel::busy, {"swapping (500 pages/s)"}, {"запись в своп"}},
-      {99.99, LoadLevel::busy, {"swapping (99 pages/s)"}, {"запись в своп"}},
-      {50.5, LoadLevel::busy, {"swapping (50 pages/s)"}, {"запись в своп"}},
-      {50, LoadLevel::ok, {}, {}},
-      {0, LoadLevel::ok, {}, {}},
+      {500.9, "nominal", L::overloaded, {"swapping heavily (500 pages/s)"}, {"активная запись в своп"}},
+      {500, "nominal", L::busy, {"swapping (500 pages/s)"}, {"запись в своп"}},
+      {50.5, "nominal", L::busy, {"swapping (50 pages/s)"}, {"запись в своп"}},
+      {50, "nominal", L::ok, {}, {}},
+      {0, "critical", L::critical, {"thermal state critical, CPU is throttled"}, {"перегрев, частота сильно снижена"}},
+      {0, "serious", L::overloaded, {"thermal state serious, CPU is throttled"}, {"горячий, частота снижена"}},
+      {0, "fair", L::busy, {"thermal state fair"}, {"тёплый"}},
+      {0, "unknown", L::ok, {}, {}},
   };
+  // clang-format on
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.swap);
+    SCOPED_TRACE(testing::Message() << c.swap << " " << c.thermal);
     auto m = idleMachine();
     m.memory.swapOutsPerSecond = c.swap;
-    auto a = judge(m);
-    EXPECT_EQ(a.level, c.level);
-    EXPECT_EQ(a.reasons, c.reasons);
-    EXPECT_EQ(a.reasonsRu, c.reasonsRu);
-  }
-}
-
-TEST(AdvisorAssess, ThermalRules) {
-  struct Case {
-    std::string state;
-    LoadLevel level;
-    Strings reasons;
-    Strings reasonsRu;
-  };
-  const Case cases[] = {
-      {"critical",
-       LoadLevel::critical,
-       {"thermal state critical, CPU is throttled"},
-       {"перегрев, частота сильно снижена"}},
-      {"serious",
-       LoadLevel::overloaded,
-       {"thermal state serious, CPU is throttled"},
-       {"горячий, частота снижена"}},
-      {"fair", LoadLevel::busy, {"thermal state fair"}, {"тёплый"}},
-      {"nominal", LoadLevel::ok, {}, {}},
-      {"unknown", LoadLevel::ok, {}, {}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.state);
-    auto m = idleMachine();
-    m.thermalState = c.state;
-    auto a = judge(m);
-    EXPECT_EQ(a.level, c.level);
-    EXPECT_EQ(a.reasons, c.reasons);
-    EXPECT_EQ(a.reasonsRu, c.reasonsRu);
+    m.thermalState = c.thermal;
+    expectJudged(m, c.level, c.reasons, c.reasonsRu);
   }
 }
 
@@ -241,35 +172,26 @@ TEST(AdvisorAssess, HungRulesAndAdvice) {
   struct Case {
     Strings hung;
     LoadLevel level;
-    Strings reasons;
-    Strings reasonsRu;
+    Strings reasons, reasonsRu;
     std::string hungAdvice;  // empty: neither hung advice
   };
+  const std::string sixHung =
+      "Processes hung in the kernel: a, b, c, d, e, f. Usually a stuck disk image or network "
+      "volume; avoid touching it.";
+  // clang-format off
   const Case cases[] = {
       // A simulator name sets the flag whatever the count.
-      {{"launchd_sim", "mds"}, LoadLevel::ok, {}, {}, simulatorAdvice},
-      {{"simdiskimaged"}, LoadLevel::ok, {}, {}, simulatorAdvice},
-      {{"fsck", "mount_nfs", "mds"},
-       LoadLevel::overloaded,
-       {"3 processes hung in the kernel"},
-       {"3 процессов зависли"},
-       "Processes hung in the kernel: fsck, mount_nfs, mds. Usually a stuck disk image or "
-       "network volume; avoid touching it."},
-      {{"a", "b", "c", "d", "e", "f", "g", "h"},
-       LoadLevel::overloaded,
-       {"8 processes hung in the kernel"},
-       {"8 процессов зависли"},
-       "Processes hung in the kernel: a, b, c, d, e, f. Usually a stuck disk image or network "
-       "volume; avoid touching it."},
-      {{"a", "b", "SimulatorTrampoline_sim"},
-       LoadLevel::overloaded,
-       {"3 processes hung in the kernel (iOS Simulator)"},
-       {"3 процессов зависли (iOS Simulator)"},
-       simulatorAdvice},
+      {{"launchd_sim", "mds"}, L::ok, {}, {}, simulatorAdvice},
+      {{"simdiskimaged"}, L::ok, {}, {}, simulatorAdvice},
+      {{"a", "b", "c", "d", "e", "f", "g", "h"}, L::overloaded, {"8 processes hung in the kernel"},
+       {"8 процессов зависли"}, sixHung},
+      {{"a", "b", "SimulatorTrampoline_sim"}, L::overloaded, {"3 processes hung in the kernel (iOS Simulator)"},
+       {"3 процессов зависли (iOS Simulator)"}, simulatorAdvice},
       // Only the exact suffix or the exact daemon name mean the simulator.
-      {{"launchd_sim_helper", "simdiskimaged2"}, LoadLevel::ok, {}, {}, ""},
-      {{"a", "b"}, LoadLevel::ok, {}, {}, ""},
+      {{"launchd_sim_helper", "simdiskimaged2"}, L::ok, {}, {}, ""},
+      {{"a", "b"}, L::ok, {}, {}, ""},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.hung.front());
     auto a = judge(idleMachine(), c.hung);
@@ -294,48 +216,23 @@ TEST(AdvisorAssess, DiskRules) {
   struct Case {
     double freeBytes;
     LoadLevel level;
-    Strings reasons;
-    Strings reasonsRu;
+    Strings reasons, reasonsRu;
     bool diskAdviceGiven;
   };
   const double gb = static_cast<double>(GiB);
+  // clang-format off
   const Case cases[] = {
-      {3 * gb,
-       LoadLevel::critical,
-       {"boot disk almost full: 3.0 GB free"},
-       {"диск почти заполнен: 3 ГБ"},
-       true},
       // One decimal rounds up while the Russian whole number is cut.
-      {4.99 * gb,
-       LoadLevel::critical,
-       {"boot disk almost full: 5.0 GB free"},
-       {"диск почти заполнен: 4 ГБ"},
-       true},
-      {5 * gb,
-       LoadLevel::overloaded,
-       {"boot disk low: 5.0 GB free"},
-       {"мало места на диске: 5 ГБ"},
-       true},
-      {14.96 * gb,
-       LoadLevel::overloaded,
-       {"boot disk low: 15.0 GB free"},
-       {"мало места на диске: 14 ГБ"},
-       true},
-      {15 * gb, LoadLevel::busy, {"boot disk 15.0 GB free"}, {"на диске 15 ГБ"}, true},
-      {29.9 * gb, LoadLevel::busy, {"boot disk 29.9 GB free"}, {"на диске 29 ГБ"}, true},
-      {30 * gb, LoadLevel::ok, {}, {}, false},
-      {0,
-       LoadLevel::critical,
-       {"boot disk almost full: 0.0 GB free"},
-       {"диск почти заполнен: 0 ГБ"},
-       true},
+      {4.99 * gb, L::critical, {"boot disk almost full: 5.0 GB free"}, {"диск почти заполнен: 4 ГБ"}, true},
+      {5 * gb, L::overloaded, {"boot disk low: 5.0 GB free"}, {"мало места на диске: 5 ГБ"}, true},
+      {14.96 * gb, L::overloaded, {"boot disk low: 15.0 GB free"}, {"мало места на диске: 14 ГБ"}, true},
+      {15 * gb, L::busy, {"boot disk 15.0 GB free"}, {"на диске 15 ГБ"}, true},
+      {29.9 * gb, L::busy, {"boot disk 29.9 GB free"}, {"на диске 29 ГБ"}, true},
+      {30 * gb, L::ok, {}, {}, false},
       // A nonsensical negative figure reads as a full disk, not as "-0.0".
-      {-1,
-       LoadLevel::critical,
-       {"boot disk almost full: 0.0 GB free"},
-       {"диск почти заполнен: 0 ГБ"},
-       true},
+      {-1, L::critical, {"boot disk almost full: 0.0 GB free"}, {"диск почти заполнен: 0 ГБ"}, true},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.freeBytes / gb);
     auto a = judge(withFreeBytes(idleMachine(), c.freeBytes));
@@ -423,6 +320,7 @@ TEST(AdvisorAssess, JobsAndThreads) {
       {"threads round half away from zero", "nominal", 2.5, 10, 8, 100 * GiB, 0, 1, 3},
       {"threads just under a half", "nominal", 2.49, 10, 8, 100 * GiB, 0, 1, 2},
       {"threads at most the cores", "nominal", 12, 10, 8, 100 * GiB, 0, 6, 10},
+      {"free cores unknown", "nominal", std::nan(""), 10, 8, 100 * GiB, 0, 1, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -537,48 +435,31 @@ TEST(AdvisorAssess, AdviceOrder) {
 TEST(AdvisorAssess, NonFiniteFiguresReadAsZero) {
   struct Case {
     const char* what;
-    void (*apply)(SystemMetrics&);
+    double usage, load, swap, freeCores;
     LoadLevel level;
     Strings reasons;
   };
+  const double nan = std::nan(""), inf = HUGE_VAL;
+  const std::string waiting = " on 10 cores: many processes waiting (often hung I/O)";
+  // clang-format off
   const Case cases[] = {
-      {"usage nan", [](SystemMetrics& m) { m.cpu.usage = std::nan(""); }, LoadLevel::ok, {}},
-      {"usage inf",
-       [](SystemMetrics& m) {
-         m.cpu.usage = std::numeric_limits<double>::infinity();
-         m.cpu.loadAverage1m = 100;
-       },
-       LoadLevel::overloaded,
-       {"load average 100 on 10 cores: many processes waiting (often hung I/O)"}},
-      {"load inf",
-       [](SystemMetrics& m) {
-         m.cpu.usage = 0.99;
-         m.cpu.loadAverage1m = std::numeric_limits<double>::infinity();
-       },
-       LoadLevel::overloaded,
-       {"CPU 99% used"}},
-      {"load -inf", [](SystemMetrics& m) { m.cpu.loadAverage1m = -HUGE_VAL; }, LoadLevel::ok, {}},
-      {"swap nan",
-       [](SystemMetrics& m) { m.memory.swapOutsPerSecond = std::nan(""); },
-       LoadLevel::ok,
-       {}},
-      {"swap inf",
-       [](SystemMetrics& m) { m.memory.swapOutsPerSecond = HUGE_VAL; },
-       LoadLevel::ok,
-       {}},
-      {"free cores nan",
-       [](SystemMetrics& m) { m.cpu.freeCores = std::nan(""); },
-       LoadLevel::ok,
-       {}},
-      {"huge load",
-       [](SystemMetrics& m) { m.cpu.loadAverage1m = 1e300; },
-       LoadLevel::overloaded,
-       {"load average 9223372036854775807 on 10 cores: many processes waiting (often hung I/O)"}},
+      {"usage nan", nan, 1.5, 0, 9, L::ok, {}},
+      {"usage inf", inf, 100, 0, 9, L::overloaded, {"load average 100" + waiting}},
+      {"load inf", 0.99, inf, 0, 9, L::overloaded, {"CPU 99% used"}},
+      {"load -inf", 0.1, -inf, 0, 9, L::ok, {}},
+      {"swap nan", 0.1, 1.5, nan, 9, L::ok, {}},
+      {"swap inf", 0.1, 1.5, inf, 9, L::ok, {}},
+      {"free cores nan", 0.1, 1.5, 0, nan, L::ok, {}},
+      {"huge load", 0.1, 1e300, 0, 9, L::overloaded, {"load average 9223372036854775807" + waiting}},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     auto m = idleMachine();
-    c.apply(m);
+    m.cpu.usage = c.usage;
+    m.cpu.loadAverage1m = c.load;
+    m.memory.swapOutsPerSecond = c.swap;
+    m.cpu.freeCores = c.freeCores;
     auto a = judge(m, {}, {app("Odd", HUGE_VAL, 2 * GiB)}, {task(7, std::nan(""), GiB)});
     EXPECT_EQ(a.level, c.level);
     EXPECT_EQ(a.reasons, c.reasons);
@@ -594,14 +475,6 @@ TEST(AdvisorAssess, NonFiniteFiguresReadAsZero) {
     }
     EXPECT_FALSE(json_codec::encode(nlohmann::json(a)).empty());
   }
-}
-
-TEST(AdvisorAssess, FreeCoresUnknownGivesOneJobOneThread) {
-  auto m = idleMachine();
-  m.cpu.freeCores = std::nan("");
-  auto a = judge(m);
-  EXPECT_EQ(a.recommendedParallelJobs, 1);
-  EXPECT_EQ(a.recommendedBuildThreads, 1);
 }
 
 TEST(AdvisorImpact, ShareOfTheMachine) {

@@ -15,7 +15,8 @@
 #include "core/measure/classifier.hpp"
 #include "core/store/norvo_store.hpp"
 #include "core/store/record_file.hpp"
-#include "process_tree.hpp"
+#include "real_processes.hpp"
+#include "test_support.hpp"
 
 namespace norvo {
 
@@ -70,6 +71,8 @@ class ReusedPidSource : public platform::ProcessSource {
   mutable int calls_ = 0;
 };
 
+std::string quoted(const fs::path& p) { return "\"" + p.string() + "\""; }
+
 // A sandbox: programs under agent and app names, a store of its own, and this
 // test process playing the agent server.
 struct Sandbox {
@@ -77,7 +80,7 @@ struct Sandbox {
   test::TempDir store;
   std::shared_ptr<ReusedPidSource> source = std::make_shared<ReusedPidSource>();
   ProcessTable table{source, store.path()};
-  test::ProcessTree tree;
+  test::Processes tree;
 
   fs::path program(const std::string& relative, const char* from = "/bin/sleep") {
     return copyProgram(from, dir.path() / relative);
@@ -96,6 +99,17 @@ struct Sandbox {
     auto shell = program(name + "/claude", "/bin/sh");
     return tree.start({"claude", "-c", script}, shell);
   }
+  // Starts agent `name` running `task` (a copy of sleep under that name) and
+  // waits until the table sees it; the agent's pid and the task's, if seen.
+  std::pair<pid_t, std::optional<int32_t>> agentWithTask(const std::string& name,
+                                                         const std::string& task,
+                                                         const std::string& prelude = "") {
+    auto agentPid = agent(name, prelude + quoted(program("bin/" + task)) + " 600 & wait");
+    if (agentPid <= 0) return {agentPid, std::nullopt};
+    auto readings = readUntil(
+        table, [&](const ProcessReadings& r) { return childOf(r, agentPid, task).has_value(); });
+    return {agentPid, childOf(readings, agentPid, task)};
+  }
   std::vector<NorvoStore::Action> log() { return NorvoStore::recentActions(100, store.path()); }
   bool alive(int32_t pid, uint64_t startTime) {
     auto b = platform::makeProcessSource(platform::Roots::system())->basics(pid);
@@ -108,8 +122,6 @@ struct Sandbox {
         .has_value();
   }
 };
-
-std::string quoted(const fs::path& p) { return "\"" + p.string() + "\""; }
 
 std::string refusal(const std::string& name, int32_t pid, const std::string& why) {
   return "Refused to stop " + name + " (pid " + std::to_string(pid) + "): " + why;
@@ -237,12 +249,7 @@ TEST(AIProcessControl, StopsItsOwnTaskAndOrphansAndLogsEachSignal) {
 
 TEST(AIProcessControl, TheOwnerMayStopAnyAgentsTask) {
   Sandbox s;
-  auto compiler = s.program("bin/cc1plus");
-  auto agent = s.agent("b", quoted(compiler) + " 600 & wait");
-  ASSERT_GT(agent, 0);
-  auto readings = readUntil(
-      s.table, [&](const ProcessReadings& r) { return childOf(r, agent, "cc1plus").has_value(); });
-  auto task = childOf(readings, agent, "cc1plus");
+  auto [agent, task] = s.agentWithTask("b", "cc1plus");
   ASSERT_TRUE(task);
   // An agent other than its own is refused; the owner is not.
   EXPECT_FALSE(s.stop(*task, agent + 100000).ok);
@@ -256,13 +263,8 @@ TEST(AIProcessControl, TheOwnerMayStopAnyAgentsTask) {
 
 TEST(AIProcessControl, ATaskIgnoringSigtermIsStillRunningUntilForced) {
   Sandbox s;
-  auto stubborn = s.program("bin/stubborn");
   // An ignored signal stays ignored across exec.
-  auto agent = s.agent("a", "trap '' TERM; " + quoted(stubborn) + " 600 & wait");
-  ASSERT_GT(agent, 0);
-  auto readings = readUntil(
-      s.table, [&](const ProcessReadings& r) { return childOf(r, agent, "stubborn").has_value(); });
-  auto task = childOf(readings, agent, "stubborn");
+  auto [agent, task] = s.agentWithTask("a", "stubborn", "trap '' TERM; ");
   ASSERT_TRUE(task);
   auto id = std::to_string(*task);
 
@@ -331,14 +333,9 @@ TEST(AIProcessControl, ChildrenGoDeepestFirstAndRefusedOnesAreLeftAlone) {
 
 TEST(AIProcessControl, APidReusedAfterTheCheckIsNeverSignalled) {
   Sandbox s;
-  auto compiler = s.program("bin/cc1plus");
-  auto agent = s.agent("a", quoted(compiler) + " 600 & wait");
-  ASSERT_GT(agent, 0);
-  auto readings = readUntil(
-      s.table, [&](const ProcessReadings& r) { return childOf(r, agent, "cc1plus").has_value(); });
-  auto task = childOf(readings, agent, "cc1plus");
+  auto [agent, task] = s.agentWithTask("a", "cc1plus");
   ASSERT_TRUE(task);
-  auto startTime = readings.at(*task).startTime;
+  auto startTime = s.table.read(2s).at(*task).startTime;
   auto expected = StopResult{
       true,
       "Sent SIGTERM to 0 process(es); 0 exited. Not signalled: " + std::to_string(*task) +
@@ -401,7 +398,7 @@ TEST(QuitWatch, AliveAndExit) {
     EXPECT_FALSE(QuitWatch::isAlive(pid));
     EXPECT_TRUE(QuitWatch::waitExit(pid, 30));
   }
-  test::ProcessTree tree;
+  test::Processes tree;
   auto brief = tree.start({"sleep", "0.3"}, "/bin/sleep");
   auto lasting = tree.start({"sleep", "600"}, "/bin/sleep");
   ASSERT_GT(brief, 0);

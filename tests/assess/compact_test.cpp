@@ -143,26 +143,13 @@ TEST(CompactStatus, KeysAndTypes) {
   snap.assessment.quitCandidates = {group};
 
   auto status = Compact::status(snap, 5, 9, noHistory());
-  EXPECT_EQ(keys(status), (std::set<std::string>{"time",
-                                                 "level",
-                                                 "reasons",
-                                                 "recommended_parallel_jobs",
-                                                 "recommended_build_threads",
-                                                 "advice",
-                                                 "cpu",
-                                                 "memory",
-                                                 "disks",
-                                                 "thermal",
-                                                 "hung_processes",
-                                                 "low_power_mode",
-                                                 "sensors",
-                                                 "health",
-                                                 "zombies",
-                                                 "long_cpu",
-                                                 "top_processes",
-                                                 "ai_tasks",
-                                                 "your_agent_pid",
-                                                 "owner_apps_quit_candidates"}));
+  // clang-format off
+  EXPECT_EQ(keys(status), (std::set<std::string>{
+      "time", "level", "reasons", "recommended_parallel_jobs", "recommended_build_threads",
+      "advice", "cpu", "memory", "disks", "thermal", "hung_processes", "low_power_mode", "sensors",
+      "health", "zombies", "long_cpu", "top_processes", "ai_tasks", "your_agent_pid",
+      "owner_apps_quit_candidates"}));
+  // clang-format on
 
   EXPECT_EQ(status["time"], "2026-03-14T09:26:53Z");
   EXPECT_EQ(status["level"], "ok");
@@ -175,22 +162,21 @@ TEST(CompactStatus, KeysAndTypes) {
   EXPECT_EQ(status["low_power_mode"], false);
   EXPECT_EQ(status["your_agent_pid"], 9);
 
-  const auto& cpu = status["cpu"];
-  EXPECT_EQ(keys(cpu), (std::set<std::string>{"usage_percent", "free_cores", "cores",
-                                              "performance_cores", "load_1m", "load_5m"}));
-  EXPECT_TRUE(cpu["usage_percent"].is_number_integer());
-  EXPECT_EQ(cpu["usage_percent"], 5);
-  EXPECT_EQ(cpu["cores"], 10);
-  EXPECT_EQ(cpu["performance_cores"], 8);
-  EXPECT_EQ(cpu["load_1m"].dump(), "1.2");
-
-  const auto& memory = status["memory"];
-  EXPECT_EQ(keys(memory),
-            (std::set<std::string>{"total_gb", "used_gb", "available_gb", "cached_gb",
-                                   "compressed_gb", "pressure", "swap_used_gb", "swapouts_per_s"}));
-  EXPECT_EQ(memory["total_gb"].dump(), "16.0");
-  EXPECT_EQ(memory["compressed_gb"].dump(), "0.3");
-  EXPECT_EQ(memory["pressure"], "normal");
+  EXPECT_EQ(status["cpu"], json({{"usage_percent", 5},
+                                 {"free_cores", 9.5},
+                                 {"cores", 10},
+                                 {"performance_cores", 8},
+                                 {"load_1m", 1.2},
+                                 {"load_5m", 2.0}}));
+  EXPECT_TRUE(status["cpu"]["usage_percent"].is_number_integer());
+  EXPECT_EQ(status["memory"], json({{"total_gb", 16.0},
+                                    {"used_gb", 8.0},
+                                    {"available_gb", 8.0},
+                                    {"cached_gb", 3.1},
+                                    {"compressed_gb", 0.3},
+                                    {"pressure", "normal"},
+                                    {"swap_used_gb", 0.0},
+                                    {"swapouts_per_s", 0.3}}));
 
   ASSERT_EQ(status["disks"].size(), 1u);
   EXPECT_EQ(
@@ -353,17 +339,18 @@ TEST(CompactProcess, KeysSessionAndKillability) {
   app.memoryBytes = 300 * MiB + MiB - 1;
   app.arguments = "/Applications/Slack.app/Contents/MacOS/Slack Helper --type=renderer";
   auto p = Compact::process(app, 9);
-  EXPECT_EQ(keys(p),
-            (std::set<std::string>{"pid", "name", "cpu_percent", "memory_mb", "category",
-                                   "killable_by_ai", "app", "agent_pid", "session", "command"}));
-  EXPECT_EQ(p["pid"], 44);
-  EXPECT_EQ(p["cpu_percent"].dump(), "12.3");
-  EXPECT_EQ(p["memory_mb"], 300);
+  // Only agent tasks may be stopped by agents.
+  EXPECT_EQ(p, json({{"pid", 44},
+                     {"name", "Slack Helper"},
+                     {"cpu_percent", 12.3},
+                     {"memory_mb", 300},
+                     {"category", "user_app"},
+                     {"killable_by_ai", false},
+                     {"app", "Slack"},
+                     {"agent_pid", 9},
+                     {"session", "yours"},
+                     {"command", app.arguments}}));
   EXPECT_TRUE(p["memory_mb"].is_number_integer());
-  EXPECT_EQ(p["category"], "user_app");
-  EXPECT_EQ(p["killable_by_ai"], false);  // only agent tasks may be stopped by agents
-  EXPECT_EQ(p["app"], "Slack");
-  EXPECT_EQ(p["command"], app.arguments);
 }
 
 TEST(CompactProcess, CommandIsCutAt160Characters) {

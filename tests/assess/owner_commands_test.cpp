@@ -4,7 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "core/store/norvo_store.hpp"
-#include "process_tree.hpp"
+#include "real_processes.hpp"
+#include "test_support.hpp"
 
 namespace norvo {
 namespace {
@@ -57,7 +58,7 @@ TEST(OwnerCommands, ListAndAnswerAQuitSuggestion) {
 
 TEST(OwnerCommands, StopAsTheOwner) {
   test::TempDir dir;
-  test::ProcessTree tree;
+  test::Processes tree;
   auto shell = test::copyProgram("/bin/sh", dir.path() / "claude");
   auto compiler = test::copyProgram("/bin/sleep", dir.path() / "cc1plus");
   auto agent = tree.start({"claude", "-c", "\"" + compiler.string() + "\" 600 & wait"}, shell);

@@ -14,6 +14,45 @@ extern char** environ;
 
 namespace norvo::test {
 
+namespace {
+
+// Waits up to the time left before `deadline` for `fd` and appends one read
+// of it to `buffer`; false when nothing came.
+bool readMore(int fd, std::string& buffer, std::chrono::steady_clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  if (left.count() <= 0 || fd < 0) return false;
+  pollfd p{fd, POLLIN, 0};
+  if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+  char chunk[65536];
+  ssize_t n = ::read(fd, chunk, sizeof chunk);
+  if (n <= 0) return false;
+  buffer.append(chunk, static_cast<std::size_t>(n));
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string> readLine(int fd, std::string& buffer,
+                                    std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    auto newline = buffer.find('\n');
+    if (newline != std::string::npos) {
+      std::string line = buffer.substr(0, newline);
+      buffer.erase(0, newline + 1);
+      return line;
+    }
+    if (!readMore(fd, buffer, deadline)) return std::nullopt;
+  }
+}
+
+void readAll(int fd, std::string& buffer, std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (readMore(fd, buffer, deadline)) {
+  }
+}
+
 ChildProcess::ChildProcess(const std::vector<std::string>& args) {
   int in[2], out[2], err[2];
   if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC))
@@ -74,58 +113,19 @@ void ChildProcess::closeStdout() {
 void ChildProcess::signal(int sig) { ::kill(pid_, sig); }
 
 std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds timeout) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    auto newline = buffer_.find('\n');
-    if (newline != std::string::npos) {
-      std::string line = buffer_.substr(0, newline);
-      buffer_.erase(0, newline + 1);
-      return line;
-    }
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0 || stdout_ < 0) return std::nullopt;
-    pollfd p{stdout_, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return std::nullopt;
-    char chunk[4096];
-    ssize_t n = ::read(stdout_, chunk, sizeof chunk);
-    if (n <= 0) return std::nullopt;
-    buffer_.append(chunk, static_cast<std::size_t>(n));
-  }
+  return test::readLine(stdout_, buffer_, timeout);
 }
 
 std::string ChildProcess::readRest(std::chrono::milliseconds timeout) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0 || stdout_ < 0) break;
-    pollfd p{stdout_, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
-    char chunk[4096];
-    ssize_t n = ::read(stdout_, chunk, sizeof chunk);
-    if (n <= 0) break;
-    buffer_.append(chunk, static_cast<std::size_t>(n));
-  }
+  readAll(stdout_, buffer_, timeout);
   std::string rest;
   rest.swap(buffer_);
   return rest;
 }
 
 std::string ChildProcess::readErrors(std::chrono::milliseconds timeout) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
   std::string errors;
-  for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0 || stderr_ < 0) break;
-    pollfd p{stderr_, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
-    char chunk[4096];
-    ssize_t n = ::read(stderr_, chunk, sizeof chunk);
-    if (n <= 0) break;
-    errors.append(chunk, static_cast<std::size_t>(n));
-  }
+  readAll(stderr_, errors, timeout);
   return errors;
 }
 

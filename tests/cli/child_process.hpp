@@ -11,6 +11,12 @@
 
 namespace norvo::test {
 
+// The first line in `buffer`, without its line feed, reading more from `fd`
+// into it as needed; absent when `fd` ends or `timeout` passes first.
+std::optional<std::string> readLine(int fd, std::string& buffer, std::chrono::milliseconds timeout);
+// Appends what `fd` gives to `buffer` until its end or `timeout`.
+void readAll(int fd, std::string& buffer, std::chrono::milliseconds timeout);
+
 class ChildProcess {
  public:
   explicit ChildProcess(const std::vector<std::string>& args);

@@ -4,12 +4,12 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <random>
 #include <thread>
 
+#include "cli/child_process.hpp"
 #include "mcp/test_tools.hpp"
 
 namespace norvo::mcp {
@@ -98,24 +98,7 @@ class Harness {
   }
 
   std::optional<std::string> nextLine(std::chrono::milliseconds timeout) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-      auto newline = buffer_.find('\n');
-      if (newline != std::string::npos) {
-        std::string line = buffer_.substr(0, newline);
-        buffer_.erase(0, newline + 1);
-        return line;
-      }
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return std::nullopt;
-      pollfd p{fromServer_, POLLIN, 0};
-      if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return std::nullopt;
-      char chunk[65536];
-      ssize_t n = ::read(fromServer_, chunk, sizeof chunk);
-      if (n <= 0) return std::nullopt;
-      buffer_.append(chunk, static_cast<std::size_t>(n));
-    }
+    return test::readLine(fromServer_, buffer_, timeout);
   }
 
   void expectSilence(std::chrono::milliseconds wait = 300ms) {
@@ -225,33 +208,31 @@ TEST(McpTools, CallResultsAndToolErrors) {
     json params;
     bool isError;
     std::string text;  // expected text, or a part of it for errors
-  } cases[] = {
-      {{{"name", "echo"}, {"arguments", {{"text", "ab"}, {"times", 3}}}}, false, "ababab"},
-      {{{"name", "echo"}, {"arguments", {{"text", "ab"}, {"times", 2.0}}}}, false, "abab"},
-      {{{"name", "echo"}, {"arguments", {{"text", "ab"}, {"times", 9}}}}, true, "from 1 to 5"},
-      {{{"name", "echo"}, {"arguments", {{"text", 5}}}}, true, "\"text\": expected a string"},
-      {{{"name", "echo"}, {"arguments", json::object()}}, true, "Missing required argument"},
-      {{{"name", "echo"}}, true, "Missing required argument \"text\""},
-      {{{"name", "echo"}, {"arguments", {{"text", "a"}, {"shell", "rm"}}}},
-       true,
-       "Unknown argument \"shell\""},
-      {{{"name", "echo"}, {"arguments", {{"text", std::string(201, 'x')}}}},
-       true,
-       "longer than 200"},
-      {{{"name", "inspect"}, {"arguments", {{"pid", 0}}}}, true, "\"pid\""},
-      {{{"name", "inspect"}, {"arguments", {{"pid", -5}}}}, true, "\"pid\""},
-      {{{"name", "inspect"}, {"arguments", {{"pid", 4294967297LL}}}}, true, "\"pid\""},
-      {{{"name", "inspect"}, {"arguments", {{"pid", 1.5}}}}, true, "expected an integer"},
-      {{{"name", "inspect"}, {"arguments", {{"pid", "12"}}}}, true, "expected an integer"},
-      {{{"name", "fail"}, {"arguments", {{"kind", "tool_error"}}}},
-       true,
-       "the disk is not mounted"},
-      {{{"name", "fail"}, {"arguments", {{"kind", "exception"}}}},
-       true,
-       "Tool fail failed: vector too long"},
-      {{{"name", "fail"}, {"arguments", {{"kind", "other"}}}}, true, "Tool fail failed."},
-      {{{"name", "fail"}, {"arguments", {{"kind", "bogus"}}}}, true, "must be one of"},
   };
+  auto call = [](const char* name, json arguments) {
+    return json{{"name", name}, {"arguments", std::move(arguments)}};
+  };
+  // clang-format off
+  const Case cases[] = {
+      {call("echo", {{"text", "ab"}, {"times", 3}}), false, "ababab"},
+      {call("echo", {{"text", "ab"}, {"times", 2.0}}), false, "abab"},
+      {call("echo", {{"text", "ab"}, {"times", 9}}), true, "from 1 to 5"},
+      {call("echo", {{"text", 5}}), true, "\"text\": expected a string"},
+      {call("echo", json::object()), true, "Missing required argument"},
+      {{{"name", "echo"}}, true, "Missing required argument \"text\""},
+      {call("echo", {{"text", "a"}, {"shell", "rm"}}), true, "Unknown argument \"shell\""},
+      {call("echo", {{"text", std::string(201, 'x')}}), true, "longer than 200"},
+      {call("inspect", {{"pid", 0}}), true, "\"pid\""},
+      {call("inspect", {{"pid", -5}}), true, "\"pid\""},
+      {call("inspect", {{"pid", 4294967297LL}}), true, "\"pid\""},
+      {call("inspect", {{"pid", 1.5}}), true, "expected an integer"},
+      {call("inspect", {{"pid", "12"}}), true, "expected an integer"},
+      {call("fail", {{"kind", "tool_error"}}), true, "the disk is not mounted"},
+      {call("fail", {{"kind", "exception"}}), true, "Tool fail failed: vector too long"},
+      {call("fail", {{"kind", "other"}}), true, "Tool fail failed."},
+      {call("fail", {{"kind", "bogus"}}), true, "must be one of"},
+  };
+  // clang-format on
   int id = 100;
   for (const auto& c : cases) {
     h.request(++id, "tools/call", c.params);
@@ -288,38 +269,36 @@ TEST(McpErrors, EveryMalformedMessageGetsItsErrorAndServingGoesOn) {
     std::string line;
     int code;
     json id;
-  } cases[] = {
-      {"not json", rpc_error::kParseError, nullptr},
-      {"{\"jsonrpc\":\"2.0\",\"id\":1,", rpc_error::kParseError, nullptr},
-      {"\xff\xfe{}", rpc_error::kParseError, nullptr},
-      {"{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"ping\",\"x\":\"\xc3\x28\"}",
-       rpc_error::kParseError, nullptr},
-      {std::string(100, '[') + std::string(100, ']'), rpc_error::kParseError, nullptr},
-      {"[]", rpc_error::kInvalidRequest, nullptr},
-      {"[{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"ping\"}]", rpc_error::kInvalidRequest, nullptr},
-      {"42", rpc_error::kInvalidRequest, nullptr},
-      {"\"ping\"", rpc_error::kInvalidRequest, nullptr},
-      {"null", rpc_error::kInvalidRequest, nullptr},
-      {"{\"jsonrpc\":\"1.0\",\"id\":3,\"method\":\"ping\"}", rpc_error::kInvalidRequest, 3},
-      {"{\"id\":4,\"method\":\"ping\"}", rpc_error::kInvalidRequest, 4},
-      {"{\"jsonrpc\":\"2.0\",\"id\":null,\"method\":\"ping\"}", rpc_error::kInvalidRequest,
-       nullptr},
-      {"{\"jsonrpc\":\"2.0\",\"id\":1.5,\"method\":\"ping\"}", rpc_error::kInvalidRequest, nullptr},
-      {"{\"jsonrpc\":\"2.0\",\"id\":{},\"method\":\"ping\"}", rpc_error::kInvalidRequest, nullptr},
-      {"{\"jsonrpc\":\"2.0\",\"id\":5}", rpc_error::kInvalidRequest, 5},
-      {"{\"jsonrpc\":\"2.0\",\"id\":6,\"method\":7}", rpc_error::kInvalidRequest, 6},
-      {"{\"jsonrpc\":\"2.0\",\"id\":\"s\",\"method\":\"resources/list\"}",
-       rpc_error::kMethodNotFound, "s"},
-      {"{\"jsonrpc\":\"2.0\",\"id\":8,\"method\":\"ping\",\"params\":[1]}",
-       rpc_error::kInvalidParams, 8},
-      {"{\"jsonrpc\":\"2.0\",\"id\":9,\"method\":\"tools/call\",\"params\":{}}",
-       rpc_error::kInvalidParams, 9},
-      {"{\"jsonrpc\":\"2.0\",\"id\":10,\"method\":\"tools/call\",\"params\":{\"name\":\"nope\"}}",
-       rpc_error::kInvalidParams, 10},
-      {"{\"jsonrpc\":\"2.0\",\"id\":11,\"method\":\"tools/call\",\"params\":{\"name\":\"echo\","
-       "\"arguments\":[\"x\"]}}",
-       rpc_error::kInvalidParams, 11},
   };
+  using namespace rpc_error;
+  // clang-format off
+  const Case cases[] = {
+      {"not json", kParseError, nullptr},
+      {"{\"jsonrpc\":\"2.0\",\"id\":1,", kParseError, nullptr},
+      {"\xff\xfe{}", kParseError, nullptr},
+      {"{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"ping\",\"x\":\"\xc3\x28\"}", kParseError, nullptr},
+      {std::string(100, '[') + std::string(100, ']'), kParseError, nullptr},
+      {"[]", kInvalidRequest, nullptr},
+      {"[{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"ping\"}]", kInvalidRequest, nullptr},
+      {"42", kInvalidRequest, nullptr},
+      {"\"ping\"", kInvalidRequest, nullptr},
+      {"null", kInvalidRequest, nullptr},
+      {"{\"jsonrpc\":\"1.0\",\"id\":3,\"method\":\"ping\"}", kInvalidRequest, 3},
+      {"{\"id\":4,\"method\":\"ping\"}", kInvalidRequest, 4},
+      {"{\"jsonrpc\":\"2.0\",\"id\":null,\"method\":\"ping\"}", kInvalidRequest, nullptr},
+      {"{\"jsonrpc\":\"2.0\",\"id\":1.5,\"method\":\"ping\"}", kInvalidRequest, nullptr},
+      {"{\"jsonrpc\":\"2.0\",\"id\":{},\"method\":\"ping\"}", kInvalidRequest, nullptr},
+      {"{\"jsonrpc\":\"2.0\",\"id\":5}", kInvalidRequest, 5},
+      {"{\"jsonrpc\":\"2.0\",\"id\":6,\"method\":7}", kInvalidRequest, 6},
+      {"{\"jsonrpc\":\"2.0\",\"id\":\"s\",\"method\":\"resources/list\"}", kMethodNotFound, "s"},
+      {"{\"jsonrpc\":\"2.0\",\"id\":8,\"method\":\"ping\",\"params\":[1]}", kInvalidParams, 8},
+      {"{\"jsonrpc\":\"2.0\",\"id\":9,\"method\":\"tools/call\",\"params\":{}}", kInvalidParams, 9},
+      {"{\"jsonrpc\":\"2.0\",\"id\":10,\"method\":\"tools/call\",\"params\":{\"name\":\"nope\"}}",
+       kInvalidParams, 10},
+      {"{\"jsonrpc\":\"2.0\",\"id\":11,\"method\":\"tools/call\",\"params\":{\"name\":\"echo\","
+       "\"arguments\":[\"x\"]}}", kInvalidParams, 11},
+  };
+  // clang-format on
   Harness h;
   h.initialize();
   int pingId = 1000;
@@ -381,26 +360,11 @@ TEST(McpErrors, RandomBytesNeverStopTheServer) {
   Harness h({.maxLineBytes = 4096});
   h.initialize();
   std::mt19937 rng(20240611);
-  const std::string fragments[] = {"{",
-                                   "}",
-                                   "[",
-                                   "]",
-                                   "\"",
-                                   ":",
-                                   ",",
-                                   "\\",
-                                   "\"jsonrpc\"",
-                                   "\"2.0\"",
-                                   "\"id\"",
-                                   "\"method\"",
-                                   "\"tools/call\"",
-                                   "\"params\"",
-                                   "null",
-                                   "1e999",
-                                   "-0",
-                                   "\n",
-                                   "\xc0\xaf",
-                                   "\xff"};
+  // clang-format off
+  const std::string fragments[] = {"{", "}", "[", "]", "\"", ":", ",", "\\", "\"jsonrpc\"", "\"2.0\"",
+                                   "\"id\"", "\"method\"", "\"tools/call\"", "\"params\"", "null",
+                                   "1e999", "-0", "\n", "\xc0\xaf", "\xff"};
+  // clang-format on
   for (int round = 0; round < 300; ++round) {
     std::string junk;
     int pieces = static_cast<int>(rng() % 40);

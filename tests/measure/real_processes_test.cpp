@@ -4,18 +4,7 @@
 // sub-reaper so that processes orphaned on purpose come back to it.
 #include "real_processes.hpp"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <filesystem>
-#include <functional>
-#include <set>
-#include <thread>
 
 #include "core/measure/classifier.hpp"
 #include "core/store/json_codec.hpp"
@@ -27,28 +16,11 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
+using test::childOf;
 using test::copyProgram;
 using test::findNode;
 using test::Processes;
-
-// Reads the table until `ready` holds, for up to 15 seconds (slow machines
-// start node slowly).
-ProcessReadings readUntil(ProcessTable& table,
-                          const std::function<bool(const ProcessReadings&)>& ready) {
-  auto until = std::chrono::steady_clock::now() + 15s;
-  for (;;) {
-    auto readings = table.read(5s);
-    if (ready(readings) || std::chrono::steady_clock::now() > until) return readings;
-    std::this_thread::sleep_for(50ms);
-  }
-}
-
-std::optional<int32_t> childOf(const ProcessReadings& readings, int32_t parent,
-                               std::string_view name) {
-  for (const auto& [pid, r] : readings)
-    if (r.ppid == parent && r.name == name) return pid;
-  return std::nullopt;
-}
+using test::readUntil;
 
 struct RealTable {
   test::TempDir store;
@@ -194,30 +166,8 @@ TEST(RealProcesses, OwnReadingIsConsistent) {
   EXPECT_TRUE(t.table.read(2s).count(::getpid()));
 }
 
-// Runs the command-line tool and returns its exit status and output.
 std::pair<int, std::string> runTool(const std::vector<std::string>& arguments) {
-  int fds[2];
-  if (::pipe(fds) != 0) return {-1, ""};
-  std::vector<std::string> argv{"zemnorvo"};
-  argv.insert(argv.end(), arguments.begin(), arguments.end());
-  std::vector<char*> args;
-  for (auto& a : argv) args.push_back(a.data());
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-  posix_spawn_file_actions_addclose(&actions, fds[0]);
-  pid_t pid = 0;
-  int rc = posix_spawn(&pid, NORVO_CLI_PATH, &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(fds[1]);
-  std::string out;
-  char buf[65536];
-  for (ssize_t n; rc == 0 && (n = ::read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, size_t(n));
-  ::close(fds[0]);
-  int status = 0;
-  if (rc != 0 || ::waitpid(pid, &status, 0) != pid) return {-1, out};
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+  return test::run(NORVO_CLI_PATH, arguments);
 }
 
 TEST(RealProcesses, PsAndExplainCommands) {

@@ -226,18 +226,15 @@ TEST(WidgetDiskRow, SymbolUsedShareAndFreeText) {
     double used;
     std::string free;
   };
+  using S = WidgetSymbol;
+  // clang-format off
   std::vector<Case> cases = {
-      {{"Macintosh HD", 250'000'000'000, 1'000'000'000'000, false},
-       WidgetSymbol::internalDrive,
-       0.75,
-       "свободно 250" + nb + "ГБ"},
-      {{"USB", 1'500'000'000, 2'000'000'000, true},
-       WidgetSymbol::externalDrive,
-       0.25,
-       "свободно 1,5" + nb + "ГБ"},
-      {{"empty", 0, 0, true}, WidgetSymbol::externalDrive, 1, "свободно 0" + nb + "байт"},
-      {{"odd", 5, 0, false}, WidgetSymbol::internalDrive, 0, "свободно 5" + nb + "байт"},
+      {{"Macintosh HD", 250'000'000'000, 1'000'000'000'000, false}, S::internalDrive, 0.75, "свободно 250" + nb + "ГБ"},
+      {{"USB", 1'500'000'000, 2'000'000'000, true}, S::externalDrive, 0.25, "свободно 1,5" + nb + "ГБ"},
+      {{"empty", 0, 0, true}, S::externalDrive, 1, "свободно 0" + nb + "байт"},
+      {{"odd", 5, 0, false}, S::internalDrive, 0, "свободно 5" + nb + "байт"},
   };
+  // clang-format on
   for (const auto& c : cases) {
     auto row = View::diskRow(c.disk);
     EXPECT_EQ(row.symbol, c.symbol) << c.disk.name;
