@@ -18,22 +18,8 @@ bool isDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; 
 
 std::vector<DiskCounters> diskstats(std::string_view text) {
   std::vector<DiskCounters> out;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(pos, end - pos);
-    pos = end + 1;
-    std::vector<std::string_view> f;
-    size_t p = 0;
-    while (p < line.size()) {
-      p = line.find_first_not_of(" \t", p);
-      if (p == std::string_view::npos) break;
-      size_t e = line.find_first_of(" \t", p);
-      if (e == std::string_view::npos) e = line.size();
-      f.push_back(line.substr(p, e - p));
-      p = e;
-    }
+  for (std::string_view line : text_file::lines(text)) {
+    auto f = text_file::fields(line);
     // major minor name reads merged sectors ms writes merged sectors …
     if (f.size() < 14) continue;
     bool numeric = true;

@@ -8,17 +8,6 @@ namespace norvo::platform::parse {
 
 namespace {
 
-template <typename F>
-void eachLine(std::string_view text, F&& f) {
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string_view::npos) end = text.size();
-    f(text.substr(pos, end - pos));
-    pos = end + 1;
-  }
-}
-
 std::string unquote(std::string_view v) {
   v = text_file::trim(v);
   if (!v.empty() && (v.front() == '"' || v.front() == '\'')) {
@@ -38,7 +27,7 @@ std::string unquote(std::string_view v) {
 
 std::optional<std::string> cpuModelName(std::string_view cpuinfo) {
   std::map<std::string, std::string, std::less<>> first;
-  eachLine(cpuinfo, [&](std::string_view line) {
+  text_file::forEachLine(cpuinfo, [&](std::string_view line) {
     auto colon = line.find(':');
     if (colon == std::string_view::npos) return;
     auto key = std::string(text_file::trim(line.substr(0, colon)));
@@ -52,7 +41,7 @@ std::optional<std::string> cpuModelName(std::string_view cpuinfo) {
 
 std::optional<std::string> osPrettyName(std::string_view osRelease) {
   std::map<std::string, std::string, std::less<>> fields;
-  eachLine(osRelease, [&](std::string_view line) {
+  text_file::forEachLine(osRelease, [&](std::string_view line) {
     line = text_file::trim(line);
     if (line.empty() || line.front() == '#') return;
     auto eq = line.find('=');

@@ -5,12 +5,7 @@
 namespace norvo::platform::parse {
 
 std::optional<uint32_t> statusRealUid(std::string_view text) {
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(pos, end - pos);
-    pos = end + 1;
+  for (std::string_view line : text_file::lines(text)) {
     if (line.substr(0, 4) != "Uid:") continue;
     std::string_view rest = line.substr(4);
     size_t b = rest.find_first_not_of(" \t");

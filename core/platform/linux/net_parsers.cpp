@@ -6,44 +6,15 @@
 
 namespace norvo::platform::parse {
 
-namespace {
-
-std::vector<std::string_view> fields(std::string_view line) {
-  std::vector<std::string_view> out;
-  size_t pos = 0;
-  while (pos < line.size()) {
-    pos = line.find_first_not_of(" \t", pos);
-    if (pos == std::string_view::npos) break;
-    size_t end = line.find_first_of(" \t", pos);
-    if (end == std::string_view::npos) end = line.size();
-    out.push_back(line.substr(pos, end - pos));
-    pos = end;
-  }
-  return out;
-}
-
-template <typename F>
-void eachLine(std::string_view text, F&& f) {
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string_view::npos) end = text.size();
-    f(text.substr(pos, end - pos));
-    pos = end + 1;
-  }
-}
-
-}  // namespace
-
 std::map<std::string, ByteCounts> procNetDev(std::string_view text) {
   std::map<std::string, ByteCounts> out;
-  eachLine(text, [&](std::string_view line) {
+  text_file::forEachLine(text, [&](std::string_view line) {
     // "  eth0: 1234 5 0 …": the name may touch the first number ("eth0:1234").
     auto colon = line.find(':');
     if (colon == std::string_view::npos) return;
     auto name = text_file::trim(line.substr(0, colon));
     if (name.empty() || name.find('|') != std::string_view::npos) return;
-    auto f = fields(line.substr(colon + 1));
+    auto f = text_file::fields(line.substr(colon + 1));
     // Receive: bytes packets errs drop fifo frame compressed multicast; then transmit bytes.
     if (f.size() < 9) return;
     auto rx = text_file::parseUnsigned(f[0]);
@@ -58,13 +29,13 @@ std::optional<std::string> defaultRouteInterface(std::string_view text) {
   std::optional<std::string> best;
   uint64_t bestMetric = 0;
   bool header = true;
-  eachLine(text, [&](std::string_view line) {
+  text_file::forEachLine(text, [&](std::string_view line) {
     if (header) {
       header = false;
       return;
     }
     // Iface Destination Gateway Flags RefCnt Use Metric Mask … (hex, host order)
-    auto f = fields(line);
+    auto f = text_file::fields(line);
     if (f.size() < 8) return;
     auto hex = [](std::string_view s) -> std::optional<uint64_t> {
       if (s.empty() || s.size() > 16) return std::nullopt;
@@ -96,7 +67,7 @@ std::optional<std::string> defaultRouteInterface(std::string_view text) {
 
 std::optional<std::string> ueventValue(std::string_view text, std::string_view key) {
   std::optional<std::string> found;
-  eachLine(text, [&](std::string_view line) {
+  text_file::forEachLine(text, [&](std::string_view line) {
     line = text_file::trim(line);
     if (!found && line.size() > key.size() && line.substr(0, key.size()) == key &&
         line[key.size()] == '=')

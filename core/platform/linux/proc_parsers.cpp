@@ -4,34 +4,12 @@
 
 namespace norvo::platform::parse {
 
+using text_file::fields;
+using text_file::forEachLine;
 using text_file::parseDouble;
 using text_file::parseUnsigned;
 
 namespace {
-
-// Splits on runs of blanks.
-std::vector<std::string_view> fields(std::string_view line) {
-  std::vector<std::string_view> out;
-  size_t i = 0;
-  while (i < line.size()) {
-    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-    size_t start = i;
-    while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
-    if (i > start) out.push_back(line.substr(start, i - start));
-  }
-  return out;
-}
-
-template <typename F>
-void forEachLine(std::string_view text, F&& f) {
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string_view::npos) end = text.size();
-    f(text.substr(pos, end - pos));
-    pos = end + 1;
-  }
-}
 
 std::string unescapeMount(std::string_view raw) {
   auto oct = [](char c) { return c >= '0' && c <= '7'; };

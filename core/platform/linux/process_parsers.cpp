@@ -13,19 +13,6 @@ using text_file::trim;
 
 namespace {
 
-std::vector<std::string_view> splitSpaces(std::string_view text) {
-  std::vector<std::string_view> out;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    while (pos < text.size() && text[pos] == ' ') ++pos;
-    size_t end = text.find(' ', pos);
-    if (end == std::string_view::npos) end = text.size();
-    if (end > pos) out.push_back(text.substr(pos, end - pos));
-    pos = end;
-  }
-  return out;
-}
-
 // Appends one UTF-8 sequence starting at `i` (or U+FFFD for a bad one) and
 // returns the index after what was consumed.
 size_t appendRepaired(std::string_view s, size_t i, std::string& out) {
@@ -145,7 +132,7 @@ std::optional<PidStat> pidStat(std::string_view text) {
   out.pid = static_cast<int32_t>(*pid);
   out.command = std::string(text.substr(open + 1, close - open - 1));
   // Fields from 3 (state) on; proc(5) numbers them from 1.
-  auto fields = splitSpaces(trim(text.substr(close + 1)));
+  auto fields = text_file::fields(trim(text.substr(close + 1)));
   if (fields.size() < 20 || fields[0].size() != 1) return std::nullopt;
   out.state = fields[0][0];
   auto ppid = parseSigned(fields[1]);
@@ -162,12 +149,7 @@ std::optional<PidStat> pidStat(std::string_view text) {
 
 std::optional<uint64_t> statusFootprint(std::string_view text) {
   std::optional<uint64_t> anon, swap;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string_view::npos) end = text.size();
-    auto line = text.substr(pos, end - pos);
-    pos = end + 1;
+  for (std::string_view line : text_file::lines(text)) {
     auto colon = line.find(':');
     if (colon == std::string_view::npos) continue;
     auto key = line.substr(0, colon);
@@ -183,20 +165,11 @@ std::optional<uint64_t> statusFootprint(std::string_view text) {
 }
 
 std::optional<uint64_t> statmFootprint(std::string_view text, uint64_t pageSize) {
-  uint64_t field[3] = {};
-  size_t pos = 0;
-  for (auto& value : field) {
-    while (pos < text.size() && text[pos] == ' ') ++pos;
-    size_t end = text.find_first_of(" \n", pos);
-    if (end == std::string_view::npos) end = text.size();
-    auto parsed = parseUnsigned(text.substr(pos, end - pos));
-    if (!parsed) return std::nullopt;
-    value = *parsed;
-    pos = end;
-  }
-  auto [size, resident, shared] = field;
-  if (size == 0 || shared > resident) return std::nullopt;
-  return (resident - shared) * pageSize;
+  auto f = text_file::fields(trim(text));
+  if (f.size() < 3) return std::nullopt;
+  auto size = parseUnsigned(f[0]), resident = parseUnsigned(f[1]), shared = parseUnsigned(f[2]);
+  if (!size || !resident || !shared || *size == 0 || *shared > *resident) return std::nullopt;
+  return (*resident - *shared) * pageSize;
 }
 
 std::string commandLineArguments(std::string_view cmdline) {
@@ -225,12 +198,7 @@ std::optional<std::string> appIdFromCgroup(std::string_view text) {
   // The unified hierarchy ("0::") names the units on current systems; on a
   // hybrid setup the systemd tree ("name=systemd") holds the same path.
   std::optional<std::string_view> unified, named;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string_view::npos) end = text.size();
-    auto line = text.substr(pos, end - pos);
-    pos = end + 1;
+  for (std::string_view line : text_file::lines(text)) {
     auto first = line.find(':');
     auto second = first == std::string_view::npos ? first : line.find(':', first + 1);
     if (second == std::string_view::npos) continue;
@@ -251,12 +219,7 @@ std::optional<std::string> appIdFromCgroup(std::string_view text) {
 }
 
 std::optional<uint64_t> bootTime(std::string_view procStat) {
-  size_t pos = 0;
-  while (pos < procStat.size()) {
-    size_t end = procStat.find('\n', pos);
-    if (end == std::string_view::npos) end = procStat.size();
-    auto line = procStat.substr(pos, end - pos);
-    pos = end + 1;
+  for (std::string_view line : text_file::lines(procStat)) {
     if (line.substr(0, 6) == "btime ") return parseUnsigned(trim(line.substr(6)));
   }
   return std::nullopt;

@@ -276,15 +276,8 @@ bool lowPowerMode(const Roots& roots) {
   if (auto profile = readLine(roots.sys / "firmware/acpi/platform_profile"))
     if (*profile == "low-power" || *profile == "quiet") return true;
   if (auto state = readText(roots.var / "lib/power-profiles-daemon/state.ini")) {
-    std::string_view s = *state;
-    size_t pos = 0;
-    while (pos < s.size()) {
-      size_t end = s.find('\n', pos);
-      if (end == std::string_view::npos) end = s.size();
-      auto line = text_file::trim(s.substr(pos, end - pos));
-      if (line == "Profile=power-saver") return true;
-      pos = end + 1;
-    }
+    for (std::string_view line : text_file::lines(*state))
+      if (text_file::trim(line) == "Profile=power-saver") return true;
   }
   return false;
 }

@@ -60,6 +60,20 @@ std::string_view trim(std::string_view text) {
   return text.substr(b, e - b + 1);
 }
 
+std::vector<std::string_view> fields(std::string_view line) {
+  std::vector<std::string_view> out;
+  size_t pos = 0;
+  while (pos < line.size()) {
+    pos = line.find_first_not_of(" \t", pos);
+    if (pos == std::string_view::npos) break;
+    size_t end = line.find_first_of(" \t", pos);
+    if (end == std::string_view::npos) end = line.size();
+    out.push_back(line.substr(pos, end - pos));
+    pos = end;
+  }
+  return out;
+}
+
 std::optional<std::string> readLine(const std::filesystem::path& path) {
   auto text = readText(path, 64 * 1024);
   if (!text) return std::nullopt;
