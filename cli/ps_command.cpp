@@ -1,15 +1,14 @@
 // `zemnorvo ps` and `zemnorvo explain PID`: the classified processes of this
 // machine, and the reasoning behind the category of one of them.
 #include <fmt/format.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
 
 #include "cli/commands.hpp"
 #include "core/measure/classifier.hpp"
+#include "core/measure/sampler.hpp"
 #include "core/store/json_codec.hpp"
 
 namespace norvo::cli {
@@ -18,52 +17,6 @@ namespace {
 
 std::string megabytes(uint64_t bytes) {
   return fmt::format("{:.1f}", static_cast<double>(bytes) / (1024.0 * 1024.0));
-}
-
-// Two readings `interval` apart so that CPU shares mean something; the
-// remembered lineage of earlier ticks belongs to the sampler, so orphans are
-// only recognised here while their agent is still an ancestor.
-std::vector<ProcessSample> classifiedSamples(double interval, ProcessReadings& readings) {
-  auto& table = ProcessTable::shared();
-  auto first = table.read(std::chrono::seconds(2));
-  auto started = std::chrono::steady_clock::now();
-  std::this_thread::sleep_for(std::chrono::duration<double>(interval));
-  readings = table.read(std::chrono::seconds(2));
-  double elapsed =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  Classifier classifier(NorvoConfig::load(), readings, ::getpid(), table.source().currentUid());
-  std::vector<ProcessSample> samples;
-  for (const auto& [pid, r] : readings) {
-    auto previous = first.find(pid);
-    auto result = classifier.classify(r, std::nullopt);
-    ProcessSample s;
-    s.pid = r.pid;
-    s.ppid = r.ppid;
-    s.name = r.name;
-    s.path = r.path;
-    s.arguments = r.arguments;
-    s.cpuPercent =
-        ProcessTable::cpuPercent(r, previous == first.end() ? nullptr : &previous->second, elapsed);
-    s.memoryBytes = r.footprintBytes.value_or(0);
-    s.category = result.category;
-    s.agentPid = result.agentPid;
-    s.orphaned = result.orphaned;
-    if (s.category == ProcessCategory::userApp || s.category == ProcessCategory::aiAgent) {
-      if (auto bundle = ProcessTable::owningBundle(r, readings)) {
-        auto name = std::filesystem::path(*bundle).stem().string();
-        if (!name.empty()) s.appName = name;
-      }
-    }
-    samples.push_back(std::move(s));
-  }
-  // Heaviest first, with one percent of a core weighing as much as 50 MB, as
-  // the app groups are ordered.
-  std::sort(samples.begin(), samples.end(), [](const ProcessSample& a, const ProcessSample& b) {
-    double wa = a.cpuPercent * 50'000'000 + static_cast<double>(a.memoryBytes);
-    double wb = b.cpuPercent * 50'000'000 + static_cast<double>(b.memoryBytes);
-    return wa != wb ? wa > wb : a.pid < b.pid;
-  });
-  return samples;
 }
 
 }  // namespace
@@ -76,12 +29,19 @@ void addPsCommand(CLI::App& app) {
   ps->add_option("--interval", interval, "Seconds between the two readings")
       ->check(CLI::Range(0.05, 10.0));
   ps->callback([] {
-    ProcessReadings readings;
-    auto samples = classifiedSamples(interval, readings);
+    // Two ticks of the loop's own sampler `interval` apart, so that CPU shares
+    // mean something and the processes are classified and ordered exactly as
+    // the status shows them, orphans remembered in the lineage included.
+    Sampler sampler(NorvoConfig::load());
+    sampler.sample();
+    std::this_thread::sleep_for(std::chrono::duration<double>(interval));
+    sampler.sample();
+    const auto& samples = sampler.lastSamples();
     if (json) {
       auto& source = ProcessTable::shared().source();
-      auto apps = ProcessTable::appGroups(
-          samples, readings, [&](const std::string& b) { return source.bundleIdentifier(b); });
+      auto apps =
+          ProcessTable::appGroups(samples, sampler.lastReadings(),
+                                  [&](const std::string& b) { return source.bundleIdentifier(b); });
       nlohmann::json out = {{"processes", samples}, {"apps", apps}};
       std::printf("%s\n", json_codec::encode(out).c_str());
       return;

@@ -53,6 +53,8 @@ class Sampler {
 
   // Every sample of the last tick, heaviest first (the snapshot holds at most 30).
   const std::vector<ProcessSample>& lastSamples() const { return lastSamples_; }
+  // The process readings of the last tick, by pid.
+  const ProcessReadings& lastReadings() const { return lastProcesses_; }
 
   // ---- The rules, OS-free, for the tick above and for tests ----
 
