@@ -65,37 +65,9 @@ Fd openRegular(const fs::path& path, off_t* size = nullptr) {
   return fd;
 }
 
-std::optional<std::string> readRegular(const fs::path& path) {
-  off_t size = 0;
-  Fd fd = openRegular(path, &size);
-  if (!fd || size < 0 || static_cast<uint64_t>(size) > kMaxRecordBytes) return std::nullopt;
-  std::string out;
-  char buf[65536];
-  for (;;) {
-    ssize_t n = ::read(fd.fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return std::nullopt;
-    if (n == 0) break;
-    out.append(buf, static_cast<size_t>(n));
-    if (out.size() > kMaxRecordBytes) return std::nullopt;
-  }
-  return out;
-}
-
 template <typename T>
 std::optional<T> readRecord(const fs::path& path) {
-  auto bytes = readRegular(path);
-  if (!bytes) return std::nullopt;
-  return json_codec::decodeAs<T>(*bytes);
-}
-
-template <typename T>
-bool writeRecord(const T& value, const fs::path& target) {
-  try {
-    return record_file::writeAtomically(target, json_codec::encodeRecord(value));
-  } catch (...) {
-    return false;  // out of memory while encoding: the write did not happen
-  }
+  return record_file::read<T>(path, record_file::Links::refuse);
 }
 
 // Removes `name` from the folder `components` below `dir` without following a
@@ -130,7 +102,7 @@ std::string fileName(std::string_view id) { return std::string(id) + ".json"; }
 template <typename T>
 void add(const Kind& kind, const T& record, const fs::path& dir) {
   if (!isStorableId(record.id)) return;
-  writeRecord(record, kind.pending(dir) / fileName(record.id));
+  record_file::write(record, kind.pending(dir) / fileName(record.id));
 }
 
 template <typename T>
@@ -160,7 +132,7 @@ void resolveRecord(const Kind& kind, const T& record, const fs::path& dir) {
   if (!isStorableId(record.id)) return;
   // The pending copy goes only once the answer is safely on disk: a failed
   // write must not lose the suggestion.
-  if (writeRecord(record, kind.done(dir) / fileName(record.id)))
+  if (record_file::write(record, kind.done(dir) / fileName(record.id)))
     removeEntry(dir, {kind.folder, "pending"}, fileName(record.id));
 }
 
@@ -247,7 +219,7 @@ bool isStorableId(std::string_view id) {
 }
 
 void saveStatus(const NorvoSnapshot& snapshot, const Path& dir) {
-  writeRecord(snapshot, dir / kStatusFile);
+  record_file::write(snapshot, dir / kStatusFile);
 }
 
 bool statusIsFresh(Date timestamp, double maxAge, Date now) {
@@ -276,7 +248,7 @@ bool scanUserFolders(const Path& dir) {
 
 void setScanUserFolders(bool on, const Path& dir) {
   if (on) {
-    writeRecord(Date(std::chrono::system_clock::now()), dir / kFlagFile);
+    record_file::write(Date(std::chrono::system_clock::now()), dir / kFlagFile);
   } else {
     removeEntry(dir, {}, kFlagFile);
   }
@@ -435,7 +407,8 @@ void finishScan(std::string_view id, std::string_view json, const Path& dir) {
 
 std::optional<std::string> scanResult(std::string_view id, const Path& dir) {
   if (!isStorableId(id)) return std::nullopt;
-  auto bytes = readRegular(kScan.done(dir) / fileName(id));
+  auto bytes = record_file::readWhole(kScan.done(dir) / fileName(id), kMaxRecordBytes,
+                                      record_file::Links::refuse);
   if (!bytes) return std::nullopt;
   return repairUtf8(*bytes);
 }

@@ -1,6 +1,7 @@
 #include "core/store/record_file.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -63,9 +64,16 @@ bool writeAtomically(const fs::path& target, std::string_view bytes) {
   return true;
 }
 
-std::optional<std::string> readWhole(const fs::path& path, size_t maxBytes) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+std::optional<std::string> readWhole(const fs::path& path, size_t maxBytes, Links links) {
+  int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | (links == Links::refuse ? O_NOFOLLOW : 0);
+  int fd = ::open(path.c_str(), flags);
   if (fd < 0) return std::nullopt;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
+      static_cast<uint64_t>(st.st_size) > maxBytes) {
+    ::close(fd);
+    return std::nullopt;
+  }
   std::string out;
   char buf[65536];
   for (;;) {

@@ -17,26 +17,34 @@ namespace norvo::record_file {
 // on any failure (the old content is then untouched); never throws.
 bool writeAtomically(const std::filesystem::path& target, std::string_view bytes);
 
-// The whole file, or absent when it is missing, unreadable or larger than
-// `maxBytes` (records are small; a huge file is not ours).
-std::optional<std::string> readWhole(const std::filesystem::path& path,
-                                     size_t maxBytes = 64u * 1024 * 1024);
+// Whether a symbolic link in place of the file is followed. Files the owner
+// edits (the configuration) may be links; records other processes share are
+// not, and a link planted there must never lead a reader out of the store.
+enum class Links { follow, refuse };
 
-// Encodes with the shared encoder and writes atomically. Errors are swallowed:
-// a store that cannot be written behaves as if the write had not happened.
+// The whole file, or absent when it is missing, unreadable, larger than
+// `maxBytes` (records are small; a huge file is not ours), or not a regular
+// file: a FIFO or device under a record's name is refused, never waited on.
+std::optional<std::string> readWhole(const std::filesystem::path& path,
+                                     size_t maxBytes = 64u * 1024 * 1024,
+                                     Links links = Links::follow);
+
+// Encodes with the shared encoder and writes atomically; false when the write
+// did not happen. Never throws: a store that cannot be written behaves as if
+// the write had not been asked for.
 template <typename T>
-void write(const T& value, const std::filesystem::path& target) {
+bool write(const T& value, const std::filesystem::path& target) {
   try {
-    writeAtomically(target, json_codec::encodeRecord(value));
+    return writeAtomically(target, json_codec::encodeRecord(value));
   } catch (...) {
-    // Encoding a record cannot fail for our types; this guards the contract.
+    return false;  // out of memory while encoding
   }
 }
 
 // Missing, unreadable, empty or wrongly shaped files all read as absent.
 template <typename T>
-std::optional<T> read(const std::filesystem::path& path) {
-  auto bytes = readWhole(path);
+std::optional<T> read(const std::filesystem::path& path, Links links = Links::follow) {
+  auto bytes = readWhole(path, 64u * 1024 * 1024, links);
   if (!bytes) return std::nullopt;
   return json_codec::decodeAs<T>(*bytes);
 }

@@ -49,6 +49,16 @@ TEST(RecordFile, UnreadableShapesReadAsAbsentAndStayOnDisk) {
   // A folder where a file is expected.
   fs::create_directories(dir.path() / "folder.json");
   EXPECT_FALSE(record_file::read<HungMark>(dir.path() / "folder.json").has_value());
+  // A FIFO under a record's name with no writer: absent at once, not a reader
+  // blocked for good.
+  ASSERT_EQ(::mkfifo((dir.path() / "fifo.json").c_str(), 0600), 0);
+  EXPECT_FALSE(record_file::read<HungMark>(dir.path() / "fifo.json").has_value());
+  // A link is followed only where the caller allows it.
+  auto real = dir.write("real.json", R"({"name":"a","since":"2026-03-04T00:00:00Z"})");
+  fs::create_symlink(real, dir.path() / "link.json");
+  EXPECT_TRUE(record_file::read<HungMark>(dir.path() / "link.json").has_value());
+  EXPECT_FALSE(record_file::read<HungMark>(dir.path() / "link.json", record_file::Links::refuse)
+                   .has_value());
 }
 
 TEST(RecordFile, UnwritableTargetIsSwallowedAndKeepsOldContent) {
