@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "core/measure/classifier.hpp"
+#include "core/measure/sampler.hpp"
 #include "core/platform/process_signal.hpp"
 #include "core/store/norvo_store.hpp"
 #include "core/store/record_file.hpp"
@@ -119,12 +120,6 @@ std::string AIProcessControl::resultMessage(bool force, size_t signalled,
   return text;
 }
 
-std::map<std::string, int32_t> AIProcessControl::lineage(
-    const std::filesystem::path& storeDirectory) {
-  return record_file::read<std::map<std::string, int32_t>>(storeDirectory / "lineage.json")
-      .value_or(std::map<std::string, int32_t>{});
-}
-
 StopResult AIProcessControl::stop(int32_t pid, bool force, bool includeChildren,
                                   const std::string& reason, std::optional<int32_t> byAgent,
                                   const NorvoConfig& config) {
@@ -147,7 +142,7 @@ StopResult AIProcessControl::stop(int32_t pid, bool force, bool includeChildren,
       return result;
     }
     const auto& source = environment.table.source();
-    auto lineage = AIProcessControl::lineage(environment.storeDirectory);
+    auto lineage = Sampler::loadLineage(environment.storeDirectory).value_or(Lineage{});
     Classifier classifier(config, readings, environment.serverPid, source.currentUid());
 
     if (auto why = refusalFor(target->second, classifier, lineage, byAgent)) {

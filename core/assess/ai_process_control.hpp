@@ -66,10 +66,6 @@ struct AIProcessControl {
                                    const std::vector<int32_t>& stopped,
                                    const std::vector<int32_t>& stillRunning,
                                    const std::vector<int32_t>& notSignalled);
-
-  // "lineage.json" of the store: process key -> agent pid; empty when missing
-  // or unreadable.
-  static std::map<std::string, int32_t> lineage(const std::filesystem::path& storeDirectory);
 };
 
 }  // namespace norvo

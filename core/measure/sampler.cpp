@@ -74,7 +74,7 @@ bool Sampler::shouldWriteLineage(const Lineage& loaded, const Lineage& fresh, bo
 }
 
 std::optional<Lineage> Sampler::loadLineage(const fs::path& storeDirectory) {
-  return record_file::read<Lineage>(storeDirectory / "lineage.json");
+  return record_file::read<Lineage>(storeDirectory / "lineage.json", record_file::Links::refuse);
 }
 
 NorvoSnapshot Sampler::sample() {
@@ -87,7 +87,9 @@ NorvoSnapshot Sampler::sample() {
   double elapsed = lastSystem_ ? uptime - lastTime_ : 0;
 
   fs::path lineageFile = env_.storeDirectory / "lineage.json";
-  Lineage lineage = loadLineage(env_.storeDirectory).value_or(Lineage{});
+  // A readable lineage means the file exists; no second look at the disk.
+  auto loadedLineage = loadLineage(env_.storeDirectory);
+  Lineage lineage = loadedLineage.value_or(Lineage{});
 
   Classifier classifier(config, readings, env_.selfPid, table().source().currentUid());
   Lineage freshLineage;
@@ -130,8 +132,7 @@ NorvoSnapshot Sampler::sample() {
     samples.push_back(std::move(s));
   }
 
-  std::error_code ec;
-  if (shouldWriteLineage(lineage, freshLineage, fs::exists(lineageFile, ec)))
+  if (shouldWriteLineage(lineage, freshLineage, loadedLineage.has_value()))
     record_file::write(freshLineage, lineageFile);
 
   lastSystem_ = current;

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "core/measure/classifier.hpp"
+#include "core/measure/sampler.hpp"
 #include "core/store/record_file.hpp"
 #include "core/store/store_directory.hpp"
 
@@ -28,7 +29,7 @@ std::optional<int32_t> agentFor(int32_t selfPid, uint32_t uid, const ProcessRead
 
   // The agent that started us may have exited, leaving init or a subreaper as
   // our parent; the sampling loop remembered it under our key.
-  auto lineage = record_file::read<std::map<std::string, int32_t>>(lineageFile);
+  auto lineage = record_file::read<Lineage>(lineageFile, record_file::Links::refuse);
   if (!lineage) return std::nullopt;
   auto remembered = lineage->find(key);
   if (remembered == lineage->end()) return std::nullopt;
