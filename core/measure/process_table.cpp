@@ -27,7 +27,6 @@ constexpr double hungAfterSeconds = 5;
 constexpr double retryAfterSeconds = 120;
 constexpr double markLifetimeSeconds = 1800;
 constexpr double rewriteAfterSeconds = 60;
-constexpr size_t bundleMemoCap = 20000;
 // How long the memory of a process whose CPU time has not moved is taken as
 // unchanged. Without running, a process can neither grow nor shrink its own
 // memory (swapping moves it between the two counted kinds); the limit covers
@@ -108,7 +107,12 @@ class WorkerPool {
       core->queue.pop_front();
       core->busySince[index] = std::chrono::steady_clock::now();
       lock.unlock();
-      item();
+      try {
+        item();
+      } catch (...) {
+        // A detached thread must not let an exception end the program; the
+        // item's own reads already count what did not come back.
+      }
       item = nullptr;  // drop what the item holds before waiting again
       lock.lock();
       core->busySince[index].reset();
@@ -313,7 +317,8 @@ ProcessReadings ProcessTable::read(std::chrono::duration<double> deadline) {
 
   // 2. Marks of live processes younger than their lifetime.
   Date now = now_();
-  auto stored = record_file::read<std::map<std::string, HungMark>>(hungFile_);
+  auto stored =
+      record_file::read<std::map<std::string, HungMark>>(hungFile_, record_file::Links::refuse);
   std::map<std::string, HungMark> kept;
   if (stored) {
     for (auto& [key, mark] : *stored)
@@ -356,22 +361,27 @@ ProcessReadings ProcessTable::read(std::chrono::duration<double> deadline) {
                static_cast<ptrdiff_t>(std::min((c + 1) * chunkSize, candidates.size()));
     std::vector<Candidate> chunk(std::make_move_iterator(begin), std::make_move_iterator(end));
     state.pool.submit([shared = shared_, box, chunk = std::move(chunk), now = now_] {
-      for (const auto& candidate : chunk) {
-        Date started = now();
-        {
-          std::lock_guard lock(shared->inFlightLock);
-          shared->inFlight[candidate.key] = HungMark{candidate.name, started};
-        }
-        auto details = shared->readDetails(candidate.pid, candidate.uid, &candidate.key,
-                                           candidate.cheapCpuNanos, started);
-        {
+      // However a read fails, the chunk still counts itself done below, so
+      // the caller is never kept waiting to its deadline.
+      for (const auto& candidate : chunk) try {
+          Date started = now();
+          {
+            std::lock_guard lock(shared->inFlightLock);
+            shared->inFlight[candidate.key] = HungMark{candidate.name, started};
+          }
+          auto details = shared->readDetails(candidate.pid, candidate.uid, &candidate.key,
+                                             candidate.cheapCpuNanos, started);
+          {
+            std::lock_guard lock(shared->inFlightLock);
+            shared->inFlight.erase(candidate.key);
+          }
+          std::lock_guard lock(box->mutex);
+          box->details[candidate.pid] = std::move(details);
+          box->finished.insert(candidate.key);
+        } catch (...) {
           std::lock_guard lock(shared->inFlightLock);
           shared->inFlight.erase(candidate.key);
         }
-        std::lock_guard lock(box->mutex);
-        box->details[candidate.pid] = std::move(details);
-        box->finished.insert(candidate.key);
-      }
       std::lock_guard lock(box->mutex);
       if (--box->pending == 0) box->done.notify_all();
     });
@@ -436,22 +446,9 @@ bool ProcessTable::retryHung() const { return shared_->retryHung.load(); }
 void ProcessTable::setRetryHung(bool retry) { shared_->retryHung.store(retry); }
 
 std::optional<std::string> ProcessTable::outermostBundle(const std::string& path) {
-  static std::mutex lock;
-  static std::unordered_map<std::string, std::optional<std::string>> memo;
-  {
-    std::lock_guard guard(lock);
-    if (auto it = memo.find(path); it != memo.end()) return it->second;
-  }
-  std::optional<std::string> answer;
-  if (auto at = path.find(".app/"); at != std::string::npos) {
-    answer = path.substr(0, at + 4);
-  } else if (path.size() >= 4 && path.compare(path.size() - 4, 4, ".app") == 0) {
-    answer = path;
-  }
-  std::lock_guard guard(lock);
-  if (memo.size() > bundleMemoCap) memo.clear();
-  memo.emplace(path, answer);
-  return answer;
+  if (auto at = path.find(".app/"); at != std::string::npos) return path.substr(0, at + 4);
+  if (std::string_view(path).ends_with(".app")) return path;
+  return std::nullopt;
 }
 
 std::optional<std::string> ProcessTable::owningBundle(const ProcessReading& reading,

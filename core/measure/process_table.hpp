@@ -76,7 +76,7 @@ class ProcessTable {
   const platform::ProcessSource& source() const;
 
   // The outermost ".app" bundle holding `path`, or the path itself when it
-  // ends in ".app"; absent otherwise. Memoised process-wide.
+  // ends in ".app"; absent otherwise.
   static std::optional<std::string> outermostBundle(const std::string& path);
 
   // The bundle that owns `reading` among this tick's readings: the Simulator
