@@ -59,11 +59,9 @@ const char* boolText(bool value) { return value ? "true" : "false"; }
 
 }  // namespace
 
-const std::string Classifier::simulatorApp =
-    "/Applications/Xcode.app/Contents/Developer/Applications/Simulator.app";
-
-Classifier::Classifier(NorvoConfig config, ProcessReadings readings, int32_t callerPid, uint32_t me)
-    : config_(std::move(config)), readings_(std::move(readings)), me_(me) {
+Classifier::Classifier(NorvoConfig config, const ProcessReadings& readings, int32_t callerPid,
+                       uint32_t me)
+    : config_(std::move(config)), readings_(readings), me_(me) {
   commands_.insert(config_.agentCommands.begin(), config_.agentCommands.end());
   for (const auto& app : config_.aiApps) apps_.insert(lower(app));
   for (int32_t pid = callerPid; pid >= 2 && !selfSet_.count(pid);) {
@@ -247,8 +245,8 @@ std::string Classifier::explanation(int32_t pid) const {
 
 std::string Classifier::explain(int32_t pid) {
   auto& table = ProcessTable::shared();
-  Classifier classifier(NorvoConfig::load(), table.read(std::chrono::seconds(2)), ::getpid(),
-                        table.source().currentUid());
+  auto readings = table.read(std::chrono::seconds(2));
+  Classifier classifier(NorvoConfig::load(), readings, ::getpid(), table.source().currentUid());
   return classifier.explanation(pid);
 }
 

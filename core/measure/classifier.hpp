@@ -26,11 +26,11 @@ class Classifier {
     friend bool operator==(const Result&, const Result&) = default;
   };
 
-  // The owning bundle of every process under a CoreSimulator folder.
-  static const std::string simulatorApp;
-
   // A classifier for this tick, seen from `callerPid` running as user `me`.
-  Classifier(NorvoConfig config, ProcessReadings readings, int32_t callerPid, uint32_t me);
+  // It refers to `readings`, which must outlive it: the tick's readings are
+  // thousands of processes, too many to copy once per tick.
+  Classifier(NorvoConfig config, const ProcessReadings& readings, int32_t callerPid, uint32_t me);
+  Classifier(NorvoConfig, ProcessReadings&&, int32_t, uint32_t) = delete;
 
   // The category of `reading`; `rememberedAgent` is the agent its process key
   // had in earlier ticks.
@@ -64,7 +64,7 @@ class Classifier {
   bool isReparented(const ProcessReading& reading, int32_t rememberedAgent) const;
 
   NorvoConfig config_;
-  ProcessReadings readings_;
+  const ProcessReadings& readings_;
   uint32_t me_ = 0;
   std::vector<int32_t> selfChain_;
   std::unordered_set<int32_t> selfSet_;

@@ -72,12 +72,12 @@ TEST(RealProcesses, AgentTreeAndItsOrphans) {
     return r.count(*task) && r.at(*task).ppid == ::getpid();
   });
   ASSERT_EQ(readings.at(*task).ppid, ::getpid());
-  c = t.classify(readings);
-  EXPECT_EQ(c.classify(readings.at(*task), agent),
+  auto afterExit = t.classify(readings);
+  EXPECT_EQ(afterExit.classify(readings.at(*task), agent),
             (Classifier::Result{ProcessCategory::aiTask, agent, true}));
-  EXPECT_EQ(c.classify(readings.at(*infra), agent),
+  EXPECT_EQ(afterExit.classify(readings.at(*infra), agent),
             (Classifier::Result{ProcessCategory::aiInfra, agent, true}));
-  EXPECT_NE(c.classify(readings.at(*task), {}).category, ProcessCategory::aiTask);
+  EXPECT_NE(afterExit.classify(readings.at(*task), {}).category, ProcessCategory::aiTask);
 }
 
 TEST(RealProcesses, AgentCommandLinesAsInstalledOnLinux) {
