@@ -8,6 +8,7 @@
 #include <limits>
 #include <set>
 
+#include "core/assess/text_format.hpp"
 #include "core/measure/session.hpp"
 
 namespace norvo::Compact {
@@ -22,23 +23,11 @@ constexpr double kMiB = 1024.0 * 1024.0;
 constexpr int64_t kLowDiskBytes = 32212254720;
 constexpr size_t kCommandLimit = 160;
 
-std::string fixedOne(double value) {
-  char buf[512];
-  std::snprintf(buf, sizeof buf, "%.1f", value);
-  return buf;
-}
-
-// Integers shown to agents come from doubles that may be NaN or huge; a cast
-// of those is undefined, so they are pinned to 0 or the int64 range.
-int64_t saturate(double value) {
-  if (std::isnan(value)) return 0;
-  if (value >= 9.2e18) return std::numeric_limits<int64_t>::max();
-  if (value <= -9.2e18) return std::numeric_limits<int64_t>::min();
-  return static_cast<int64_t>(value);
-}
-
-int64_t rounded(double value) { return saturate(std::round(value)); }
-int64_t truncated(double value) { return saturate(std::trunc(value)); }
+// Texts and integers shown to agents come from doubles that may be NaN,
+// infinite or huge; these never print "nan" or cast out of range.
+using text_format::rounded;
+using text_format::truncated;
+const auto fixedOne = text_format::oneDecimal;
 
 int64_t megabytes(uint64_t bytes) { return static_cast<int64_t>(bytes >> 20); }
 

@@ -615,6 +615,7 @@ TEST(CompactJson, SerialisesSafely) {
   EXPECT_EQ(parsed["cpu"]["usage_percent"], 0);
   EXPECT_EQ(parsed["top_processes"][0]["name"], "bad\xEF\xBF\xBD\xEF\xBF\xBDname");
   EXPECT_EQ(Compact::line(snap).find("°C"), std::string::npos);
+  EXPECT_EQ(Compact::line(snap).find("inf"), std::string::npos) << Compact::line(snap);
 }
 
 }  // namespace
