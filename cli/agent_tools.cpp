@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "cli/current_status.hpp"
+#include "core/assess/advisor.hpp"
 #include "core/assess/ai_process_control.hpp"
 #include "core/assess/compact.hpp"
 #include "core/measure/classifier.hpp"
@@ -43,10 +44,20 @@ ToolResult waitForCapacity(const Arguments& args, ToolContext& context) {
   auto elapsed = [&] {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   };
-  // One sampler for the whole wait, so each check measures the seconds since
-  // the previous one rather than a fresh, noisier instant.
-  Sampler sampler(NorvoConfig::load());
-  sampler.sample();
+  // The sampling loop measures every few seconds anyway, so its fresh status
+  // is what each check reads. Only without it does the wait measure by
+  // itself, with one sampler for the whole wait, so that each check covers
+  // the seconds since the previous one rather than a fresh, noisier instant.
+  constexpr double kFreshStatus = 6;
+  std::optional<Sampler> sampler;
+  auto ownSampler = [&]() -> Sampler& {
+    if (!sampler) {
+      sampler.emplace(NorvoConfig::load());
+      sampler->sample();
+    }
+    return *sampler;
+  };
+  if (!NorvoStore::cachedStatus(kFreshStatus)) ownSampler();
   // Progress goes out only between checks: a notification sent right before
   // the result may reach the client after it, when nobody listens any more.
   context.progress(0, double(timeout), "measuring");
@@ -54,8 +65,13 @@ ToolResult waitForCapacity(const Arguments& args, ToolContext& context) {
   for (;;) {
     if (!context.sleepFor(std::chrono::seconds(elapsed() < 1 ? 1 : 3)))
       throw ToolError("The wait was cancelled.");
-    sampler.config = NorvoConfig::load();
-    snapshot = sampler.sample();
+    if (auto published = NorvoStore::cachedStatus(kFreshStatus)) {
+      snapshot = std::move(*published);
+    } else {
+      auto& own = ownSampler();
+      own.config = NorvoConfig::load();
+      snapshot = own.sample();
+    }
     bool ready = capacityAllows(snapshot, jobs, maxLevel);
     double waited = elapsed();
     if (ready || waited >= double(timeout)) {
@@ -90,10 +106,6 @@ ToolResult suggestQuitApps(const Arguments& args, ToolContext&) {
   auto snapshot = currentSnapshot();
   auto config = NorvoConfig::load();
   auto wanted = args.strings("apps");
-  auto never = [&](const AppGroup& g) {
-    return g.bundleID && std::find(config.neverSuggest.begin(), config.neverSuggest.end(),
-                                   *g.bundleID) != config.neverSuggest.end();
-  };
   std::vector<QuitSuggestion::Item> items;
   if (wanted.empty()) {
     for (const auto& g : snapshot.assessment.quitCandidates)
@@ -105,7 +117,7 @@ ToolResult suggestQuitApps(const Arguments& args, ToolContext&) {
       });
       if (it == snapshot.apps.end())
         throw ToolError("No running app named " + name + ". Call status to see the apps.");
-      if (it->category != ProcessCategory::userApp || never(*it))
+      if (!Advisor::mayPropose(*it, config))
         throw ToolError(it->name + " cannot be proposed for quitting.");
       items.push_back(QuitSuggestion::Item::from(*it));
     }

@@ -54,11 +54,8 @@ std::string memoryText(uint64_t bytes) {
 }
 
 bool isQuitCandidate(const AppGroup& app, const NorvoConfig& config) {
-  if (app.category != ProcessCategory::userApp) return false;
-  if (app.bundleID && std::find(config.neverSuggest.begin(), config.neverSuggest.end(),
-                                *app.bundleID) != config.neverSuggest.end())
-    return false;
-  return finiteOrZero(app.cpuPercent) >= 25 || app.memoryBytes >= GiBBytes;
+  return Advisor::mayPropose(app, config) &&
+         (finiteOrZero(app.cpuPercent) >= 25 || app.memoryBytes >= GiBBytes);
 }
 
 std::string joined(const std::vector<std::string>& parts, size_t limit) {
@@ -77,6 +74,12 @@ double Advisor::impact(double cpuPercent, uint64_t memoryBytes, const SystemMetr
   const double cpuDivisor = cores > 0 ? 100.0 * static_cast<double>(cores) : 100.0;
   const double total = static_cast<double>(std::max<uint64_t>(metrics.memory.totalBytes, 1));
   return finiteOrZero(cpuPercent) / cpuDivisor + static_cast<double>(memoryBytes) / total;
+}
+
+bool Advisor::mayPropose(const AppGroup& app, const NorvoConfig& config) {
+  if (app.category != ProcessCategory::userApp) return false;
+  return !app.bundleID || std::find(config.neverSuggest.begin(), config.neverSuggest.end(),
+                                    *app.bundleID) == config.neverSuggest.end();
 }
 
 Assessment Advisor::assess(const SystemMetrics& metrics, const std::vector<AppGroup>& apps,

@@ -27,6 +27,10 @@ struct Advisor {
                            const std::vector<ProcessSample>& aiTasks,
                            const std::vector<std::string>& hung, const NorvoConfig& config);
 
+  // The app may be proposed for quitting at all: one of the owner's apps and
+  // not on the configuration's never-suggest list.
+  static bool mayPropose(const AppGroup& app, const NorvoConfig& config);
+
   // A process's or app's share of the machine: its CPU over all cores plus its
   // memory over all memory (one full core of 10 and a tenth of memory is 0.2).
   // Cores of 0 or fewer count as one, memory of 0 as one byte; a non-finite
