@@ -3,6 +3,7 @@
 #include <pugixml.hpp>
 #include <vector>
 
+#include "core/platform/linux/proc_parsers.hpp"
 #include "core/platform/linux/text_file.hpp"
 
 namespace norvo::platform::parse {
@@ -219,10 +220,7 @@ std::optional<std::string> appIdFromCgroup(std::string_view text) {
 }
 
 std::optional<uint64_t> bootTime(std::string_view procStat) {
-  for (std::string_view line : text_file::lines(procStat)) {
-    if (line.substr(0, 6) == "btime ") return parseUnsigned(trim(line.substr(6)));
-  }
-  return std::nullopt;
+  return vmstatField(procStat, "btime");
 }
 
 std::optional<std::string> plistString(std::string_view xml, std::string_view key) {

@@ -28,20 +28,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Reads at most `maxBytes` of `relative` under `dirFd`; `owner` receives the
-// file's owner when asked. Absent on any failure.
-std::optional<std::string> readAt(int dirFd, const std::string& relative, size_t maxBytes,
-                                  uint32_t* owner = nullptr) {
+// Reads at most `maxBytes` of `relative` under `dirFd`. Absent on any failure.
+std::optional<std::string> readAt(int dirFd, const std::string& relative, size_t maxBytes) {
   int fd = ::openat(dirFd, relative.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
-  if (owner) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-      ::close(fd);
-      return std::nullopt;
-    }
-    *owner = st.st_uid;
-  }
   std::string out;
   out.resize(std::min<size_t>(maxBytes, 4096));
   size_t used = 0;
