@@ -12,7 +12,6 @@
 #include "core/measure/process_sample.hpp"
 #include "core/measure/sensor_report.hpp"
 #include "core/measure/system_metrics.hpp"
-#include "core/platform/process_source.hpp"
 #include "core/store/json_codec.hpp"
 
 namespace norvo {
@@ -64,11 +63,6 @@ struct ZombieReport {
     std::string name;  // short command name
     bool zombie = false;
   };
-
-  // Zombies of this machine by parent; an empty report when the process list
-  // cannot be read.
-  static ZombieReport read();
-  static ZombieReport read(const platform::ProcessSource& source);
 
   // Counts the zombies of a process list; parents holding the most first
   // (ties in list order), at most 3 of them.

@@ -29,24 +29,4 @@ ZombieReport ZombieReport::tally(const std::vector<Entry>& processes) {
   return report;
 }
 
-// The kernel marks a process that exited and was not waited for with state
-// 'Z' in /proc/<pid>/stat (proc(5)); the process list comes from the same
-// cheap reads as the process table's.
-ZombieReport ZombieReport::read(const platform::ProcessSource& source) {
-  std::vector<Entry> processes;
-  auto pids = source.allPids();
-  std::sort(pids.begin(), pids.end());  // the kernel's order, whatever the listing gave
-  for (int32_t pid : pids) {
-    auto basics = source.basics(pid);
-    if (!basics) continue;
-    processes.push_back({basics->pid, basics->ppid, basics->command, basics->state == 'Z'});
-  }
-  return tally(processes);
-}
-
-ZombieReport ZombieReport::read() {
-  static const auto source = platform::makeProcessSource(platform::Roots::system());
-  return read(*source);
-}
-
 }  // namespace norvo

@@ -1,6 +1,8 @@
 #include "core/measure/sampler.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <thread>
@@ -147,6 +149,28 @@ TEST(Sampler, MeasureWaitsAtLeastATenthOfASecond) {
 
 // A real agent starts a task and exits; the next tick still knows the task
 // as the old agent's orphan because the lineage file remembers it.
+TEST(SamplerRealProcesses, AnUnreapedChildCountsAsAZombieOfThisProcess) {
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) ::_exit(0);
+  struct Reap {
+    pid_t pid;
+    ~Reap() { ::waitpid(pid, nullptr, 0); }
+  } reap{child};
+  test::TempDir store;
+  Sampler::Environment env;
+  env.storeDirectory = store.path();
+  Sampler sampler(NorvoConfig::defaults(), env);
+  int64_t mine = 0;
+  for (int attempt = 0; attempt < 100 && mine == 0; ++attempt) {
+    auto snapshot = sampler.sample();
+    for (const auto& p : snapshot.zombies->parents)
+      if (p.pid == ::getpid()) mine = p.count;
+    if (mine == 0) std::this_thread::sleep_for(20ms);
+  }
+  EXPECT_GE(mine, 1);
+}
+
 TEST(SamplerRealProcesses, OrphanedTaskKeepsItsAgentThroughTheLineage) {
   test::TempDir dir;
   auto claude = test::copyProgram("/bin/sh", dir.path() / "claude");
