@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <map>
+#include <mutex>
 
 #include "core/platform/system_source.hpp"
 
@@ -180,6 +181,31 @@ double Sensors::uptimeSeconds(std::optional<int64_t> bootTime, double nowSince19
   return systemUptime;
 }
 
+namespace {
+
+struct Identity {
+  std::string model, chip, osVersion;
+};
+
+// Model, chip and system version do not change while the program runs; read
+// once per set of roots rather than every tick (cpuinfo alone is long).
+const Identity& identity(const platform::Roots& roots) {
+  static std::mutex lock;
+  static std::map<std::string, Identity> known;
+  std::string key = roots.sys.string() + '\n' + roots.proc.string() + '\n' + roots.etc.string();
+  std::lock_guard guard(lock);
+  auto it = known.find(key);
+  if (it == known.end()) {
+    it = known
+             .emplace(key, Identity{ss::model(roots).value_or("Mac"), ss::chip(roots).value_or(""),
+                                    ss::osVersion(roots).value_or("")})
+             .first;
+  }
+  return it->second;
+}
+
+}  // namespace
+
 SensorReport Sensors::read(const std::optional<SensorCounters>& since, const SensorCounters& now) {
   return read(since, now, platform::Roots::system(), SMC::shared());
 }
@@ -214,9 +240,10 @@ SensorReport Sensors::read(const std::optional<SensorCounters>& since, const Sen
   }
   report.hasFans = !report.fans.empty();
 
-  report.model = ss::model(roots).value_or("Mac");
-  report.chip = ss::chip(roots).value_or("");
-  report.osVersion = ss::osVersion(roots).value_or("");
+  const auto& id = identity(roots);
+  report.model = id.model;
+  report.chip = id.chip;
+  report.osVersion = id.osVersion;
   double epoch =
       std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
   report.uptimeSeconds =
