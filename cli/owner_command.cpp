@@ -9,11 +9,14 @@
 #include "cli/commands.hpp"
 #include "core/assess/ai_process_control.hpp"
 #include "core/assess/quit_plan.hpp"
+#include "core/assess/text_format.hpp"
 #include "core/store/norvo_store.hpp"
 
 namespace norvo::cli {
 
 namespace {
+
+using text_format::printable;
 
 std::string megabytes(uint64_t bytes) {
   return fmt::format("{:.1f} MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
@@ -32,21 +35,23 @@ void printSuggestions() {
   std::printf("%-9s %-36s %-24s %s\n", "KIND", "ID", "CREATED", "WHAT");
   for (const auto& s : quits) {
     std::printf("%-9s %-36s %-24s quit %zu app(s), from %s: %s\n", "quit", s.id.c_str(),
-                dateText(s.created).c_str(), s.items.size(), s.source.c_str(), s.reason.c_str());
+                dateText(s.created).c_str(), s.items.size(), printable(s.source).c_str(),
+                printable(s.reason).c_str());
     for (const auto& i : s.items)
-      std::printf("%72s- %s (pid %d, %.1f%% CPU, %s) %s\n", "", i.name.c_str(), i.mainPid,
-                  i.cpuPercent, megabytes(i.memoryBytes).c_str(), i.bundlePath.c_str());
+      std::printf("%72s- %s (pid %d, %.1f%% CPU, %s) %s\n", "", printable(i.name).c_str(),
+                  i.mainPid, i.cpuPercent, megabytes(i.memoryBytes).c_str(),
+                  printable(i.bundlePath).c_str());
   }
   for (const auto& s : cleanups) {
     std::string items;
     for (const auto& id : s.itemIDs) items += (items.empty() ? "" : ", ") + id;
     std::printf("%-9s %-36s %-24s clean %s: %s\n", "cleanup", s.id.c_str(),
-                dateText(s.created).c_str(), items.c_str(), s.reason.c_str());
+                dateText(s.created).c_str(), printable(items).c_str(), printable(s.reason).c_str());
   }
   for (const auto& s : uninstalls)
     std::printf("%-9s %-36s %-24s uninstall %s (%s): %s\n", "uninstall", s.id.c_str(),
-                dateText(s.created).c_str(), s.appName.c_str(), s.appPath.c_str(),
-                s.reason.c_str());
+                dateText(s.created).c_str(), printable(s.appName).c_str(),
+                printable(s.appPath).c_str(), printable(s.reason).c_str());
 }
 
 }  // namespace
@@ -81,7 +86,7 @@ void addOwnerCommands(CLI::App& app) {
         QuitPlan::answer(*s, choice == "quit", ProcessTable::shared(), NorvoStore::directory());
     auto names = [](const std::vector<std::string>& list) {
       std::string text;
-      for (const auto& n : list) text += (text.empty() ? "" : ", ") + n;
+      for (const auto& n : list) text += (text.empty() ? "" : ", ") + printable(n);
       return text.empty() ? std::string("none") : text;
     };
     std::printf("%s: quit %s; kept %s\n", answered.status.c_str(), names(answered.quit).c_str(),

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "cli/commands.hpp"
+#include "core/assess/text_format.hpp"
 #include "core/measure/classifier.hpp"
 #include "core/measure/sampler.hpp"
 #include "core/store/json_codec.hpp"
@@ -52,7 +53,7 @@ void addPsCommand(CLI::App& app) {
       std::string agent = s.agentPid ? std::to_string(*s.agentPid) + (s.orphaned ? "!" : "") : "-";
       std::printf("%7d %7d %6.1f %9s  %-9s %7s  %s\n", s.pid, s.ppid, s.cpuPercent,
                   megabytes(s.memoryBytes).c_str(), std::string(rawValue(s.category)).c_str(),
-                  agent.c_str(), s.name.c_str());
+                  agent.c_str(), text_format::printable(s.name).c_str());
     }
   });
 

@@ -9,6 +9,8 @@
 #include <variant>
 #include <vector>
 
+#include "core/assess/text_format.hpp"
+
 namespace norvo::terminal_renderer {
 
 namespace {
@@ -74,8 +76,9 @@ const char* glyph(WidgetSymbol s) {
 class Line {
  public:
   explicit Line(bool colour) : colour_(colour) {}
-  Line& add(const std::string& text, WidgetColor c = WidgetColor::primary, bool bold = false) {
-    if (text.empty()) return *this;
+  Line& add(const std::string& raw, WidgetColor c = WidgetColor::primary, bool bold = false) {
+    if (raw.empty()) return *this;
+    auto text = text_format::printable(raw);  // app names are anyone's to choose
     std::string codes = colour_ ? std::string(sgr(c)) + (bold ? "\x1b[1m" : "") : "";
     out_ += codes + text + (codes.empty() ? "" : "\x1b[0m");
     width_ += textWidth(text);

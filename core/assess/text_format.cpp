@@ -42,4 +42,22 @@ double freeGigabytes(const SystemMetrics& metrics) {
   return static_cast<double>(boot->freeBytes) / 1073741824.0;
 }
 
+std::string printable(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7F) {
+      out += '?';
+    } else if (c == 0xC2 && i + 1 < text.size() &&
+               (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80) {
+      out += '?';  // U+0080 to U+009F
+      ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
 }  // namespace norvo::text_format

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "core/measure/system_metrics.hpp"
 
@@ -30,5 +31,11 @@ std::string oneDecimal(double value);
 // The free space of the boot volume in GB (2^30 bytes): 0 when there is no
 // volume, and never below 0.
 double freeGigabytes(const SystemMetrics& metrics);
+
+// `text` safe to print on a terminal: C0 and C1 control characters (escape
+// sequences among them) become "?", as ps(1) shows them. Process names and
+// agents' texts are anyone's to choose; they must not drive the owner's
+// terminal.
+std::string printable(std::string_view text);
 
 }  // namespace norvo::text_format

@@ -52,6 +52,20 @@ TEST(TextFormat, WholeNumbersFromDoubles) {
   EXPECT_EQ(rounded(1e19), top);
 }
 
+TEST(TextFormat, PrintableReplacesControlCharactersOnly) {
+  using namespace std::string_literals;
+  // An escape sequence to set the terminal title, a C1 CSI, a tab and DEL.
+  EXPECT_EQ(printable("a\x1b]0;owned\x07"
+                      "b"),
+            "a?]0;owned?b");
+  EXPECT_EQ(printable("x\xC2\x9B"
+                      "31my"),
+            "x?31my");
+  EXPECT_EQ(printable("t\tu\x7F"), "t?u?");
+  EXPECT_EQ(printable("Редактор – café ✓"), "Редактор – café ✓");  // other text untouched
+  EXPECT_EQ(printable("nul\0end"s), "nul?end");
+}
+
 TEST(TextFormat, FreeGigabytesOfTheBootVolume) {
   SystemMetrics m;
   EXPECT_EQ(freeGigabytes(m), 0.0);
