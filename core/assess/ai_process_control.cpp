@@ -51,13 +51,6 @@ std::optional<std::string> refusalFor(const ProcessReading& r, const Classifier&
   return std::nullopt;
 }
 
-// The same process still has the pid: it is listed and started when the
-// table saw it start.
-bool sameProcess(const platform::ProcessSource& source, const ProcessReading& r) {
-  auto now = source.basics(r.pid);
-  return now && now->startTime == r.startTime;
-}
-
 }  // namespace
 
 void to_json(nlohmann::json& j, const StopResult& r) {
@@ -183,13 +176,8 @@ StopResult AIProcessControl::stop(int32_t pid, bool force, bool includeChildren,
     std::vector<platform::PinnedProcess> signalled;
     std::vector<int32_t> notSignalled;
     for (int32_t t : targets) {
-      const auto& reading = readings.at(t);
-      if (!sameProcess(source, reading)) {
-        notSignalled.push_back(t);
-        continue;
-      }
-      auto pinned = platform::PinnedProcess::pin(t);
-      if (!pinned || !sameProcess(source, reading)) {
+      auto pinned = environment.table.pin(readings.at(t));
+      if (!pinned) {
         notSignalled.push_back(t);
         continue;
       }

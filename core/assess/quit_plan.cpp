@@ -25,8 +25,12 @@ QuitPlan::Kind QuitPlan::forBundle(std::string_view bundlePath) {
 }
 
 bool QuitPlan::carryOut(const QuitSuggestion::Item& item, ProcessTable& table, double grace) {
+  return carryOut(item, table.read(std::chrono::seconds(2)), table, grace);
+}
+
+bool QuitPlan::carryOut(const QuitSuggestion::Item& item, const ProcessReadings& readings,
+                        const ProcessTable& table, double grace) {
   if (forBundle(item.bundlePath) == shutDownSimulators) return false;
-  auto readings = table.read(std::chrono::seconds(2));
   const auto& source = table.source();
   uint32_t me = source.currentUid();
   std::vector<int32_t> members;
@@ -35,28 +39,25 @@ bool QuitPlan::carryOut(const QuitSuggestion::Item& item, ProcessTable& table, d
     auto bundle = ProcessTable::owningBundle(r, readings);
     if (bundle && *bundle == item.bundlePath) members.push_back(pid);
   }
-  std::vector<int32_t> signalled;
-  for (int32_t pid : members) {
-    auto startTime = readings.at(pid).startTime;
-    auto before = source.basics(pid);
-    if (!before || before->startTime != startTime) continue;
-    auto pinned = platform::PinnedProcess::pin(pid);
-    if (!pinned) continue;
-    auto after = source.basics(pid);
-    if (!after || after->startTime != startTime) continue;
-    if (pinned->send(SIGTERM)) signalled.push_back(pid);
-  }
-  auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(grace);
+  // Signalled through a pin, and waited on through it: a pid reused during
+  // the grace period must neither be signalled nor keep the app "open".
+  std::vector<platform::PinnedProcess> signalled;
   bool allGone = true;
-  for (int32_t pid : signalled) {
-    double left = std::chrono::duration<double>(until - std::chrono::steady_clock::now()).count();
-    if (!QuitWatch::waitExit(pid, std::max(left, 0.0))) allGone = false;
-  }
-  // Members that could not be signalled and are still there keep the app open.
   for (int32_t pid : members) {
-    if (std::find(signalled.begin(), signalled.end(), pid) != signalled.end()) continue;
+    if (auto pinned = table.pin(readings.at(pid)); pinned && pinned->send(SIGTERM)) {
+      signalled.push_back(std::move(*pinned));
+      continue;
+    }
+    // Members that could not be signalled and are still there keep the app open.
     auto now = source.basics(pid);
     if (now && now->startTime == readings.at(pid).startTime && now->state != 'Z') allGone = false;
+  }
+  auto until = std::chrono::steady_clock::now() +
+               std::chrono::duration<double>(std::isfinite(grace) ? grace : 0.0);
+  for (const auto& p : signalled) {
+    while (!p.exited() && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (!p.exited()) allGone = false;
   }
   return allGone;
 }
@@ -65,8 +66,12 @@ QuitSuggestion QuitPlan::answer(QuitSuggestion suggestion, bool quitApps, Proces
                                 const std::filesystem::path& storeDirectory, double grace) {
   suggestion.quit.clear();
   suggestion.kept.clear();
+  // One reading of the process list for every app: each member is checked
+  // again by start time when it is pinned, so the reading cannot go stale.
+  ProcessReadings readings;
+  if (quitApps) readings = table.read(std::chrono::seconds(2));
   for (const auto& item : suggestion.items) {
-    if (quitApps && carryOut(item, table, grace)) {
+    if (quitApps && carryOut(item, readings, table, grace)) {
       suggestion.quit.push_back(item.name);
       NorvoStore::log({std::chrono::system_clock::now(), "owner", "quit_app", item.mainPid,
                        item.name, "suggestion " + suggestion.id + "; " + item.bundlePath},

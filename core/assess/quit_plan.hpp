@@ -49,6 +49,9 @@ struct QuitPlan {
   // processes of the calling user whose owning bundle is the item's are
   // signalled, each checked by start time and pinned before the signal.
   static bool carryOut(const QuitSuggestion::Item& item, ProcessTable& table, double grace);
+  // The same over `readings`, one reading of `table` shared by several items.
+  static bool carryOut(const QuitSuggestion::Item& item, const ProcessReadings& readings,
+                       const ProcessTable& table, double grace);
 
   // The owner's answer to `suggestion`: with `quitApps` every item is carried
   // out and listed under `quit` when it is gone, under `kept` when it stayed;

@@ -279,6 +279,17 @@ ProcessTable& ProcessTable::shared() {
 
 const platform::ProcessSource& ProcessTable::source() const { return *shared_->source; }
 
+std::optional<platform::PinnedProcess> ProcessTable::pin(const ProcessReading& reading) const {
+  auto sameProcess = [&] {
+    auto now = shared_->source->basics(reading.pid);
+    return now && now->startTime == reading.startTime;
+  };
+  if (!sameProcess()) return std::nullopt;
+  auto pinned = platform::PinnedProcess::pin(reading.pid);
+  if (!pinned || !sameProcess()) return std::nullopt;
+  return pinned;
+}
+
 std::vector<int32_t> ProcessTable::allPids() const { return shared_->source->allPids(); }
 
 std::optional<ProcessReading> ProcessTable::basic(int32_t pid) const {

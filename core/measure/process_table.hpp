@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/measure/process_sample.hpp"
+#include "core/platform/process_signal.hpp"
 #include "core/platform/process_source.hpp"
 #include "core/store/hung_mark.hpp"
 
@@ -74,6 +75,12 @@ class ProcessTable {
   void setRetryHung(bool retry);
 
   const platform::ProcessSource& source() const;
+
+  // Pins the process `reading` describes, so that a signal can reach only it:
+  // absent unless the pid still names a process with the reading's start
+  // time, checked before pinning and again after, which closes the gap in
+  // which the pid could have been reused.
+  std::optional<platform::PinnedProcess> pin(const ProcessReading& reading) const;
 
   // The outermost ".app" bundle holding `path`, or the path itself when it
   // ends in ".app"; absent otherwise.
