@@ -1,10 +1,9 @@
 #include "widget/load_widget_view.hpp"
 
-#include <fmt/format.h>
-
 #include <algorithm>
 #include <cmath>
 
+#include "core/assess/text_format.hpp"
 #include "widget/byte_count_format.hpp"
 
 namespace norvo {
@@ -13,14 +12,10 @@ namespace {
 
 using View = LoadWidgetView;
 
-// Whole numbers for display. Non-finite input shows as 0 and huge values are
-// clamped, where a plain conversion would be undefined.
-int64_t wholeNumber(double value, bool truncate) {
-  if (!std::isfinite(value)) return 0;
-  double v = truncate ? std::trunc(value) : std::round(value);  // round: half away from zero
-  v = std::clamp(v, -9.0e18, 9.0e18);
-  return static_cast<int64_t>(v);
-}
+// The shared display formats: a non-finite figure shows as 0, never "nan".
+using text_format::oneDecimal;
+using text_format::rounded;
+using text_format::truncated;
 
 WidgetText caption2(std::string text, WidgetColor color = WidgetColor::primary,
                     bool digits = false) {
@@ -100,8 +95,8 @@ View::Header View::header(const WidgetSnapshot& s, bool compact) {
 
 View::ProcessorFigure View::processorFigure(const WidgetSnapshot& s) {
   ProcessorFigure f;
-  f.number = {std::to_string(wholeNumber(s.cpu * 100, false)), WidgetFont::processorFigure, true,
-              false, WidgetColor::primary};
+  f.number = {std::to_string(rounded(s.cpu * 100)), WidgetFont::processorFigure, true, false,
+              WidgetColor::primary};
   f.percentSign = {"%", WidgetFont::callout, false, false, WidgetColor::secondary};
   if (s.health) {
     // The small label has only two shades: the score is glanced at, not read.
@@ -128,7 +123,7 @@ View::Meter meter(std::string label, std::string value, double fraction) {
 }  // namespace
 
 View::Meter View::processorMeter(double cpu) {
-  return meter("Процессор", std::to_string(wholeNumber(cpu * 100, false)) + "%", cpu);
+  return meter("Процессор", std::to_string(rounded(cpu * 100)) + "%", cpu);
 }
 
 View::Meter View::memoryMeter(uint64_t used, uint64_t total) {
@@ -138,8 +133,7 @@ View::Meter View::memoryMeter(uint64_t used, uint64_t total) {
 }
 
 View::Meter View::temperatureMeter(double celsius) {
-  return meter("Температура", std::to_string(wholeNumber(celsius, false)) + " °C",
-               (celsius - 30) / 80);
+  return meter("Температура", std::to_string(rounded(celsius)) + " °C", (celsius - 30) / 80);
 }
 
 View::DiskRow View::diskRow(const WidgetSnapshot::Disk& disk) {
@@ -164,13 +158,13 @@ View::NetworkRow View::networkRow(const NetworkConnection& c) {
   r.name = caption2(c.name);
   if (c.linkBitsPerSec && std::isfinite(*c.linkBitsPerSec)) {
     double bits = *c.linkBitsPerSec;
-    std::string speed = bits >= 1e9 ? fmt::format("{:.1f} Gbit/s", bits / 1e9)
-                                    : std::to_string(wholeNumber(bits / 1e6, true)) + " Mbit/s";
+    std::string speed = bits >= 1e9 ? oneDecimal(bits / 1e9) + " Gbit/s"
+                                    : std::to_string(truncated(bits / 1e6)) + " Mbit/s";
     r.speed = caption2(speed, WidgetColor::primary, true);
   }
-  r.rates = caption2(
-      fmt::format("↓{:.1f} ↑{:.1f} MB/s", c.inBytesPerSec / 1048576, c.outBytesPerSec / 1048576),
-      WidgetColor::secondary, true);
+  r.rates = caption2("↓" + oneDecimal(c.inBytesPerSec / 1048576) + " ↑" +
+                         oneDecimal(c.outBytesPerSec / 1048576) + " MB/s",
+                     WidgetColor::secondary, true);
   return r;
 }
 
@@ -178,9 +172,8 @@ View::AppRow View::appRow(const WidgetSnapshot::App& app) {
   AppRow r;
   r.name = {app.name, WidgetFont::caption, false, false, WidgetColor::primary};
   if (app.ai) r.badge = WidgetText{"AI", WidgetFont::caption2, true, false, WidgetColor::purple};
-  r.value = {
-      std::to_string(wholeNumber(app.cpuPercent, true)) + "%  " + memoryText(app.memoryBytes),
-      WidgetFont::caption, false, true, WidgetColor::secondary};
+  r.value = {std::to_string(truncated(app.cpuPercent)) + "%  " + memoryText(app.memoryBytes),
+             WidgetFont::caption, false, true, WidgetColor::secondary};
   return r;
 }
 

@@ -276,6 +276,11 @@ TEST(WidgetNetworkRow, SymbolSpeedAndRates) {
     EXPECT_EQ(row.rates.text, "↓1.5 ↑0.0 MB/s");
     EXPECT_EQ(row.rates.color, WidgetColor::secondary);
   }
+  // A rate that could not be measured reads 0, never "nan".
+  NetworkConnection unmeasured;
+  unmeasured.inBytesPerSec = std::nan("");
+  unmeasured.outBytesPerSec = HUGE_VAL;
+  EXPECT_EQ(View::networkRow(unmeasured).rates.text, "↓0.0 ↑0.0 MB/s");
 }
 
 TEST(WidgetAppRow, BadgeForAgentsAndTruncatedPercent) {
