@@ -15,6 +15,7 @@
 #include <mutex>
 #include <thread>
 
+#include "core/platform/stop_signal.hpp"
 #include "core/store/json_codec.hpp"
 
 namespace norvo::mcp {
@@ -75,11 +76,6 @@ json resultResponse(const json& id, json result) {
   return {{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}};
 }
 
-void closeFd(int& fd) {
-  if (fd >= 0) ::close(fd);
-  fd = -1;
-}
-
 }  // namespace
 
 // State that worker threads share with the reader. Held by shared pointer so a
@@ -87,8 +83,8 @@ void closeFd(int& fd) {
 // writes into valid memory.
 struct Server::Shared {
   int outFd = -1;
-  int wakeRead = -1;
-  int wakeWrite = -1;
+  // Pulled by stop() (from a signal handler too) and by a failed write.
+  platform::StopSignal stop;
   std::mutex writeMutex;
   std::atomic<bool> writeFailed{false};
 
@@ -96,18 +92,6 @@ struct Server::Shared {
   std::condition_variable callsChanged;
   std::map<std::string, std::shared_ptr<Call>> calls;  // in flight, by id key
   std::size_t running = 0;
-
-  ~Shared() {
-    closeFd(wakeRead);
-    closeFd(wakeWrite);
-  }
-
-  void wake() noexcept {
-    if (wakeWrite >= 0) {
-      char b = 1;
-      [[maybe_unused]] auto n = ::write(wakeWrite, &b, 1);
-    }
-  }
 
   // One message, one line, one locked write. A failed write (the client went
   // away) ends the server rather than spinning on a dead pipe.
@@ -123,7 +107,7 @@ struct Server::Shared {
       if (n < 0) {
         if (errno == EINTR) continue;
         writeFailed = true;
-        wake();
+        stop.request();
         return false;
       }
       p += n;
@@ -190,14 +174,7 @@ Server::Server(const ToolRegistry& tools, ServerInfo info, ServerOptions options
     : tools_(tools),
       info_(std::move(info)),
       options_(std::move(options)),
-      shared_(std::make_shared<Shared>()) {
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
-    shared_->wakeRead = fds[0];
-    shared_->wakeWrite = fds[1];
-    wakeWrite_ = fds[1];
-  }
-}
+      shared_(std::make_shared<Shared>()) {}
 
 Server::~Server() {
   // serve() normally leaves no thread behind; this covers a Server never served.
@@ -205,12 +182,7 @@ Server::~Server() {
     if (call->thread.joinable()) call->thread.detach();
 }
 
-void Server::stop() noexcept {
-  if (wakeWrite_ >= 0) {
-    char b = 1;
-    [[maybe_unused]] auto n = ::write(wakeWrite_, &b, 1);
-  }
-}
+void Server::stop() noexcept { shared_->stop.request(); }
 
 void Server::log(const std::string& text) const {
   if (options_.log) {
@@ -258,14 +230,14 @@ void Server::serve(int inFd, int outFd) {
   };
 
   while (!shared_->writeFailed) {
-    pollfd fds[2] = {{inFd, POLLIN, 0}, {shared_->wakeRead, POLLIN, 0}};
-    int ready = ::poll(fds, shared_->wakeRead >= 0 ? 2 : 1, -1);
+    pollfd fds[2] = {{inFd, POLLIN, 0}, {shared_->stop.fd(), POLLIN, 0}};
+    int ready = ::poll(fds, 2, -1);
     if (ready < 0) {
       if (errno == EINTR) continue;
       log(std::string("poll failed: ") + std::strerror(errno));
       break;
     }
-    if (shared_->wakeRead >= 0 && (fds[1].revents & POLLIN)) break;  // stop() or dead output
+    if (fds[1].revents & POLLIN) break;  // stop() or dead output
     if (fds[0].revents == 0) continue;
     ssize_t n = ::read(inFd, chunk.data(), chunk.size());
     if (n < 0) {
@@ -560,31 +532,10 @@ void Server::shutDown() {
   threads_.clear();
 }
 
-namespace {
-
-std::atomic<Server*> gStdioServer{nullptr};
-
-// Only stop() runs here: it writes one byte to a pipe, which is signal-safe.
-extern "C" void onStopSignal(int) {
-  if (Server* server = gStdioServer.load()) server->stop();
-}
-
-}  // namespace
-
 void serveStandardStreams(Server& server) {
   std::signal(SIGPIPE, SIG_IGN);
-  gStdioServer = &server;
-  struct sigaction action {};
-  action.sa_handler = onStopSignal;
-  sigemptyset(&action.sa_mask);
-  struct sigaction oldInt {
-  }, oldTerm{};
-  sigaction(SIGINT, &action, &oldInt);
-  sigaction(SIGTERM, &action, &oldTerm);
+  platform::StopSignal::SignalRoute route(server.shared_->stop);
   server.serve(0, 1);
-  sigaction(SIGINT, &oldInt, nullptr);
-  sigaction(SIGTERM, &oldTerm, nullptr);
-  gStdioServer = nullptr;
 }
 
 }  // namespace norvo::mcp

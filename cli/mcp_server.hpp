@@ -95,8 +95,10 @@ class Server {
   const ToolRegistry& tools_;
   ServerInfo info_;
   ServerOptions options_;
+  // Routes the stop signals to this server while it serves standard streams.
+  friend void serveStandardStreams(Server& server);
+
   std::shared_ptr<Shared> shared_;
-  int wakeWrite_ = -1;  // copy of the wake pipe's write end, for stop()
   bool initialized_ = false;
   std::vector<std::shared_ptr<Call>> threads_;  // touched by the reader thread only
 };

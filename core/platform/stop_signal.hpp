@@ -26,6 +26,10 @@ class StopSignal {
   // Interrupted waits resume until one or the other.
   bool waitUntil(std::chrono::steady_clock::time_point deadline) const noexcept;
 
+  // A descriptor that polls readable once a stop was requested, for loops
+  // that wait on other descriptors too.
+  int fd() const noexcept { return fd_; }
+
   // Routes SIGINT and SIGTERM of this process to `signal.request()` for as
   // long as it lives; the previous handlers come back when it is destroyed.
   // Only one may be installed at a time; installing a second one throws
