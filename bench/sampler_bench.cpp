@@ -27,8 +27,8 @@
 
 #include "bench_support.hpp"
 #include "core/assess/compact.hpp"
-#include "core/measure/sampler.hpp"
 #include "core/measure/session.hpp"
+#include "core/sampling/sampler.hpp"
 #include "core/store/norvo_store.hpp"
 
 namespace {

@@ -5,11 +5,11 @@
 
 #include "cli/current_status.hpp"
 #include "core/assess/advisor.hpp"
-#include "core/assess/ai_process_control.hpp"
 #include "core/assess/compact.hpp"
+#include "core/control/ai_process_control.hpp"
 #include "core/measure/classifier.hpp"
-#include "core/measure/sampler.hpp"
 #include "core/measure/session.hpp"
+#include "core/sampling/sampler.hpp"
 #include "core/store/norvo_store.hpp"
 #include "core/store/quit_suggestion.hpp"
 

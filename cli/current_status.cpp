@@ -1,6 +1,6 @@
 #include "cli/current_status.hpp"
 
-#include "core/measure/sampler.hpp"
+#include "core/sampling/sampler.hpp"
 #include "core/store/norvo_store.hpp"
 
 namespace norvo::cli {

@@ -2,7 +2,7 @@
 // status.json while it is fresh, otherwise a quick measurement of our own.
 #pragma once
 
-#include "core/measure/norvo_snapshot.hpp"
+#include "core/assess/norvo_snapshot.hpp"
 
 namespace norvo::cli {
 

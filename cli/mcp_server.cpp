@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "core/platform/stop_signal.hpp"
-#include "core/store/json_codec.hpp"
+#include "core/records/json_codec.hpp"
 
 namespace norvo::mcp {
 

@@ -4,7 +4,7 @@
 #include <limits>
 #include <set>
 
-#include "core/store/json_codec.hpp"
+#include "core/records/json_codec.hpp"
 
 namespace norvo::mcp {
 

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "cli/commands.hpp"
-#include "core/assess/ai_process_control.hpp"
-#include "core/assess/quit_plan.hpp"
 #include "core/assess/text_format.hpp"
+#include "core/control/ai_process_control.hpp"
+#include "core/control/quit_plan.hpp"
 #include "core/store/norvo_store.hpp"
 
 namespace norvo::cli {

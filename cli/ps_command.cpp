@@ -9,8 +9,8 @@
 #include "cli/commands.hpp"
 #include "core/assess/text_format.hpp"
 #include "core/measure/classifier.hpp"
-#include "core/measure/sampler.hpp"
-#include "core/store/json_codec.hpp"
+#include "core/records/json_codec.hpp"
+#include "core/sampling/sampler.hpp"
 
 namespace norvo::cli {
 

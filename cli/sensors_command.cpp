@@ -4,7 +4,7 @@
 
 #include "cli/commands.hpp"
 #include "core/measure/sensors.hpp"
-#include "core/store/json_codec.hpp"
+#include "core/records/json_codec.hpp"
 
 namespace norvo::cli {
 

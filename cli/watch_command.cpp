@@ -8,11 +8,11 @@
 
 #include "cli/commands.hpp"
 #include "core/measure/norvo_config.hpp"
-#include "core/measure/sampler.hpp"
 #include "core/platform/instance_lock.hpp"
 #include "core/platform/stop_signal.hpp"
+#include "core/sampling/sampler.hpp"
+#include "core/sampling/sampling_loop.hpp"
 #include "core/store/norvo_store.hpp"
-#include "core/store/sampling_loop.hpp"
 #include "widget/widget_publisher.hpp"
 
 namespace norvo::cli {

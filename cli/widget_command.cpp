@@ -7,7 +7,7 @@
 #include <string>
 
 #include "cli/commands.hpp"
-#include "core/store/record_file.hpp"
+#include "core/platform/record_file.hpp"
 #include "widget/load_provider.hpp"
 #include "widget/terminal_renderer.hpp"
 #include "widget/widget_renderer.hpp"

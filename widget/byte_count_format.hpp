@@ -19,7 +19,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/store/json_codec.hpp"
+#include "core/records/json_codec.hpp"
 
 namespace norvo::byte_count {
 

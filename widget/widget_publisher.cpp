@@ -1,6 +1,6 @@
 #include "widget/widget_publisher.hpp"
 
-#include "core/store/record_file.hpp"
+#include "core/platform/record_file.hpp"
 
 namespace norvo::widget_publisher {
 

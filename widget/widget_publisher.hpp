@@ -14,7 +14,7 @@
 #include <optional>
 #include <string>
 
-#include "core/measure/norvo_snapshot.hpp"
+#include "core/assess/norvo_snapshot.hpp"
 #include "core/store/widget_snapshot.hpp"
 #include "widget/load_widget_view.hpp"
 #include "widget/widget_renderer.hpp"

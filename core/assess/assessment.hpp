@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/measure/process_sample.hpp"
-#include "core/store/json_codec.hpp"
+#include "core/records/json_codec.hpp"
 
 namespace norvo {
 

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "core/measure/norvo_snapshot.hpp"
-#include "core/store/json_codec.hpp"
-#include "core/store/norvo_store_action.hpp"
+#include "core/assess/norvo_snapshot.hpp"
+#include "core/records/json_codec.hpp"
+#include "core/records/norvo_store_action.hpp"
 
 namespace norvo::Compact {
 

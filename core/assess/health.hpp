@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "core/measure/process_sample.hpp"
-#include "core/measure/sensor_report.hpp"
 #include "core/measure/system_metrics.hpp"
-#include "core/store/json_codec.hpp"
+#include "core/records/json_codec.hpp"
+#include "core/records/sensor_report.hpp"
 
 namespace norvo {
 

@@ -14,7 +14,7 @@
 
 #include "core/assess/health.hpp"
 #include "core/measure/process_sample.hpp"
-#include "core/store/json_codec.hpp"
+#include "core/records/json_codec.hpp"
 
 namespace norvo {
 

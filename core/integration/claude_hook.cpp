@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/store/json_codec.hpp"
+#include "core/records/json_codec.hpp"
 
 namespace norvo::claude_hook {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/measure/system_metrics.hpp"
-#include "core/store/json_codec.hpp"
+#include "core/records/json_codec.hpp"
 
 namespace norvo {
 

@@ -11,10 +11,10 @@
 #include <utility>
 #include <vector>
 
-#include "core/measure/network_connection.hpp"
-#include "core/measure/sensor_report.hpp"
 #include "core/platform/network_source.hpp"
 #include "core/platform/roots.hpp"
+#include "core/records/network_connection.hpp"
+#include "core/records/sensor_report.hpp"
 
 namespace norvo::Network {
 

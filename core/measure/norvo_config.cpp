@@ -1,7 +1,7 @@
 #include "core/measure/norvo_config.hpp"
 
-#include "core/store/record_file.hpp"
-#include "core/store/store_directory.hpp"
+#include "core/platform/record_file.hpp"
+#include "core/platform/store_directory.hpp"
 
 namespace norvo {
 

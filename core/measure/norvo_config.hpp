@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/store/json_codec.hpp"
+#include "core/records/json_codec.hpp"
 
 namespace norvo {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/store/json_codec.hpp"
+#include "core/records/json_codec.hpp"
 
 namespace norvo {
 

@@ -12,8 +12,8 @@
 #include <thread>
 #include <unordered_set>
 
-#include "core/store/record_file.hpp"
-#include "core/store/store_directory.hpp"
+#include "core/platform/record_file.hpp"
+#include "core/platform/store_directory.hpp"
 
 namespace norvo {
 

@@ -17,10 +17,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/measure/hung_mark.hpp"
 #include "core/measure/process_sample.hpp"
 #include "core/platform/process_signal.hpp"
 #include "core/platform/process_source.hpp"
-#include "core/store/hung_mark.hpp"
 
 namespace norvo {
 

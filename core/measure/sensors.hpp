@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "core/measure/network.hpp"
-#include "core/measure/sensor_report.hpp"
 #include "core/measure/smc.hpp"
 #include "core/platform/roots.hpp"
 #include "core/platform/sensor_source.hpp"
+#include "core/records/sensor_report.hpp"
 
 namespace norvo {
 

@@ -11,9 +11,8 @@
 #include <thread>
 
 #include "core/measure/classifier.hpp"
-#include "core/measure/sampler.hpp"
-#include "core/store/record_file.hpp"
-#include "core/store/store_directory.hpp"
+#include "core/platform/record_file.hpp"
+#include "core/platform/store_directory.hpp"
 
 namespace norvo::Session {
 

@@ -7,10 +7,19 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <optional>
+#include <string>
 
 #include "core/measure/norvo_config.hpp"
 #include "core/measure/process_table.hpp"
+
+namespace norvo {
+
+// Process key → pid of the agent that started the process.
+using Lineage = std::map<std::string, int32_t>;
+
+}  // namespace norvo
 
 namespace norvo::Session {
 

@@ -12,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
-#include "core/measure/sensor_report.hpp"
 #include "core/platform/roots.hpp"
 #include "core/platform/sensor_source.hpp"
+#include "core/records/sensor_report.hpp"
 
 namespace norvo {
 

@@ -11,7 +11,7 @@
 
 #include "core/platform/roots.hpp"
 #include "core/platform/system_source.hpp"
-#include "core/store/json_codec.hpp"
+#include "core/records/json_codec.hpp"
 
 namespace norvo {
 

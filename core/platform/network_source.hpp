@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "core/measure/network_connection.hpp"
 #include "core/platform/roots.hpp"
+#include "core/records/network_connection.hpp"
 
 namespace norvo::platform {
 

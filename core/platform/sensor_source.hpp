@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/measure/sensor_report.hpp"
 #include "core/platform/roots.hpp"
+#include "core/records/sensor_report.hpp"
 
 namespace norvo::platform {
 
@@ -91,6 +91,14 @@ struct SmcBlock {
   Bytes encode() const;
   static SmcBlock decode(const Bytes& raw);
 };
+
+// The first four bytes of `key` (or of a type), first in the high byte.
+uint32_t packSmcKey(std::string_view key);
+// The four bytes of a packed key or type, high byte first.
+std::string unpackSmcKey(uint32_t packed);
+// A key's bytes as a number by its type ("flt ", "ui8 ", "flag", "ui16",
+// "ui32", "fpe2", "sp78"); absent for other types or too few bytes.
+std::optional<double> smcNumber(std::string_view type, const std::vector<uint8_t>& bytes);
 
 // One open connection to a controller. `call` sends one block and receives
 // the answer; false when the transport itself failed (the answer's result

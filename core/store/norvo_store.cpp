@@ -9,7 +9,7 @@
 #include <initializer_list>
 
 #include "core/platform/named_process.hpp"
-#include "core/store/record_file.hpp"
+#include "core/platform/record_file.hpp"
 
 namespace norvo::NorvoStore {
 

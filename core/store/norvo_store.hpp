@@ -16,13 +16,13 @@
 #include <string_view>
 #include <vector>
 
-#include "core/measure/norvo_snapshot.hpp"
+#include "core/assess/norvo_snapshot.hpp"
 #include "core/platform/roots.hpp"
+#include "core/platform/store_directory.hpp"
+#include "core/records/norvo_store_action.hpp"
 #include "core/store/cleanup_suggestion.hpp"
-#include "core/store/norvo_store_action.hpp"
 #include "core/store/quit_suggestion.hpp"
 #include "core/store/scan_request.hpp"
-#include "core/store/store_directory.hpp"
 #include "core/store/uninstall_suggestion.hpp"
 
 namespace norvo::NorvoStore {

@@ -1,7 +1,7 @@
 #include "core/store/quit_suggestion.hpp"
 
 #include "core/measure/process_sample.hpp"
-#include "core/store/record_fields.hpp"
+#include "core/records/record_fields.hpp"
 #include "core/store/uuid.hpp"
 
 namespace norvo {

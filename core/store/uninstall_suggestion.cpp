@@ -1,6 +1,6 @@
 #include "core/store/uninstall_suggestion.hpp"
 
-#include "core/store/record_fields.hpp"
+#include "core/records/record_fields.hpp"
 #include "core/store/uuid.hpp"
 
 namespace norvo {

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "core/store/json_codec.hpp"
+#include "core/records/json_codec.hpp"
 #include "core/uninstall/uninstall_app.hpp"
 
 namespace norvo {

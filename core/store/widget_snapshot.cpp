@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "core/store/record_file.hpp"
-#include "core/store/store_directory.hpp"
+#include "core/platform/record_file.hpp"
+#include "core/platform/store_directory.hpp"
 
 namespace norvo {
 

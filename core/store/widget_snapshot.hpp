@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "core/assess/assessment.hpp"
-#include "core/measure/network_connection.hpp"
-#include "core/measure/norvo_snapshot.hpp"
-#include "core/store/json_codec.hpp"
+#include "core/assess/norvo_snapshot.hpp"
+#include "core/records/json_codec.hpp"
+#include "core/records/network_connection.hpp"
 
 namespace norvo {
 

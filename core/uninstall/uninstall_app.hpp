@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "core/store/json_codec.hpp"
+#include "core/records/json_codec.hpp"
 
 namespace norvo::Uninstall {
 

@@ -11,9 +11,9 @@
 #include <thread>
 
 #include "cli/child_process.hpp"
-#include "core/measure/norvo_snapshot.hpp"
-#include "core/store/record_file.hpp"
-#include "core/store/store_directory.hpp"
+#include "core/assess/norvo_snapshot.hpp"
+#include "core/platform/record_file.hpp"
+#include "core/platform/store_directory.hpp"
 #include "core/store/widget_snapshot.hpp"
 #include "test_support.hpp"
 

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <thread>
 
-#include "core/store/record_file.hpp"
+#include "core/platform/record_file.hpp"
 #include "measure/fake_process_source.hpp"
 #include "test_support.hpp"
 

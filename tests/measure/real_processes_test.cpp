@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "core/measure/classifier.hpp"
-#include "core/store/json_codec.hpp"
+#include "core/records/json_codec.hpp"
 #include "test_support.hpp"
 
 namespace norvo {

@@ -6,7 +6,7 @@
 
 #include <fstream>
 
-#include "core/store/record_file.hpp"
+#include "core/platform/record_file.hpp"
 #include "test_support.hpp"
 
 namespace norvo {

@@ -13,7 +13,6 @@
 #include <mutex>
 #include <string>
 
-#include "core/measure/smc.hpp"
 #include "core/platform/linux/text_file.hpp"
 #include "core/platform/sensor_source.hpp"
 
@@ -45,20 +44,20 @@ class AppleSmcTransport final : public SmcTransport {
     switch (in.command) {
       case SmcBlock::keyAtIndex:
         if (auto name = nameAt(in.data32)) {
-          answer.key = SMC::packKey(*name);
+          answer.key = packSmcKey(*name);
           answer.result = 0;
         }
         break;
       case SmcBlock::keyInfo:
         if (in.key == countKey) {
-          answer.dataType = SMC::packKey("ui32");
+          answer.dataType = packSmcKey("ui32");
           answer.dataSize = 4;
           answer.result = 0;
         } else if (auto index = indexOf(in.key)) {
           auto type = field(*index, "key_at_index_type");
           auto length = text_file::readInt(base_ / "key_at_index_data_length");
           if (type && length && *length > 0 && *length <= 32) {
-            answer.dataType = SMC::packKey(*type);
+            answer.dataType = packSmcKey(*type);
             answer.dataSize = static_cast<uint32_t>(*length);
             answer.result = 0;
           }
@@ -113,7 +112,7 @@ class AppleSmcTransport final : public SmcTransport {
       uint32_t mid = lo + (hi - lo) / 2;
       auto name = nameAt(mid);
       if (!name) return std::nullopt;
-      uint32_t here = SMC::packKey(*name);
+      uint32_t here = packSmcKey(*name);
       if (here == packed) {
         indexes_[packed] = mid;
         return mid;
@@ -130,7 +129,7 @@ class AppleSmcTransport final : public SmcTransport {
   // "F<i>Tg", "F<i>Mn" and the mode keys map onto fan<i+1>_output, _min and
   // _manual; the driver encodes the rpm itself.
   bool writeFanKey(const SmcBlock& in) {
-    std::string key = SMC::unpackKey(in.key);
+    std::string key = unpackSmcKey(in.key);
     if (key.size() != 4 || key[0] != 'F' || key[1] < '0' || key[1] > '9') return false;
     std::string suffix = key.substr(2);
     const char* attribute = suffix == "Tg"                       ? "_output"
@@ -141,8 +140,8 @@ class AppleSmcTransport final : public SmcTransport {
     auto index = indexOf(in.key);
     auto type = index ? field(*index, "key_at_index_type") : std::nullopt;
     if (!type) return false;
-    SMC::Value v{*type, std::vector<uint8_t>(in.bytes.begin(), in.bytes.begin() + in.dataSize)};
-    auto number = v.number();
+    auto number =
+        smcNumber(*type, std::vector<uint8_t>(in.bytes.begin(), in.bytes.begin() + in.dataSize));
     if (!number || *number < 0) return false;
     std::string fan = "fan" + std::to_string(key[1] - '0' + 1) + attribute;
     return writeText(base_ / fan, std::to_string(static_cast<int64_t>(*number)));

@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "core/platform/roots.hpp"
-#include "core/store/store_directory.hpp"
+#include "core/platform/store_directory.hpp"
 
 namespace norvo::platform {
 

@@ -1,9 +1,9 @@
-#include "core/store/norvo_store_action.hpp"
+#include "core/records/norvo_store_action.hpp"
 
 #include <charconv>
 #include <cmath>
 
-#include "core/store/record_fields.hpp"
+#include "core/records/record_fields.hpp"
 
 namespace norvo::NorvoStore {
 

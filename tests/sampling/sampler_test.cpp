@@ -1,4 +1,4 @@
-#include "core/measure/sampler.hpp"
+#include "core/sampling/sampler.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>

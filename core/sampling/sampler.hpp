@@ -14,17 +14,15 @@
 #include <vector>
 
 #include "core/assess/long_cpu_watch.hpp"
+#include "core/assess/norvo_snapshot.hpp"
 #include "core/measure/norvo_config.hpp"
-#include "core/measure/norvo_snapshot.hpp"
 #include "core/measure/process_table.hpp"
 #include "core/measure/sensors.hpp"
+#include "core/measure/session.hpp"
 #include "core/measure/system_metrics.hpp"
 #include "core/platform/roots.hpp"
 
 namespace norvo {
-
-// Process key → pid of the agent that started the process.
-using Lineage = std::map<std::string, int32_t>;
 
 class Sampler {
  public:

@@ -1,4 +1,4 @@
-#include "core/measure/sampler.hpp"
+#include "core/sampling/sampler.hpp"
 
 #include <unistd.h>
 
@@ -10,9 +10,9 @@
 #include "core/assess/advisor.hpp"
 #include "core/assess/health.hpp"
 #include "core/measure/classifier.hpp"
+#include "core/platform/record_file.hpp"
+#include "core/platform/store_directory.hpp"
 #include "core/platform/system_source.hpp"
-#include "core/store/record_file.hpp"
-#include "core/store/store_directory.hpp"
 
 namespace norvo {
 

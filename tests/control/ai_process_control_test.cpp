@@ -1,7 +1,7 @@
 // Stopping AI work on real process trees: what an agent may never stop, what
 // it may, how signals and waits behave, and that a pid reused between the
 // check and the signal is never hit.
-#include "core/assess/ai_process_control.hpp"
+#include "core/control/ai_process_control.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,10 +11,10 @@
 #include <mutex>
 #include <thread>
 
-#include "core/assess/quit_plan.hpp"
+#include "core/control/quit_plan.hpp"
 #include "core/measure/classifier.hpp"
+#include "core/platform/record_file.hpp"
 #include "core/store/norvo_store.hpp"
-#include "core/store/record_file.hpp"
 #include "real_processes.hpp"
 #include "test_support.hpp"
 

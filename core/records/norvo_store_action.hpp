@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/store/json_codec.hpp"
+#include "core/records/json_codec.hpp"
 
 namespace norvo::NorvoStore {
 

@@ -1,4 +1,4 @@
-#include "core/assess/quit_plan.hpp"
+#include "core/control/quit_plan.hpp"
 
 #include <algorithm>
 #include <chrono>

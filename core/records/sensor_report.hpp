@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "core/measure/network_connection.hpp"
-#include "core/store/json_codec.hpp"
+#include "core/records/json_codec.hpp"
+#include "core/records/network_connection.hpp"
 
 namespace norvo {
 

@@ -1,4 +1,4 @@
-#include "core/assess/ai_process_control.hpp"
+#include "core/control/ai_process_control.hpp"
 
 #include <unistd.h>
 
@@ -11,10 +11,10 @@
 #include <thread>
 
 #include "core/measure/classifier.hpp"
-#include "core/measure/sampler.hpp"
 #include "core/platform/process_signal.hpp"
+#include "core/platform/record_file.hpp"
+#include "core/sampling/sampler.hpp"
 #include "core/store/norvo_store.hpp"
-#include "core/store/record_file.hpp"
 
 namespace norvo {
 

@@ -1,4 +1,4 @@
-#include "core/store/json_codec.hpp"
+#include "core/records/json_codec.hpp"
 
 #include <charconv>
 #include <cstdio>

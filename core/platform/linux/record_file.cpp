@@ -1,4 +1,4 @@
-#include "core/store/record_file.hpp"
+#include "core/platform/record_file.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>

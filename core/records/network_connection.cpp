@@ -1,4 +1,4 @@
-#include "core/measure/network_connection.hpp"
+#include "core/records/network_connection.hpp"
 
 namespace norvo {
 

@@ -1,4 +1,4 @@
-#include "core/store/store_directory.hpp"
+#include "core/platform/store_directory.hpp"
 
 #include <pwd.h>
 #include <unistd.h>

@@ -8,9 +8,9 @@
 #include "core/assess/assessment.hpp"
 #include "core/assess/health.hpp"
 #include "core/measure/process_sample.hpp"
-#include "core/measure/sensor_report.hpp"
 #include "core/measure/system_metrics.hpp"
-#include "core/store/json_codec.hpp"
+#include "core/records/json_codec.hpp"
+#include "core/records/sensor_report.hpp"
 
 namespace norvo {
 

@@ -1,4 +1,4 @@
-#include "core/store/sampling_loop.hpp"
+#include "core/sampling/sampling_loop.hpp"
 
 #include <gtest/gtest.h>
 

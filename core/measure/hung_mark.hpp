@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "core/store/json_codec.hpp"
+#include "core/records/json_codec.hpp"
 
 namespace norvo::NorvoStore {
 

@@ -1,4 +1,4 @@
-#include "core/measure/sensor_report.hpp"
+#include "core/records/sensor_report.hpp"
 
 namespace norvo {
 

@@ -1,8 +1,8 @@
-#include "core/store/json_codec.hpp"
+#include "core/records/json_codec.hpp"
 
 #include <gtest/gtest.h>
 
-#include "core/store/hung_mark.hpp"
+#include "core/measure/hung_mark.hpp"
 
 namespace norvo {
 namespace {

@@ -1,4 +1,4 @@
-#include "core/measure/norvo_snapshot.hpp"
+#include "core/assess/norvo_snapshot.hpp"
 
 namespace norvo {
 

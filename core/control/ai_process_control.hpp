@@ -12,7 +12,7 @@
 
 #include "core/measure/norvo_config.hpp"
 #include "core/measure/process_table.hpp"
-#include "core/store/json_codec.hpp"
+#include "core/records/json_codec.hpp"
 
 namespace norvo {
 

@@ -1,4 +1,4 @@
-#include "core/store/record_file.hpp"
+#include "core/platform/record_file.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -7,8 +7,8 @@
 #include <atomic>
 #include <thread>
 
-#include "core/store/hung_mark.hpp"
-#include "core/store/store_directory.hpp"
+#include "core/measure/hung_mark.hpp"
+#include "core/platform/store_directory.hpp"
 #include "test_support.hpp"
 
 namespace norvo {
