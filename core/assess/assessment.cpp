@@ -1,5 +1,7 @@
 #include "core/assess/assessment.hpp"
 
+#include "core/records/record_fields.hpp"
+
 namespace norvo {
 
 int severity(LoadLevel level) { return static_cast<int>(level); }
@@ -28,28 +30,17 @@ void from_json(const nlohmann::json& j, LoadLevel& l) {
   l = *parsed;
 }
 
-void to_json(nlohmann::json& j, const Assessment& a) {
-  j = {{"level", a.level},
-       {"reasons", a.reasons},
-       {"reasonsRu", a.reasonsRu},
-       {"recommendedParallelJobs", a.recommendedParallelJobs},
-       {"recommendedBuildThreads", a.recommendedBuildThreads},
-       {"advice", a.advice},
-       {"quitCandidates", a.quitCandidates},
-       {"heavyAITasks", a.heavyAITasks},
-       {"hungProcesses", a.hungProcesses}};
-}
-
-void from_json(const nlohmann::json& j, Assessment& a) {
-  j.at("level").get_to(a.level);
-  j.at("reasons").get_to(a.reasons);
-  j.at("reasonsRu").get_to(a.reasonsRu);
-  j.at("recommendedParallelJobs").get_to(a.recommendedParallelJobs);
-  j.at("recommendedBuildThreads").get_to(a.recommendedBuildThreads);
-  j.at("advice").get_to(a.advice);
-  j.at("quitCandidates").get_to(a.quitCandidates);
-  j.at("heavyAITasks").get_to(a.heavyAITasks);
-  j.at("hungProcesses").get_to(a.hungProcesses);
-}
+constexpr auto assessmentFields = record_fields::list(
+    record_fields::field("level", &Assessment::level),
+    record_fields::field("reasons", &Assessment::reasons),
+    record_fields::field("reasonsRu", &Assessment::reasonsRu),
+    record_fields::field("recommendedParallelJobs", &Assessment::recommendedParallelJobs),
+    record_fields::field("recommendedBuildThreads", &Assessment::recommendedBuildThreads),
+    record_fields::field("advice", &Assessment::advice),
+    record_fields::field("quitCandidates", &Assessment::quitCandidates),
+    record_fields::field("heavyAITasks", &Assessment::heavyAITasks),
+    record_fields::field("hungProcesses", &Assessment::hungProcesses));
+void to_json(nlohmann::json& j, const Assessment& a) { assessmentFields.write(j, a); }
+void from_json(const nlohmann::json& j, Assessment& a) { assessmentFields.read(j, a); }
 
 }  // namespace norvo

@@ -1,60 +1,45 @@
 #include "core/assess/health.hpp"
 
+#include "core/records/record_fields.hpp"
+
 namespace norvo {
 
-void to_json(nlohmann::json& j, const Health::Deduction& d) {
-  j = {{"points", d.points}, {"reason", d.reason}, {"reasonRu", d.reasonRu}};
-}
-void from_json(const nlohmann::json& j, Health::Deduction& d) {
-  j.at("points").get_to(d.points);
-  j.at("reason").get_to(d.reason);
-  j.at("reasonRu").get_to(d.reasonRu);
-}
+constexpr auto deductionFields =
+    record_fields::list(record_fields::field("points", &Health::Deduction::points),
+                        record_fields::field("reason", &Health::Deduction::reason),
+                        record_fields::field("reasonRu", &Health::Deduction::reasonRu));
+void to_json(nlohmann::json& j, const Health::Deduction& d) { deductionFields.write(j, d); }
+void from_json(const nlohmann::json& j, Health::Deduction& d) { deductionFields.read(j, d); }
 
-void to_json(nlohmann::json& j, const Health& h) {
-  j = {{"score", h.score}, {"deductions", h.deductions}};
-}
-void from_json(const nlohmann::json& j, Health& h) {
-  j.at("score").get_to(h.score);
-  j.at("deductions").get_to(h.deductions);
-}
+constexpr auto healthFields =
+    record_fields::list(record_fields::field("score", &Health::score),
+                        record_fields::field("deductions", &Health::deductions));
+void to_json(nlohmann::json& j, const Health& h) { healthFields.write(j, h); }
+void from_json(const nlohmann::json& j, Health& h) { healthFields.read(j, h); }
 
-void to_json(nlohmann::json& j, const ZombieReport::Parent& p) {
-  j = {{"pid", p.pid}, {"name", p.name}, {"count", p.count}};
-}
-void from_json(const nlohmann::json& j, ZombieReport::Parent& p) {
-  j.at("pid").get_to(p.pid);
-  j.at("name").get_to(p.name);
-  j.at("count").get_to(p.count);
-}
+constexpr auto parentFields =
+    record_fields::list(record_fields::field("pid", &ZombieReport::Parent::pid),
+                        record_fields::field("name", &ZombieReport::Parent::name),
+                        record_fields::field("count", &ZombieReport::Parent::count));
+void to_json(nlohmann::json& j, const ZombieReport::Parent& p) { parentFields.write(j, p); }
+void from_json(const nlohmann::json& j, ZombieReport::Parent& p) { parentFields.read(j, p); }
 
-void to_json(nlohmann::json& j, const ZombieReport& z) {
-  j = {{"count", z.count}, {"parents", z.parents}};
-}
-void from_json(const nlohmann::json& j, ZombieReport& z) {
-  j.at("count").get_to(z.count);
-  j.at("parents").get_to(z.parents);
-}
+constexpr auto zombieReportFields =
+    record_fields::list(record_fields::field("count", &ZombieReport::count),
+                        record_fields::field("parents", &ZombieReport::parents));
+void to_json(nlohmann::json& j, const ZombieReport& z) { zombieReportFields.write(j, z); }
+void from_json(const nlohmann::json& j, ZombieReport& z) { zombieReportFields.read(j, z); }
 
-void to_json(nlohmann::json& j, const LongCPUProcess& p) {
-  j = {{"pid", p.pid},
-       {"name", p.name},
-       {"category", p.category},
-       {"orphaned", p.orphaned},
-       {"averageCPU", p.averageCPU},
-       {"minutes", p.minutes}};
-  json_codec::putOptional(j, "appName", p.appName);
-  json_codec::putOptional(j, "agentPid", p.agentPid);
-}
-void from_json(const nlohmann::json& j, LongCPUProcess& p) {
-  j.at("pid").get_to(p.pid);
-  j.at("name").get_to(p.name);
-  j.at("category").get_to(p.category);
-  j.at("orphaned").get_to(p.orphaned);
-  j.at("averageCPU").get_to(p.averageCPU);
-  j.at("minutes").get_to(p.minutes);
-  json_codec::getOptional(j, "appName", p.appName);
-  json_codec::getOptional(j, "agentPid", p.agentPid);
-}
+constexpr auto longCPUProcessFields =
+    record_fields::list(record_fields::field("pid", &LongCPUProcess::pid),
+                        record_fields::field("name", &LongCPUProcess::name),
+                        record_fields::field("category", &LongCPUProcess::category),
+                        record_fields::field("orphaned", &LongCPUProcess::orphaned),
+                        record_fields::field("averageCPU", &LongCPUProcess::averageCPU),
+                        record_fields::field("minutes", &LongCPUProcess::minutes),
+                        record_fields::field("appName", &LongCPUProcess::appName),
+                        record_fields::field("agentPid", &LongCPUProcess::agentPid));
+void to_json(nlohmann::json& j, const LongCPUProcess& p) { longCPUProcessFields.write(j, p); }
+void from_json(const nlohmann::json& j, LongCPUProcess& p) { longCPUProcessFields.read(j, p); }
 
 }  // namespace norvo

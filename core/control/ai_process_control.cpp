@@ -13,6 +13,7 @@
 #include "core/measure/classifier.hpp"
 #include "core/platform/process_signal.hpp"
 #include "core/platform/record_file.hpp"
+#include "core/records/record_fields.hpp"
 #include "core/sampling/sampler.hpp"
 #include "core/store/norvo_store.hpp"
 
@@ -53,19 +54,13 @@ std::optional<std::string> refusalFor(const ProcessReading& r, const Classifier&
 
 }  // namespace
 
-void to_json(nlohmann::json& j, const StopResult& r) {
-  j = nlohmann::json{{"ok", r.ok},
-                     {"message", r.message},
-                     {"stopped", r.stopped},
-                     {"stillRunning", r.stillRunning}};
-}
-
-void from_json(const nlohmann::json& j, StopResult& r) {
-  j.at("ok").get_to(r.ok);
-  j.at("message").get_to(r.message);
-  j.at("stopped").get_to(r.stopped);
-  j.at("stillRunning").get_to(r.stillRunning);
-}
+constexpr auto stopResultFields =
+    record_fields::list(record_fields::field("ok", &StopResult::ok),
+                        record_fields::field("message", &StopResult::message),
+                        record_fields::field("stopped", &StopResult::stopped),
+                        record_fields::field("stillRunning", &StopResult::stillRunning));
+void to_json(nlohmann::json& j, const StopResult& r) { stopResultFields.write(j, r); }
+void from_json(const nlohmann::json& j, StopResult& r) { stopResultFields.read(j, r); }
 
 AIProcessControl::Environment AIProcessControl::Environment::system() {
   return Environment{ProcessTable::shared(), NorvoStore::directory(),

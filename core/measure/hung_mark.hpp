@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/records/json_codec.hpp"
+#include "core/records/record_fields.hpp"
 
 namespace norvo::NorvoStore {
 
@@ -14,12 +15,9 @@ struct HungMark {
   friend bool operator==(const HungMark&, const HungMark&) = default;
 };
 
-inline void to_json(nlohmann::json& j, const HungMark& m) {
-  j = nlohmann::json{{"name", m.name}, {"since", m.since}};
-}
-inline void from_json(const nlohmann::json& j, HungMark& m) {
-  j.at("name").get_to(m.name);
-  j.at("since").get_to(m.since);
-}
+inline constexpr auto hungMarkFields = record_fields::list(
+    record_fields::field("name", &HungMark::name), record_fields::field("since", &HungMark::since));
+inline void to_json(nlohmann::json& j, const HungMark& m) { hungMarkFields.write(j, m); }
+inline void from_json(const nlohmann::json& j, HungMark& m) { hungMarkFields.read(j, m); }
 
 }  // namespace norvo::NorvoStore

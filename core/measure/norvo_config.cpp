@@ -2,6 +2,7 @@
 
 #include "core/platform/record_file.hpp"
 #include "core/platform/store_directory.hpp"
+#include "core/records/record_fields.hpp"
 
 namespace norvo {
 
@@ -26,20 +27,13 @@ NorvoConfig NorvoConfig::load(const std::filesystem::path& storeDirectory) {
 
 NorvoConfig NorvoConfig::load() { return load(NorvoStore::directory()); }
 
-void to_json(nlohmann::json& j, const NorvoConfig& c) {
-  j = {{"agentCommands", c.agentCommands},
-       {"agentArgumentMarkers", c.agentArgumentMarkers},
-       {"aiApps", c.aiApps},
-       {"neverSuggest", c.neverSuggest}};
-  json_codec::putOptional(j, "projectRoots", c.projectRoots);
-}
-
-void from_json(const nlohmann::json& j, NorvoConfig& c) {
-  j.at("agentCommands").get_to(c.agentCommands);
-  j.at("agentArgumentMarkers").get_to(c.agentArgumentMarkers);
-  j.at("aiApps").get_to(c.aiApps);
-  j.at("neverSuggest").get_to(c.neverSuggest);
-  json_codec::getOptional(j, "projectRoots", c.projectRoots);
-}
+constexpr auto norvoConfigFields = record_fields::list(
+    record_fields::field("agentCommands", &NorvoConfig::agentCommands),
+    record_fields::field("agentArgumentMarkers", &NorvoConfig::agentArgumentMarkers),
+    record_fields::field("aiApps", &NorvoConfig::aiApps),
+    record_fields::field("neverSuggest", &NorvoConfig::neverSuggest),
+    record_fields::field("projectRoots", &NorvoConfig::projectRoots));
+void to_json(nlohmann::json& j, const NorvoConfig& c) { norvoConfigFields.write(j, c); }
+void from_json(const nlohmann::json& j, NorvoConfig& c) { norvoConfigFields.read(j, c); }
 
 }  // namespace norvo

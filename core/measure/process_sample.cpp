@@ -1,5 +1,7 @@
 #include "core/measure/process_sample.hpp"
 
+#include "core/records/record_fields.hpp"
+
 namespace norvo {
 
 std::string_view rawValue(ProcessCategory category) {
@@ -40,56 +42,32 @@ void from_json(const nlohmann::json& j, ProcessCategory& c) {
   c = *parsed;
 }
 
-void to_json(nlohmann::json& j, const ProcessSample& s) {
-  j = {{"pid", s.pid},
-       {"ppid", s.ppid},
-       {"name", s.name},
-       {"path", s.path},
-       {"arguments", s.arguments},
-       {"cpuPercent", s.cpuPercent},
-       {"memoryBytes", s.memoryBytes},
-       {"category", s.category},
-       {"orphaned", s.orphaned}};
-  json_codec::putOptional(j, "appName", s.appName);
-  json_codec::putOptional(j, "bundleID", s.bundleID);
-  json_codec::putOptional(j, "agentPid", s.agentPid);
-}
+constexpr auto processSampleFields =
+    record_fields::list(record_fields::field("pid", &ProcessSample::pid),
+                        record_fields::field("ppid", &ProcessSample::ppid),
+                        record_fields::field("name", &ProcessSample::name),
+                        record_fields::field("path", &ProcessSample::path),
+                        record_fields::field("arguments", &ProcessSample::arguments),
+                        record_fields::field("cpuPercent", &ProcessSample::cpuPercent),
+                        record_fields::field("memoryBytes", &ProcessSample::memoryBytes),
+                        record_fields::field("category", &ProcessSample::category),
+                        record_fields::field("orphaned", &ProcessSample::orphaned),
+                        record_fields::field("appName", &ProcessSample::appName),
+                        record_fields::field("bundleID", &ProcessSample::bundleID),
+                        record_fields::field("agentPid", &ProcessSample::agentPid));
+void to_json(nlohmann::json& j, const ProcessSample& s) { processSampleFields.write(j, s); }
+void from_json(const nlohmann::json& j, ProcessSample& s) { processSampleFields.read(j, s); }
 
-void from_json(const nlohmann::json& j, ProcessSample& s) {
-  j.at("pid").get_to(s.pid);
-  j.at("ppid").get_to(s.ppid);
-  j.at("name").get_to(s.name);
-  j.at("path").get_to(s.path);
-  j.at("arguments").get_to(s.arguments);
-  j.at("cpuPercent").get_to(s.cpuPercent);
-  j.at("memoryBytes").get_to(s.memoryBytes);
-  j.at("category").get_to(s.category);
-  j.at("orphaned").get_to(s.orphaned);
-  json_codec::getOptional(j, "appName", s.appName);
-  json_codec::getOptional(j, "bundleID", s.bundleID);
-  json_codec::getOptional(j, "agentPid", s.agentPid);
-}
-
-void to_json(nlohmann::json& j, const AppGroup& g) {
-  j = {{"name", g.name},
-       {"bundlePath", g.bundlePath},
-       {"mainPid", g.mainPid},
-       {"processCount", g.processCount},
-       {"cpuPercent", g.cpuPercent},
-       {"memoryBytes", g.memoryBytes},
-       {"category", g.category}};
-  json_codec::putOptional(j, "bundleID", g.bundleID);
-}
-
-void from_json(const nlohmann::json& j, AppGroup& g) {
-  j.at("name").get_to(g.name);
-  j.at("bundlePath").get_to(g.bundlePath);
-  j.at("mainPid").get_to(g.mainPid);
-  j.at("processCount").get_to(g.processCount);
-  j.at("cpuPercent").get_to(g.cpuPercent);
-  j.at("memoryBytes").get_to(g.memoryBytes);
-  j.at("category").get_to(g.category);
-  json_codec::getOptional(j, "bundleID", g.bundleID);
-}
+constexpr auto appGroupFields =
+    record_fields::list(record_fields::field("name", &AppGroup::name),
+                        record_fields::field("bundlePath", &AppGroup::bundlePath),
+                        record_fields::field("mainPid", &AppGroup::mainPid),
+                        record_fields::field("processCount", &AppGroup::processCount),
+                        record_fields::field("cpuPercent", &AppGroup::cpuPercent),
+                        record_fields::field("memoryBytes", &AppGroup::memoryBytes),
+                        record_fields::field("category", &AppGroup::category),
+                        record_fields::field("bundleID", &AppGroup::bundleID));
+void to_json(nlohmann::json& j, const AppGroup& g) { appGroupFields.write(j, g); }
+void from_json(const nlohmann::json& j, AppGroup& g) { appGroupFields.read(j, g); }
 
 }  // namespace norvo

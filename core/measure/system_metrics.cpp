@@ -4,6 +4,8 @@
 #include <chrono>
 #include <filesystem>
 
+#include "core/records/record_fields.hpp"
+
 namespace norvo {
 
 namespace ss = platform::system_source;
@@ -145,80 +147,49 @@ SystemMetrics SystemMetrics::between(const SystemReading& previous, const System
 
 // ---- JSON ----
 
-void to_json(nlohmann::json& j, const SystemMetrics::CPU& v) {
-  j = {{"usage", v.usage},
-       {"logicalCores", v.logicalCores},
-       {"performanceCores", v.performanceCores},
-       {"efficiencyCores", v.efficiencyCores},
-       {"loadAverage1m", v.loadAverage1m},
-       {"loadAverage5m", v.loadAverage5m},
-       {"freeCores", v.freeCores}};
-}
-void from_json(const nlohmann::json& j, SystemMetrics::CPU& v) {
-  j.at("usage").get_to(v.usage);
-  j.at("logicalCores").get_to(v.logicalCores);
-  j.at("performanceCores").get_to(v.performanceCores);
-  j.at("efficiencyCores").get_to(v.efficiencyCores);
-  j.at("loadAverage1m").get_to(v.loadAverage1m);
-  j.at("loadAverage5m").get_to(v.loadAverage5m);
-  j.at("freeCores").get_to(v.freeCores);
-}
+constexpr auto cPUFields = record_fields::list(
+    record_fields::field("usage", &SystemMetrics::CPU::usage),
+    record_fields::field("logicalCores", &SystemMetrics::CPU::logicalCores),
+    record_fields::field("performanceCores", &SystemMetrics::CPU::performanceCores),
+    record_fields::field("efficiencyCores", &SystemMetrics::CPU::efficiencyCores),
+    record_fields::field("loadAverage1m", &SystemMetrics::CPU::loadAverage1m),
+    record_fields::field("loadAverage5m", &SystemMetrics::CPU::loadAverage5m),
+    record_fields::field("freeCores", &SystemMetrics::CPU::freeCores));
+void to_json(nlohmann::json& j, const SystemMetrics::CPU& v) { cPUFields.write(j, v); }
+void from_json(const nlohmann::json& j, SystemMetrics::CPU& v) { cPUFields.read(j, v); }
 
-void to_json(nlohmann::json& j, const SystemMetrics::Memory& v) {
-  j = {{"totalBytes", v.totalBytes},
-       {"usedBytes", v.usedBytes},
-       {"appBytes", v.appBytes},
-       {"wiredBytes", v.wiredBytes},
-       {"compressedBytes", v.compressedBytes},
-       {"cachedBytes", v.cachedBytes},
-       {"availableBytes", v.availableBytes},
-       {"pressure", v.pressure},
-       {"swapUsedBytes", v.swapUsedBytes},
-       {"swapTotalBytes", v.swapTotalBytes},
-       {"swapOutsPerSecond", v.swapOutsPerSecond}};
-}
-void from_json(const nlohmann::json& j, SystemMetrics::Memory& v) {
-  j.at("totalBytes").get_to(v.totalBytes);
-  j.at("usedBytes").get_to(v.usedBytes);
-  j.at("appBytes").get_to(v.appBytes);
-  j.at("wiredBytes").get_to(v.wiredBytes);
-  j.at("compressedBytes").get_to(v.compressedBytes);
-  j.at("cachedBytes").get_to(v.cachedBytes);
-  j.at("availableBytes").get_to(v.availableBytes);
-  j.at("pressure").get_to(v.pressure);
-  j.at("swapUsedBytes").get_to(v.swapUsedBytes);
-  j.at("swapTotalBytes").get_to(v.swapTotalBytes);
-  j.at("swapOutsPerSecond").get_to(v.swapOutsPerSecond);
-}
+constexpr auto memoryFields = record_fields::list(
+    record_fields::field("totalBytes", &SystemMetrics::Memory::totalBytes),
+    record_fields::field("usedBytes", &SystemMetrics::Memory::usedBytes),
+    record_fields::field("appBytes", &SystemMetrics::Memory::appBytes),
+    record_fields::field("wiredBytes", &SystemMetrics::Memory::wiredBytes),
+    record_fields::field("compressedBytes", &SystemMetrics::Memory::compressedBytes),
+    record_fields::field("cachedBytes", &SystemMetrics::Memory::cachedBytes),
+    record_fields::field("availableBytes", &SystemMetrics::Memory::availableBytes),
+    record_fields::field("pressure", &SystemMetrics::Memory::pressure),
+    record_fields::field("swapUsedBytes", &SystemMetrics::Memory::swapUsedBytes),
+    record_fields::field("swapTotalBytes", &SystemMetrics::Memory::swapTotalBytes),
+    record_fields::field("swapOutsPerSecond", &SystemMetrics::Memory::swapOutsPerSecond));
+void to_json(nlohmann::json& j, const SystemMetrics::Memory& v) { memoryFields.write(j, v); }
+void from_json(const nlohmann::json& j, SystemMetrics::Memory& v) { memoryFields.read(j, v); }
 
-void to_json(nlohmann::json& j, const SystemMetrics::Volume& v) {
-  j = {
-      {"path", v.path}, {"name", v.name}, {"totalBytes", v.totalBytes}, {"freeBytes", v.freeBytes}};
-}
-void from_json(const nlohmann::json& j, SystemMetrics::Volume& v) {
-  j.at("path").get_to(v.path);
-  j.at("name").get_to(v.name);
-  j.at("totalBytes").get_to(v.totalBytes);
-  j.at("freeBytes").get_to(v.freeBytes);
-}
+constexpr auto volumeFields =
+    record_fields::list(record_fields::field("path", &SystemMetrics::Volume::path),
+                        record_fields::field("name", &SystemMetrics::Volume::name),
+                        record_fields::field("totalBytes", &SystemMetrics::Volume::totalBytes),
+                        record_fields::field("freeBytes", &SystemMetrics::Volume::freeBytes));
+void to_json(nlohmann::json& j, const SystemMetrics::Volume& v) { volumeFields.write(j, v); }
+void from_json(const nlohmann::json& j, SystemMetrics::Volume& v) { volumeFields.read(j, v); }
 
-void to_json(nlohmann::json& j, const SystemMetrics& v) {
-  j = {{"timestamp", v.timestamp},
-       {"sampleSeconds", v.sampleSeconds},
-       {"cpu", v.cpu},
-       {"memory", v.memory},
-       {"volumes", v.volumes},
-       {"thermalState", v.thermalState},
-       {"lowPowerMode", v.lowPowerMode}};
-}
-void from_json(const nlohmann::json& j, SystemMetrics& v) {
-  j.at("timestamp").get_to(v.timestamp);
-  j.at("sampleSeconds").get_to(v.sampleSeconds);
-  j.at("cpu").get_to(v.cpu);
-  j.at("memory").get_to(v.memory);
-  j.at("volumes").get_to(v.volumes);
-  j.at("thermalState").get_to(v.thermalState);
-  j.at("lowPowerMode").get_to(v.lowPowerMode);
-}
+constexpr auto systemMetricsFields =
+    record_fields::list(record_fields::field("timestamp", &SystemMetrics::timestamp),
+                        record_fields::field("sampleSeconds", &SystemMetrics::sampleSeconds),
+                        record_fields::field("cpu", &SystemMetrics::cpu),
+                        record_fields::field("memory", &SystemMetrics::memory),
+                        record_fields::field("volumes", &SystemMetrics::volumes),
+                        record_fields::field("thermalState", &SystemMetrics::thermalState),
+                        record_fields::field("lowPowerMode", &SystemMetrics::lowPowerMode));
+void to_json(nlohmann::json& j, const SystemMetrics& v) { systemMetricsFields.write(j, v); }
+void from_json(const nlohmann::json& j, SystemMetrics& v) { systemMetricsFields.read(j, v); }
 
 }  // namespace norvo

@@ -1,5 +1,7 @@
 #include "core/records/network_connection.hpp"
 
+#include "core/records/record_fields.hpp"
+
 namespace norvo {
 
 using Kind = NetworkConnection::Kind;
@@ -31,47 +33,28 @@ void from_json(const nlohmann::json& j, Kind& k) {
   k = *parsed;
 }
 
-void to_json(nlohmann::json& j, const NetworkConnection::WiFi& w) {
-  j = nlohmann::json::object();
-  json_codec::putOptional(j, "standard", w.standard);
-  json_codec::putOptional(j, "bandGHz", w.bandGHz);
-  json_codec::putOptional(j, "channel", w.channel);
-  json_codec::putOptional(j, "widthMHz", w.widthMHz);
-  json_codec::putOptional(j, "rssi", w.rssi);
-  json_codec::putOptional(j, "noise", w.noise);
-}
+constexpr auto wiFiFields =
+    record_fields::list(record_fields::field("standard", &NetworkConnection::WiFi::standard),
+                        record_fields::field("bandGHz", &NetworkConnection::WiFi::bandGHz),
+                        record_fields::field("channel", &NetworkConnection::WiFi::channel),
+                        record_fields::field("widthMHz", &NetworkConnection::WiFi::widthMHz),
+                        record_fields::field("rssi", &NetworkConnection::WiFi::rssi),
+                        record_fields::field("noise", &NetworkConnection::WiFi::noise));
+void to_json(nlohmann::json& j, const NetworkConnection::WiFi& w) { wiFiFields.write(j, w); }
+void from_json(const nlohmann::json& j, NetworkConnection::WiFi& w) { wiFiFields.read(j, w); }
 
-void from_json(const nlohmann::json& j, NetworkConnection::WiFi& w) {
-  if (!j.is_object())
-    throw nlohmann::json::type_error::create(302, "Wi-Fi details must be an object", &j);
-  json_codec::getOptional(j, "standard", w.standard);
-  json_codec::getOptional(j, "bandGHz", w.bandGHz);
-  json_codec::getOptional(j, "channel", w.channel);
-  json_codec::getOptional(j, "widthMHz", w.widthMHz);
-  json_codec::getOptional(j, "rssi", w.rssi);
-  json_codec::getOptional(j, "noise", w.noise);
-}
-
-void to_json(nlohmann::json& j, const NetworkConnection& c) {
-  j = {{"bsdName", c.bsdName},
-       {"name", c.name},
-       {"kind", c.kind},
-       {"primary", c.primary},
-       {"inBytesPerSec", c.inBytesPerSec},
-       {"outBytesPerSec", c.outBytesPerSec}};
-  json_codec::putOptional(j, "linkBitsPerSec", c.linkBitsPerSec);
-  json_codec::putOptional(j, "wifi", c.wifi);
-}
-
+constexpr auto networkConnectionFields =
+    record_fields::list(record_fields::field("bsdName", &NetworkConnection::bsdName),
+                        record_fields::field("name", &NetworkConnection::name),
+                        record_fields::field("kind", &NetworkConnection::kind),
+                        record_fields::field("primary", &NetworkConnection::primary),
+                        record_fields::field("inBytesPerSec", &NetworkConnection::inBytesPerSec),
+                        record_fields::field("outBytesPerSec", &NetworkConnection::outBytesPerSec),
+                        record_fields::field("linkBitsPerSec", &NetworkConnection::linkBitsPerSec),
+                        record_fields::field("wifi", &NetworkConnection::wifi));
+void to_json(nlohmann::json& j, const NetworkConnection& c) { networkConnectionFields.write(j, c); }
 void from_json(const nlohmann::json& j, NetworkConnection& c) {
-  j.at("bsdName").get_to(c.bsdName);
-  j.at("name").get_to(c.name);
-  j.at("kind").get_to(c.kind);
-  j.at("primary").get_to(c.primary);
-  j.at("inBytesPerSec").get_to(c.inBytesPerSec);
-  j.at("outBytesPerSec").get_to(c.outBytesPerSec);
-  json_codec::getOptional(j, "linkBitsPerSec", c.linkBitsPerSec);
-  json_codec::getOptional(j, "wifi", c.wifi);
+  networkConnectionFields.read(j, c);
 }
 
 }  // namespace norvo

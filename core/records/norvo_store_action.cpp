@@ -30,18 +30,11 @@ std::string Action::id() const {
   return describeSeconds(secs) + "-" + std::to_string(pid);
 }
 
-void to_json(nlohmann::json& j, const Action& a) {
-  j = nlohmann::json{{"date", a.date}, {"actor", a.actor}, {"kind", a.kind},
-                     {"pid", a.pid},   {"name", a.name},   {"detail", a.detail}};
-}
-
-void from_json(const nlohmann::json& j, Action& a) {
-  j.at("date").get_to(a.date);
-  j.at("actor").get_to(a.actor);
-  j.at("kind").get_to(a.kind);
-  a.pid = json_codec::getInteger<int32_t>(j, "pid");
-  j.at("name").get_to(a.name);
-  j.at("detail").get_to(a.detail);
-}
+constexpr auto actionFields = record_fields::list(
+    record_fields::field("date", &Action::date), record_fields::field("actor", &Action::actor),
+    record_fields::field("kind", &Action::kind), record_fields::field("pid", &Action::pid),
+    record_fields::field("name", &Action::name), record_fields::field("detail", &Action::detail));
+void to_json(nlohmann::json& j, const Action& a) { actionFields.write(j, a); }
+void from_json(const nlohmann::json& j, Action& a) { actionFields.read(j, a); }
 
 }  // namespace norvo::NorvoStore

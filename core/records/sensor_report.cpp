@@ -1,99 +1,61 @@
 #include "core/records/sensor_report.hpp"
 
+#include "core/records/record_fields.hpp"
+
 namespace norvo {
 
-using json_codec::getOptional;
-using json_codec::putOptional;
+constexpr auto fanInfoFields = record_fields::list(
+    record_fields::field("id", &FanInfo::id), record_fields::field("rpm", &FanInfo::rpm),
+    record_fields::field("minRPM", &FanInfo::minRPM),
+    record_fields::field("maxRPM", &FanInfo::maxRPM),
+    record_fields::field("manual", &FanInfo::manual),
+    record_fields::field("targetRPM", &FanInfo::targetRPM));
+void to_json(nlohmann::json& j, const FanInfo& f) { fanInfoFields.write(j, f); }
+void from_json(const nlohmann::json& j, FanInfo& f) { fanInfoFields.read(j, f); }
 
-void to_json(nlohmann::json& j, const FanInfo& f) {
-  j = {{"id", f.id},
-       {"rpm", f.rpm},
-       {"minRPM", f.minRPM},
-       {"maxRPM", f.maxRPM},
-       {"manual", f.manual}};
-  putOptional(j, "targetRPM", f.targetRPM);
-}
-
-void from_json(const nlohmann::json& j, FanInfo& f) {
-  j.at("id").get_to(f.id);
-  j.at("rpm").get_to(f.rpm);
-  j.at("minRPM").get_to(f.minRPM);
-  j.at("maxRPM").get_to(f.maxRPM);
-  j.at("manual").get_to(f.manual);
-  getOptional(j, "targetRPM", f.targetRPM);
-}
-
+constexpr auto temperatureFields =
+    record_fields::list(record_fields::field("name", &SensorReport::Temperature::name),
+                        record_fields::field("celsius", &SensorReport::Temperature::celsius));
 void to_json(nlohmann::json& j, const SensorReport::Temperature& t) {
-  j = {{"name", t.name}, {"celsius", t.celsius}};
+  temperatureFields.write(j, t);
 }
-
 void from_json(const nlohmann::json& j, SensorReport::Temperature& t) {
-  j.at("name").get_to(t.name);
-  j.at("celsius").get_to(t.celsius);
+  temperatureFields.read(j, t);
 }
 
-void to_json(nlohmann::json& j, const SensorReport::Battery& b) {
-  j = {{"percent", b.percent}, {"charging", b.charging}, {"onAC", b.onAC}};
-  putOptional(j, "minutesLeft", b.minutesLeft);
-  putOptional(j, "cycleCount", b.cycleCount);
-  putOptional(j, "healthPercent", b.healthPercent);
-  putOptional(j, "celsius", b.celsius);
-  putOptional(j, "adapterWatts", b.adapterWatts);
-}
+constexpr auto batteryFields = record_fields::list(
+    record_fields::field("percent", &SensorReport::Battery::percent),
+    record_fields::field("charging", &SensorReport::Battery::charging),
+    record_fields::field("onAC", &SensorReport::Battery::onAC),
+    record_fields::field("minutesLeft", &SensorReport::Battery::minutesLeft),
+    record_fields::field("cycleCount", &SensorReport::Battery::cycleCount),
+    record_fields::field("healthPercent", &SensorReport::Battery::healthPercent),
+    record_fields::field("celsius", &SensorReport::Battery::celsius),
+    record_fields::field("adapterWatts", &SensorReport::Battery::adapterWatts));
+void to_json(nlohmann::json& j, const SensorReport::Battery& b) { batteryFields.write(j, b); }
+void from_json(const nlohmann::json& j, SensorReport::Battery& b) { batteryFields.read(j, b); }
 
-void from_json(const nlohmann::json& j, SensorReport::Battery& b) {
-  j.at("percent").get_to(b.percent);
-  j.at("charging").get_to(b.charging);
-  j.at("onAC").get_to(b.onAC);
-  getOptional(j, "minutesLeft", b.minutesLeft);
-  getOptional(j, "cycleCount", b.cycleCount);
-  getOptional(j, "healthPercent", b.healthPercent);
-  getOptional(j, "celsius", b.celsius);
-  getOptional(j, "adapterWatts", b.adapterWatts);
-}
-
-void to_json(nlohmann::json& j, const SensorReport& r) {
-  j = {{"model", r.model},
-       {"chip", r.chip},
-       {"osVersion", r.osVersion},
-       {"uptimeSeconds", r.uptimeSeconds},
-       {"temperatures", r.temperatures},
-       {"fans", r.fans},
-       {"hasFans", r.hasFans},
-       {"networkInBytesPerSec", r.networkInBytesPerSec},
-       {"networkOutBytesPerSec", r.networkOutBytesPerSec},
-       {"diskReadBytesPerSec", r.diskReadBytesPerSec},
-       {"diskWriteBytesPerSec", r.diskWriteBytesPerSec}};
-  putOptional(j, "cpuCelsius", r.cpuCelsius);
-  putOptional(j, "cpuMaxCelsius", r.cpuMaxCelsius);
-  putOptional(j, "gpuCelsius", r.gpuCelsius);
-  putOptional(j, "socMaxCelsius", r.socMaxCelsius);
-  putOptional(j, "systemWatts", r.systemWatts);
-  putOptional(j, "gpuPercent", r.gpuPercent);
-  putOptional(j, "battery", r.battery);
-  putOptional(j, "connections", r.connections);
-}
-
-void from_json(const nlohmann::json& j, SensorReport& r) {
-  j.at("model").get_to(r.model);
-  j.at("chip").get_to(r.chip);
-  j.at("osVersion").get_to(r.osVersion);
-  j.at("uptimeSeconds").get_to(r.uptimeSeconds);
-  j.at("temperatures").get_to(r.temperatures);
-  j.at("fans").get_to(r.fans);
-  j.at("hasFans").get_to(r.hasFans);
-  j.at("networkInBytesPerSec").get_to(r.networkInBytesPerSec);
-  j.at("networkOutBytesPerSec").get_to(r.networkOutBytesPerSec);
-  j.at("diskReadBytesPerSec").get_to(r.diskReadBytesPerSec);
-  j.at("diskWriteBytesPerSec").get_to(r.diskWriteBytesPerSec);
-  getOptional(j, "cpuCelsius", r.cpuCelsius);
-  getOptional(j, "cpuMaxCelsius", r.cpuMaxCelsius);
-  getOptional(j, "gpuCelsius", r.gpuCelsius);
-  getOptional(j, "socMaxCelsius", r.socMaxCelsius);
-  getOptional(j, "systemWatts", r.systemWatts);
-  getOptional(j, "gpuPercent", r.gpuPercent);
-  getOptional(j, "battery", r.battery);
-  getOptional(j, "connections", r.connections);
-}
+constexpr auto sensorReportFields = record_fields::list(
+    record_fields::field("model", &SensorReport::model),
+    record_fields::field("chip", &SensorReport::chip),
+    record_fields::field("osVersion", &SensorReport::osVersion),
+    record_fields::field("uptimeSeconds", &SensorReport::uptimeSeconds),
+    record_fields::field("temperatures", &SensorReport::temperatures),
+    record_fields::field("fans", &SensorReport::fans),
+    record_fields::field("hasFans", &SensorReport::hasFans),
+    record_fields::field("networkInBytesPerSec", &SensorReport::networkInBytesPerSec),
+    record_fields::field("networkOutBytesPerSec", &SensorReport::networkOutBytesPerSec),
+    record_fields::field("diskReadBytesPerSec", &SensorReport::diskReadBytesPerSec),
+    record_fields::field("diskWriteBytesPerSec", &SensorReport::diskWriteBytesPerSec),
+    record_fields::field("cpuCelsius", &SensorReport::cpuCelsius),
+    record_fields::field("cpuMaxCelsius", &SensorReport::cpuMaxCelsius),
+    record_fields::field("gpuCelsius", &SensorReport::gpuCelsius),
+    record_fields::field("socMaxCelsius", &SensorReport::socMaxCelsius),
+    record_fields::field("systemWatts", &SensorReport::systemWatts),
+    record_fields::field("gpuPercent", &SensorReport::gpuPercent),
+    record_fields::field("battery", &SensorReport::battery),
+    record_fields::field("connections", &SensorReport::connections));
+void to_json(nlohmann::json& j, const SensorReport& r) { sensorReportFields.write(j, r); }
+void from_json(const nlohmann::json& j, SensorReport& r) { sensorReportFields.read(j, r); }
 
 }  // namespace norvo

@@ -14,26 +14,18 @@ CleanupSuggestion CleanupSuggestion::make(std::string reason, std::vector<std::s
   return s;
 }
 
-void to_json(nlohmann::json& j, const CleanupSuggestion& s) {
-  j = nlohmann::json{{"id", s.id},
-                     {"created", s.created},
-                     {"reason", s.reason},
-                     {"itemIDs", s.itemIDs},
-                     {"status", s.status},
-                     {"cleaned", s.cleaned},
-                     {"freedBytes", s.freedBytes}};
-  json_codec::putOptional(j, "answeredAt", s.answeredAt);
-}
-
+constexpr auto cleanupSuggestionFields =
+    record_fields::list(record_fields::field("id", &CleanupSuggestion::id),
+                        record_fields::field("created", &CleanupSuggestion::created),
+                        record_fields::field("reason", &CleanupSuggestion::reason),
+                        record_fields::field("itemIDs", &CleanupSuggestion::itemIDs),
+                        record_fields::field("status", &CleanupSuggestion::status),
+                        record_fields::field("cleaned", &CleanupSuggestion::cleaned),
+                        record_fields::field("freedBytes", &CleanupSuggestion::freedBytes),
+                        record_fields::field("answeredAt", &CleanupSuggestion::answeredAt));
+void to_json(nlohmann::json& j, const CleanupSuggestion& s) { cleanupSuggestionFields.write(j, s); }
 void from_json(const nlohmann::json& j, CleanupSuggestion& s) {
-  j.at("id").get_to(s.id);
-  j.at("created").get_to(s.created);
-  j.at("reason").get_to(s.reason);
-  j.at("itemIDs").get_to(s.itemIDs);
-  j.at("status").get_to(s.status);
-  j.at("cleaned").get_to(s.cleaned);
-  s.freedBytes = json_codec::getInteger<int64_t>(j, "freedBytes");
-  json_codec::getOptional(j, "answeredAt", s.answeredAt);
+  cleanupSuggestionFields.read(j, s);
 }
 
 }  // namespace norvo

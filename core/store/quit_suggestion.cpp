@@ -22,41 +22,27 @@ QuitSuggestion QuitSuggestion::make(std::string source, std::string reason,
   return s;
 }
 
-void to_json(nlohmann::json& j, const QuitSuggestion::Item& i) {
-  j = nlohmann::json{{"name", i.name},
-                     {"bundlePath", i.bundlePath},
-                     {"mainPid", i.mainPid},
-                     {"cpuPercent", i.cpuPercent},
-                     {"memoryBytes", i.memoryBytes}};
-  json_codec::putOptional(j, "bundleID", i.bundleID);
-}
+constexpr auto itemFields =
+    record_fields::list(record_fields::field("name", &QuitSuggestion::Item::name),
+                        record_fields::field("bundlePath", &QuitSuggestion::Item::bundlePath),
+                        record_fields::field("bundleID", &QuitSuggestion::Item::bundleID),
+                        record_fields::field("mainPid", &QuitSuggestion::Item::mainPid),
+                        record_fields::field("cpuPercent", &QuitSuggestion::Item::cpuPercent),
+                        record_fields::field("memoryBytes", &QuitSuggestion::Item::memoryBytes));
+void to_json(nlohmann::json& j, const QuitSuggestion::Item& i) { itemFields.write(j, i); }
+void from_json(const nlohmann::json& j, QuitSuggestion::Item& i) { itemFields.read(j, i); }
 
-void from_json(const nlohmann::json& j, QuitSuggestion::Item& i) {
-  j.at("name").get_to(i.name);
-  j.at("bundlePath").get_to(i.bundlePath);
-  json_codec::getOptional(j, "bundleID", i.bundleID);
-  i.mainPid = json_codec::getInteger<int32_t>(j, "mainPid");
-  j.at("cpuPercent").get_to(i.cpuPercent);
-  i.memoryBytes = json_codec::getInteger<uint64_t>(j, "memoryBytes");
-}
-
-void to_json(nlohmann::json& j, const QuitSuggestion& s) {
-  j = nlohmann::json{{"id", s.id},         {"created", s.created}, {"source", s.source},
-                     {"reason", s.reason}, {"items", s.items},     {"status", s.status},
-                     {"quit", s.quit},     {"kept", s.kept}};
-  json_codec::putOptional(j, "answeredAt", s.answeredAt);
-}
-
-void from_json(const nlohmann::json& j, QuitSuggestion& s) {
-  j.at("id").get_to(s.id);
-  j.at("created").get_to(s.created);
-  j.at("source").get_to(s.source);
-  j.at("reason").get_to(s.reason);
-  j.at("items").get_to(s.items);
-  j.at("status").get_to(s.status);
-  j.at("quit").get_to(s.quit);
-  j.at("kept").get_to(s.kept);
-  json_codec::getOptional(j, "answeredAt", s.answeredAt);
-}
+constexpr auto quitSuggestionFields =
+    record_fields::list(record_fields::field("id", &QuitSuggestion::id),
+                        record_fields::field("created", &QuitSuggestion::created),
+                        record_fields::field("source", &QuitSuggestion::source),
+                        record_fields::field("reason", &QuitSuggestion::reason),
+                        record_fields::field("items", &QuitSuggestion::items),
+                        record_fields::field("status", &QuitSuggestion::status),
+                        record_fields::field("quit", &QuitSuggestion::quit),
+                        record_fields::field("kept", &QuitSuggestion::kept),
+                        record_fields::field("answeredAt", &QuitSuggestion::answeredAt));
+void to_json(nlohmann::json& j, const QuitSuggestion& s) { quitSuggestionFields.write(j, s); }
+void from_json(const nlohmann::json& j, QuitSuggestion& s) { quitSuggestionFields.read(j, s); }
 
 }  // namespace norvo

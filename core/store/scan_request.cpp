@@ -1,5 +1,6 @@
 #include "core/store/scan_request.hpp"
 
+#include "core/records/record_fields.hpp"
 #include "core/store/uuid.hpp"
 
 namespace norvo::NorvoStore {
@@ -10,17 +11,12 @@ ScanRequest ScanRequest::make(std::optional<std::string> volumePath,
                      std::move(path)};
 }
 
-void to_json(nlohmann::json& j, const ScanRequest& r) {
-  j = nlohmann::json{{"id", r.id}, {"created", r.created}};
-  json_codec::putOptional(j, "volumePath", r.volumePath);
-  json_codec::putOptional(j, "path", r.path);
-}
-
-void from_json(const nlohmann::json& j, ScanRequest& r) {
-  j.at("id").get_to(r.id);
-  j.at("created").get_to(r.created);
-  json_codec::getOptional(j, "volumePath", r.volumePath);
-  json_codec::getOptional(j, "path", r.path);
-}
+constexpr auto scanRequestFields =
+    record_fields::list(record_fields::field("id", &ScanRequest::id),
+                        record_fields::field("created", &ScanRequest::created),
+                        record_fields::field("volumePath", &ScanRequest::volumePath),
+                        record_fields::field("path", &ScanRequest::path));
+void to_json(nlohmann::json& j, const ScanRequest& r) { scanRequestFields.write(j, r); }
+void from_json(const nlohmann::json& j, ScanRequest& r) { scanRequestFields.read(j, r); }
 
 }  // namespace norvo::NorvoStore

@@ -15,25 +15,22 @@ UninstallSuggestion UninstallSuggestion::make(std::string reason, const Uninstal
   return s;
 }
 
+constexpr auto uninstallSuggestionFields =
+    record_fields::list(record_fields::field("id", &UninstallSuggestion::id),
+                        record_fields::field("created", &UninstallSuggestion::created),
+                        record_fields::field("reason", &UninstallSuggestion::reason),
+                        record_fields::field("appPath", &UninstallSuggestion::appPath),
+                        record_fields::field("appName", &UninstallSuggestion::appName),
+                        record_fields::field("status", &UninstallSuggestion::status),
+                        record_fields::field("removed", &UninstallSuggestion::removed),
+                        record_fields::field("deleted", &UninstallSuggestion::deleted),
+                        record_fields::field("bytes", &UninstallSuggestion::bytes),
+                        record_fields::field("answeredAt", &UninstallSuggestion::answeredAt));
 void to_json(nlohmann::json& j, const UninstallSuggestion& s) {
-  j = nlohmann::json{{"id", s.id},           {"created", s.created}, {"reason", s.reason},
-                     {"appPath", s.appPath}, {"appName", s.appName}, {"status", s.status},
-                     {"removed", s.removed}, {"bytes", s.bytes}};
-  json_codec::putOptional(j, "deleted", s.deleted);
-  json_codec::putOptional(j, "answeredAt", s.answeredAt);
+  uninstallSuggestionFields.write(j, s);
 }
-
 void from_json(const nlohmann::json& j, UninstallSuggestion& s) {
-  j.at("id").get_to(s.id);
-  j.at("created").get_to(s.created);
-  j.at("reason").get_to(s.reason);
-  j.at("appPath").get_to(s.appPath);
-  j.at("appName").get_to(s.appName);
-  j.at("status").get_to(s.status);
-  j.at("removed").get_to(s.removed);
-  json_codec::getOptional(j, "deleted", s.deleted);
-  s.bytes = json_codec::getInteger<int64_t>(j, "bytes");
-  json_codec::getOptional(j, "answeredAt", s.answeredAt);
+  uninstallSuggestionFields.read(j, s);
 }
 
 }  // namespace norvo

@@ -5,6 +5,7 @@
 
 #include "core/platform/record_file.hpp"
 #include "core/platform/store_directory.hpp"
+#include "core/records/record_fields.hpp"
 
 namespace norvo {
 
@@ -73,66 +74,38 @@ std::optional<WidgetSnapshot> WidgetSnapshot::load(const fs::path& file) {
   return record_file::read<WidgetSnapshot>(file);
 }
 
-void to_json(nlohmann::json& j, const WidgetSnapshot::Disk& d) {
-  j = {{"name", d.name},
-       {"freeBytes", d.freeBytes},
-       {"totalBytes", d.totalBytes},
-       {"external", d.external}};
-}
+constexpr auto diskFields =
+    record_fields::list(record_fields::field("name", &WidgetSnapshot::Disk::name),
+                        record_fields::field("freeBytes", &WidgetSnapshot::Disk::freeBytes),
+                        record_fields::field("totalBytes", &WidgetSnapshot::Disk::totalBytes),
+                        record_fields::field("external", &WidgetSnapshot::Disk::external));
+void to_json(nlohmann::json& j, const WidgetSnapshot::Disk& d) { diskFields.write(j, d); }
+void from_json(const nlohmann::json& j, WidgetSnapshot::Disk& d) { diskFields.read(j, d); }
 
-void from_json(const nlohmann::json& j, WidgetSnapshot::Disk& d) {
-  j.at("name").get_to(d.name);
-  j.at("freeBytes").get_to(d.freeBytes);
-  j.at("totalBytes").get_to(d.totalBytes);
-  j.at("external").get_to(d.external);
-}
+constexpr auto appFields =
+    record_fields::list(record_fields::field("name", &WidgetSnapshot::App::name),
+                        record_fields::field("bundlePath", &WidgetSnapshot::App::bundlePath),
+                        record_fields::field("cpuPercent", &WidgetSnapshot::App::cpuPercent),
+                        record_fields::field("memoryBytes", &WidgetSnapshot::App::memoryBytes),
+                        record_fields::field("ai", &WidgetSnapshot::App::ai));
+void to_json(nlohmann::json& j, const WidgetSnapshot::App& a) { appFields.write(j, a); }
+void from_json(const nlohmann::json& j, WidgetSnapshot::App& a) { appFields.read(j, a); }
 
-void to_json(nlohmann::json& j, const WidgetSnapshot::App& a) {
-  j = {{"name", a.name},
-       {"bundlePath", a.bundlePath},
-       {"cpuPercent", a.cpuPercent},
-       {"memoryBytes", a.memoryBytes},
-       {"ai", a.ai}};
-}
-
-void from_json(const nlohmann::json& j, WidgetSnapshot::App& a) {
-  j.at("name").get_to(a.name);
-  j.at("bundlePath").get_to(a.bundlePath);
-  j.at("cpuPercent").get_to(a.cpuPercent);
-  j.at("memoryBytes").get_to(a.memoryBytes);
-  j.at("ai").get_to(a.ai);
-}
-
-void to_json(nlohmann::json& j, const WidgetSnapshot& w) {
-  j = {{"date", w.date},
-       {"level", w.level},
-       {"cpu", w.cpu},
-       {"memoryUsed", w.memoryUsed},
-       {"memoryTotal", w.memoryTotal},
-       {"pressure", w.pressure},
-       {"swapBytes", w.swapBytes},
-       {"jobs", w.jobs},
-       {"disks", w.disks},
-       {"apps", w.apps}};
-  json_codec::putOptional(j, "health", w.health);
-  json_codec::putOptional(j, "cpuCelsius", w.cpuCelsius);
-  json_codec::putOptional(j, "network", w.network);
-}
-
-void from_json(const nlohmann::json& j, WidgetSnapshot& w) {
-  j.at("date").get_to(w.date);
-  j.at("level").get_to(w.level);
-  j.at("cpu").get_to(w.cpu);
-  j.at("memoryUsed").get_to(w.memoryUsed);
-  j.at("memoryTotal").get_to(w.memoryTotal);
-  j.at("pressure").get_to(w.pressure);
-  j.at("swapBytes").get_to(w.swapBytes);
-  j.at("jobs").get_to(w.jobs);
-  j.at("disks").get_to(w.disks);
-  j.at("apps").get_to(w.apps);
-  json_codec::getOptional(j, "health", w.health);
-  json_codec::getOptional(j, "cpuCelsius", w.cpuCelsius);
-  json_codec::getOptional(j, "network", w.network);
-}
+constexpr auto widgetSnapshotFields =
+    record_fields::list(record_fields::field("date", &WidgetSnapshot::date),
+                        record_fields::field("level", &WidgetSnapshot::level),
+                        record_fields::field("cpu", &WidgetSnapshot::cpu),
+                        record_fields::field("memoryUsed", &WidgetSnapshot::memoryUsed),
+                        record_fields::field("memoryTotal", &WidgetSnapshot::memoryTotal),
+                        record_fields::field("pressure", &WidgetSnapshot::pressure),
+                        record_fields::field("swapBytes", &WidgetSnapshot::swapBytes),
+                        record_fields::field("jobs", &WidgetSnapshot::jobs),
+                        record_fields::field("disks", &WidgetSnapshot::disks),
+                        record_fields::field("apps", &WidgetSnapshot::apps),
+                        record_fields::field("health", &WidgetSnapshot::health),
+                        record_fields::field("cpuCelsius", &WidgetSnapshot::cpuCelsius),
+                        record_fields::field("network", &WidgetSnapshot::network));
+void to_json(nlohmann::json& j, const WidgetSnapshot& w) { widgetSnapshotFields.write(j, w); }
+void from_json(const nlohmann::json& j, WidgetSnapshot& w) { widgetSnapshotFields.read(j, w); }
 
 }  // namespace norvo
