@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <iostream>
 #include <thread>
 
 #include "core/measure/hung_mark.hpp"
@@ -21,15 +22,12 @@ HungMark mark(std::string name) {
   return HungMark{std::move(name), std::chrono::sys_days{std::chrono::year{2026} / 3 / 4}};
 }
 
-TEST(RecordFile, FirstWriteCreatesFoldersAndRoundTrips) {
+TEST(RecordFile, FirstWriteCreatesFoldersAndLeavesNoTemporaryFile) {
   test::TempDir dir;
   fs::path target = dir.path() / "fresh/store/deep/mark.json";
   record_file::write(mark("a"), target);
-  auto back = record_file::read<HungMark>(target);
-  ASSERT_TRUE(back.has_value());
-  EXPECT_EQ(*back, mark("a"));
+  EXPECT_EQ(record_file::read<HungMark>(target), mark("a"));
   EXPECT_EQ(test::readFile(target), R"({"name":"a","since":"2026-03-04T00:00:00Z"})");
-  // No temporary file is left behind.
   EXPECT_EQ(std::distance(fs::directory_iterator(target.parent_path()), fs::directory_iterator{}),
             1);
 }
@@ -46,16 +44,14 @@ TEST(RecordFile, UnreadableShapesReadAsAbsentAndStayOnDisk) {
     EXPECT_FALSE(record_file::read<HungMark>(path).has_value()) << name;
     EXPECT_EQ(test::readFile(path), content) << "a reader must never rewrite " << name;
   }
-  // A folder where a file is expected.
   fs::create_directories(dir.path() / "folder.json");
   EXPECT_FALSE(record_file::read<HungMark>(dir.path() / "folder.json").has_value());
-  // A FIFO under a record's name with no writer: absent at once, not a reader
-  // blocked for good.
+  // A FIFO with no writer: absent at once, not a reader blocked for good.
   ASSERT_EQ(::mkfifo((dir.path() / "fifo.json").c_str(), 0600), 0);
   EXPECT_FALSE(record_file::read<HungMark>(dir.path() / "fifo.json").has_value());
   // A link is followed only where the caller allows it.
-  auto real = dir.write("real.json", R"({"name":"a","since":"2026-03-04T00:00:00Z"})");
-  fs::create_symlink(real, dir.path() / "link.json");
+  fs::create_symlink(dir.write("real.json", R"({"name":"a","since":"2026-03-04T00:00:00Z"})"),
+                     dir.path() / "link.json");
   EXPECT_TRUE(record_file::read<HungMark>(dir.path() / "link.json").has_value());
   EXPECT_FALSE(record_file::read<HungMark>(dir.path() / "link.json", record_file::Links::refuse)
                    .has_value());
@@ -65,8 +61,7 @@ TEST(RecordFile, UnwritableTargetIsSwallowedAndKeepsOldContent) {
   test::TempDir dir;
   fs::path target = dir.path() / "mark.json";
   record_file::write(mark("old"), target);
-  // A file where the parent folder should be makes every write fail.
-  auto blocker = dir.write("blocked", "x");
+  auto blocker = dir.write("blocked", "x");  // a file where the parent folder should be
   EXPECT_NO_THROW(record_file::write(mark("new"), blocker / "mark.json"));
   EXPECT_FALSE(record_file::writeAtomically(blocker / "mark.json", "{}"));
   if (::geteuid() != 0) {
@@ -80,16 +75,14 @@ TEST(RecordFile, UnwritableTargetIsSwallowedAndKeepsOldContent) {
 TEST(RecordFile, ConcurrentReadersNeverSeeAPartialRecord) {
   test::TempDir dir;
   fs::path target = dir.path() / "mark.json";
-  // Large records make a torn write likely if the write were not atomic.
-  std::string big(200000, 'x');
+  std::string big(200000, 'x');  // large, so that a torn write would be likely
   record_file::write(mark("0" + big), target);
   std::atomic<bool> stop{false};
   std::atomic<int> bad{0}, reads{0};
   std::thread reader([&] {
-    while (!stop) {
+    for (; !stop; ++reads) {
       auto m = record_file::read<HungMark>(target);
       if (!m || m->name.size() != big.size() + 1) ++bad;
-      ++reads;
     }
   });
   std::vector<std::thread> writers;
@@ -104,27 +97,35 @@ TEST(RecordFile, ConcurrentReadersNeverSeeAPartialRecord) {
   EXPECT_GT(reads.load(), 0);
 }
 
-TEST(StoreDirectory, FollowsXdgDataHome) {
+TEST(StoreDirectory, FollowsAbsoluteXdgDataHome) {
+  const fs::path fallback = "/home/owner/.local/share/ZemraNorvo";
   EXPECT_EQ(NorvoStore::directoryFor("/data", "/home/owner"), fs::path("/data/ZemraNorvo"));
-  // Relative XDG values are invalid by the XDG spec and ignored.
-  EXPECT_EQ(NorvoStore::directoryFor("relative", "/home/owner"),
-            fs::path("/home/owner/.local/share/ZemraNorvo"));
-  EXPECT_EQ(NorvoStore::directoryFor(nullptr, "/home/owner"),
-            fs::path("/home/owner/.local/share/ZemraNorvo"));
-  EXPECT_EQ(NorvoStore::directoryFor("", "/home/owner"),
-            fs::path("/home/owner/.local/share/ZemraNorvo"));
+  for (const char* ignored : {"relative", "", static_cast<const char*>(nullptr)})
+    EXPECT_EQ(NorvoStore::directoryFor(ignored, "/home/owner"), fallback);
 }
 
-TEST(StoreDirectory, IsComputedOnceAndNotCreated) {
-  const fs::path& first = NorvoStore::directory();
-  EXPECT_EQ(first.filename(), "ZemraNorvo");
-  std::string xdg = std::getenv("XDG_DATA_HOME");
-  EXPECT_EQ(first.parent_path(), fs::path(xdg));
-  EXPECT_FALSE(fs::exists(first));
-  ::setenv("XDG_DATA_HOME", "/elsewhere", 1);
-  EXPECT_EQ(&NorvoStore::directory(), &first);
-  EXPECT_EQ(NorvoStore::directory().parent_path(), fs::path(xdg));
-  ::setenv("XDG_DATA_HOME", xdg.c_str(), 1);
+// The value is fixed by its first use in a process, so the check runs in a
+// fresh copy of this test program (which gets its own data folder) rather
+// than after whatever other tests have already used or created.
+TEST(StoreDirectory, IsComputedOnceOnFirstUseAndNotCreated) {
+  const std::string style = GTEST_FLAG_GET(death_test_style);
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto firstUse = [] {
+    const std::string xdg = std::getenv("XDG_DATA_HOME");
+    const fs::path& first = NorvoStore::directory();
+    ::setenv("XDG_DATA_HOME", "/elsewhere", 1);
+    const fs::path& later = NorvoStore::directory();
+    bool ok = first == fs::path(xdg) / "ZemraNorvo" && !fs::exists(first) && &later == &first &&
+              later == fs::path(xdg) / "ZemraNorvo";
+    if (!ok) std::cerr << "first " << first << ", later " << later << ", XDG " << xdg;
+    // The copy's own home, which its main would have removed.
+    fs::path home = fs::path(xdg).parent_path().parent_path();
+    std::error_code ec;
+    if (home.filename().string().rfind("norvo-home-", 0) == 0) fs::remove_all(home, ec);
+    std::_Exit(ok ? 0 : 1);
+  };
+  EXPECT_EXIT(firstUse(), ::testing::ExitedWithCode(0), "");
+  GTEST_FLAG_SET(death_test_style, style);
 }
 
 }  // namespace

@@ -22,44 +22,39 @@ TEST(SensorSourceLinux, DiskTotalsCountWholeDisksOnly) {
   EXPECT_EQ(desktop.readBytes, (4000ull + 1000 + 8) * 512);
   EXPECT_EQ(desktop.writtenBytes, (2000ull + 3000) * 512);
   // Truncated and garbled lines are skipped; zram is memory, not disk.
-  auto bare = sensor_source::diskTotals(fixtureRoots("bare_vm_sensors"));
-  EXPECT_EQ(bare.readBytes, 3'341'282ull * 512);
+  EXPECT_EQ(sensor_source::diskTotals(fixtureRoots("bare_vm_sensors")).readBytes,
+            3'341'282ull * 512);
   EXPECT_EQ(sensor_source::diskTotals(fixtureRoots("bare_vm")).readBytes, 0u);
-
   // Without /sys/block the names decide.
   test::TempDir dir;
   dir.write("proc/diskstats",
-            " 8 0 sda 1 0 10 0 1 0 20 0 0 0 0 0 0 0\n"
-            " 8 1 sda1 1 0 10 0 1 0 20 0 0 0 0 0 0 0\n");
+            " 8 0 sda 1 0 10 0 1 0 20 0 0 0 0 0 0 0\n 8 1 sda1 1 0 10 0 1 0 20 0 0 0 0 0 0 0\n");
   EXPECT_EQ(sensor_source::diskTotals(Roots::under(dir.path())).readBytes, 10u * 512);
 }
 
-TEST(SensorSourceLinux, EnergyZones) {
+TEST(SensorSourceLinux, EnergyZonesAndThermalZonesOnlyWithoutHwmon) {
   auto zones = sensor_source::energyCounters(fixtureRoots("laptop"));
   ASSERT_EQ(zones.size(), 2u);  // subzones and the MMIO copy left out
   EXPECT_EQ(zones["intel-rapl:0"], (EnergyCounter{5'000'000, 262'143'328'850, false}));
   EXPECT_TRUE(zones["intel-rapl:1"].wholePlatform);
   EXPECT_TRUE(sensor_source::energyCounters(fixtureRoots("bare_vm_sensors")).empty());
-}
 
-TEST(SensorSourceLinux, ThermalZonesOnlyWithoutHwmon) {
   test::TempDir dir;
-  dir.write("sys/class/thermal/thermal_zone0/type", "acpitz\n");
-  dir.write("sys/class/thermal/thermal_zone0/temp", "41000\n");
-  dir.write("sys/class/thermal/thermal_zone1/type", "x86_pkg_temp\n");
-  dir.write("sys/class/thermal/thermal_zone1/temp", "garbage\n");
-  dir.write("sys/class/thermal/thermal_zone2/type", "x86_pkg_temp\n");
-  dir.write("sys/class/thermal/thermal_zone2/temp", "55000\n");
+  using Zone = std::tuple<int, const char*, const char*>;
+  for (auto [zone, type, temp] : std::vector<Zone>{
+           {0, "acpitz", "41000"}, {1, "x86_pkg_temp", "garbage"}, {2, "x86_pkg_temp", "55000"}}) {
+    auto base = "sys/class/thermal/thermal_zone" + std::to_string(zone);
+    dir.write(base + "/type", std::string(type) + "\n");
+    dir.write(base + "/temp", std::string(temp) + "\n");
+  }
   dir.write("sys/class/thermal/cooling_device0/type", "Processor\n");
   auto roots = Roots::under(dir.path());
-  auto t = sensor_source::temperatures(roots);
-  ASSERT_EQ(t.size(), 2u);
-  EXPECT_EQ(t[0], (TemperatureReading{"acpitz", 41, TemperatureRole::processorFallback}));
-  EXPECT_EQ(t[1], (TemperatureReading{"x86_pkg_temp", 55, TemperatureRole::processor}));
-
+  EXPECT_EQ(sensor_source::temperatures(roots),
+            (std::vector<TemperatureReading>{{"acpitz", 41, TemperatureRole::processorFallback},
+                                             {"x86_pkg_temp", 55, TemperatureRole::processor}}));
   dir.write("sys/class/hwmon/hwmon0/name", "nvme\n");
   dir.write("sys/class/hwmon/hwmon0/temp1_input", "38000\n");
-  t = sensor_source::temperatures(roots);
+  auto t = sensor_source::temperatures(roots);
   ASSERT_EQ(t.size(), 1u);
   EXPECT_EQ(t[0].name, "nvme");
 }
@@ -72,11 +67,9 @@ TEST(NetworkSourceLinux, CountersTableAndRoute) {
   EXPECT_TRUE(c["mullvad0"].tunnel);  // a WireGuard link whatever its name
   EXPECT_FALSE(c["docker0"].tunnel);
   EXPECT_EQ(network_source::primaryInterface(laptop), "wlp0s20f3");
-
   auto table = network_source::table(laptop);
   EXPECT_EQ(table["wlp0s20f3"], (InterfaceDescription{"Wi-Fi", InterfaceType::ieee80211}));
-  EXPECT_EQ(table.count("docker0"), 0u);
-  EXPECT_EQ(table.count("lo"), 0u);
+  EXPECT_EQ(table.count("docker0") + table.count("lo"), 0u);
 
   auto desktop = fixtureRoots("desktop");
   table = network_source::table(desktop);
@@ -92,19 +85,16 @@ TEST(NetworkSourceLinux, CountersTableAndRoute) {
   EXPECT_EQ(c.size(), 1u);  // the truncated "lo" line is skipped
   EXPECT_EQ(c["eth0"].in, 12345u);
   EXPECT_TRUE(network_source::counters(fixtureRoots("bare_vm")).empty());
-  EXPECT_FALSE(network_source::primaryInterface(fixtureRoots("bare_vm")));
 }
 
 // On the machine running the tests: invariants only.
 TEST(NetworkSourceLinux, RealMachineInvariants) {
-  auto roots = Roots::system();
-  auto a = network_source::addresses(roots);
+  auto a = network_source::addresses(Roots::system());
   ASSERT_TRUE(a.count("lo"));
   EXPECT_TRUE(a["lo"].up);
   EXPECT_TRUE(a["lo"].ipv4);
-  auto wifi = network_source::wifi(roots);
+  auto wifi = network_source::wifi(Roots::system());
   if (wifi) {
-    EXPECT_FALSE(wifi->bsdName.empty());
     EXPECT_TRUE(a.count(wifi->bsdName));
   }
 }
