@@ -9,7 +9,8 @@ namespace norvo::cli {
 void addMetricsCommand(CLI::App& app);
 void addStatusCommands(CLI::App& app);
 void addSensorsCommand(CLI::App& app);
-void addWidgetCommand(CLI::App& app);
+void addWidgetCommand(CLI::App& app);         // in zemnorvo-draw
+void addWidgetForwardCommand(CLI::App& app);  // in zemnorvo: runs zemnorvo-draw
 void addMcpCommand(CLI::App& app);
 void addHookCommand(CLI::App& app);
 void addPsCommand(CLI::App& app);  // ps and explain

@@ -3,10 +3,6 @@
 
 #include "cli/commands.hpp"
 
-// Only read under LeakSanitizer: fontconfig (behind the widget images) keeps
-// process-long caches that it never frees by design.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
-
 int main(int argc, char** argv) {
   CLI::App app{"Zemra Norvo: how loaded this computer is, for its owner and the AI agents on it",
                "zemnorvo"};
@@ -14,7 +10,7 @@ int main(int argc, char** argv) {
   norvo::cli::addStatusCommands(app);
   norvo::cli::addMetricsCommand(app);
   norvo::cli::addSensorsCommand(app);
-  norvo::cli::addWidgetCommand(app);
+  norvo::cli::addWidgetForwardCommand(app);
   norvo::cli::addMcpCommand(app);
   norvo::cli::addHookCommand(app);
   norvo::cli::addPsCommand(app);

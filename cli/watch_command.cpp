@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/commands.hpp"
+#include "cli/drawing_program.hpp"
 #include "core/measure/norvo_config.hpp"
 #include "core/platform/instance_lock.hpp"
 #include "core/platform/stop_signal.hpp"
@@ -43,11 +44,19 @@ void runWatch(const WatchOptions& o) {
   NorvoStore::nameThisProcessAsApp();
 
   Sampler sampler(NorvoConfig::load(store));
-  widget_publisher::WidgetPublisher publisher;
+  ImageDrawing drawing;
+  widget_publisher::WidgetPublisher publisher(
+      std::chrono::seconds{10},
+      [&](const WidgetSnapshot& record, const std::filesystem::path& folder) {
+        return drawing.start(record, folder);
+      });
   sampler.sample();
   if (stop.waitUntil(std::chrono::steady_clock::now() + kPrimingWait)) return;
 
   auto tick = [&] {
+    // Reaped before sampling, so the loop never counts its own finished
+    // drawing as a zombie.
+    drawing.reap();
     // Read every tick so that a changed configuration applies at the next one.
     sampler.config = NorvoConfig::load(store);
     NorvoSnapshot snapshot = sampler.sample();
@@ -61,6 +70,8 @@ void runWatch(const WatchOptions& o) {
   SamplingLoop::run(tick, options, stop, [](const std::string& message) {
     std::fprintf(stderr, "zemnorvo watch: tick failed: %s\n", message.c_str());
   });
+  // --once and a stopped loop leave complete images, not a killed drawing.
+  drawing.finish(std::chrono::seconds{5});
 }
 
 }  // namespace

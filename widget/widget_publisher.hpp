@@ -1,48 +1,44 @@
 // What the sampling loop calls each tick so that the desktop shows fresh
-// figures: the widget record "widget.json" and, beside it in the shared
-// container, a PNG of each family in both appearances for desktop hosts that
-// can only show an image (conky, a GNOME or KDE picture widget, a bar module):
-//   widget-small.png   widget-medium.png   widget-large.png        (light)
-//   widget-small-dark.png  widget-medium-dark.png  widget-large-dark.png
-// Every file is replaced atomically, so a host never shows half an image.
-// Drawing six images costs a noticeable slice of a processor, more than the
-// JSON record, so the images are redrawn at most every `imageInterval`.
+// figures: the widget record "widget.json" in the shared container, and the
+// widget's images beside it (see widget_images.hpp), redrawn at most every
+// `imageInterval`. Drawing needs cairo, pango and fontconfig, whose pages and
+// caches would stay resident in the loop for its whole life; the loop
+// therefore hands the drawing to an `ImageDrawer`, which in the product starts
+// the short-lived drawing program and in tests may draw in-process.
 #pragma once
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
-#include <string>
 
 #include "core/assess/norvo_snapshot.hpp"
 #include "core/store/widget_snapshot.hpp"
-#include "widget/load_widget_view.hpp"
-#include "widget/widget_renderer.hpp"
 
 namespace norvo::widget_publisher {
 
-// "widget-<family>.png", or "widget-<family>-dark.png".
-std::string imageName(LoadWidgetView::Family family, WidgetAppearance appearance);
-
-// Renders the six images of `record` (the no-record view when absent) into
-// `folder`, creating it. Returns how many were written; never throws.
-int refreshImages(const std::optional<WidgetSnapshot>& record, const std::filesystem::path& folder);
+// Draws (or starts drawing) the images of `record` into `folder`; returns
+// whether drawing happened or started. Never throws.
+using ImageDrawer =
+    std::function<bool(const WidgetSnapshot& record, const std::filesystem::path& folder)>;
 
 // The sampling loop owns one: it remembers when the images were last drawn.
 class WidgetPublisher {
  public:
   using Clock = std::chrono::steady_clock;
 
-  explicit WidgetPublisher(std::chrono::seconds imageInterval = std::chrono::seconds{10})
-      : imageInterval_(imageInterval) {}
+  WidgetPublisher(std::chrono::seconds imageInterval, ImageDrawer drawer)
+      : imageInterval_(imageInterval), drawer_(std::move(drawer)) {}
 
   // Saves the widget record of `snapshot` in the shared container and, when
-  // the images are older than the interval, redraws them beside it. Does
-  // nothing without a container; never throws. Returns whether images were drawn.
+  // the images are older than the interval, has them redrawn beside it. Does
+  // nothing without a container; never throws. Returns whether images were
+  // drawn (or their drawing started).
   bool publish(const NorvoSnapshot& snapshot, Clock::time_point now = Clock::now());
 
  private:
   std::chrono::seconds imageInterval_;
+  ImageDrawer drawer_;
   std::optional<Clock::time_point> lastImages_;
 };
 
