@@ -96,7 +96,7 @@ ToolResult killAIProcess(const Arguments& args, ToolContext&) {
   auto result = AIProcessControl::stop(
       static_cast<int32_t>(*args.integer("pid")), args.boolean("force", false),
       args.boolean("include_children", false), args.string("reason").value_or(""),
-      Session::myAgent(), NorvoConfig::load());
+      StopCaller::agent(Session::myAgent()), NorvoConfig::load());
   ToolResult out = ToolResult::structured(nlohmann::json(result));
   out.isError = !result.ok;
   return out;

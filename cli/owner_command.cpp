@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/commands.hpp"
+#include "cli/owner_guard.hpp"
 #include "core/assess/text_format.hpp"
 #include "core/control/ai_process_control.hpp"
 #include "core/control/quit_plan.hpp"
@@ -77,6 +78,7 @@ void addOwnerCommands(CLI::App& app) {
       ->required()
       ->check(CLI::IsMember({"quit", "keep"}));
   answer->callback([] {
+    refuseUnderAgent("zemnorvo answer", "suggestion_status");
     auto s = NorvoStore::suggestion(id);
     if (!s || s->status != "pending") {
       std::fprintf(stderr, "zemnorvo: no pending quit suggestion with id %s\n", id.c_str());
@@ -98,19 +100,33 @@ void addOwnerCommands(CLI::App& app) {
   static bool force = false;
   static bool children = false;
   static bool stopJson = false;
-  static std::string reason = "stopped by the owner";
+  static std::optional<std::string> reason;
   stop->add_option("pid", pid, "Process id")->required();
   stop->add_flag("--force", force, "SIGKILL instead of SIGTERM, and a shorter wait");
   stop->add_flag("--children", children, "Also stop its descendants that are AI tasks");
   stop->add_option("--reason", reason, "Why, for the actions log");
   stop->add_flag("--json", stopJson, "Print the result as JSON");
   stop->callback([] {
-    auto result =
-        AIProcessControl::stop(pid, force, children, reason, std::nullopt, NorvoConfig::load());
+    // Under an agent this is the agent's own stop, with the agent's rules:
+    // refused by kill_ai_process means refused here too.
+    auto agent = callingAgent();
+    auto caller = agent ? StopCaller::agent(agent) : StopCaller(std::nullopt);
+    std::string why = reason.value_or(agent ? "stopped through zemnorvo stop by agent pid " +
+                                                  std::to_string(*agent)
+                                            : "stopped by the owner");
+    auto result = AIProcessControl::stop(pid, force, children, why, caller, NorvoConfig::load());
     if (stopJson)
       std::printf("%s\n", json_codec::encode(nlohmann::json(result)).c_str());
-    else
+    else if (result.ok)
       std::printf("%s\n", result.message.c_str());
+    else if (result.message.rfind("Refused", 0) != 0)
+      std::fprintf(stderr, "%s\n", result.message.c_str());
+    else
+      std::fprintf(stderr, "%s\n%s zemnorvo explain %d tells what it is.\n", result.message.c_str(),
+                   agent ? "Under an AI agent only the tasks of its own session and orphaned "
+                           "AI tasks may be stopped."
+                         : "Only processes that an AI agent started may be stopped.",
+                   pid);
     if (!result.ok) throw CLI::RuntimeError(1);
   });
 }

@@ -36,15 +36,15 @@ std::string refusal(const ProcessReading& r, const std::string& why) {
   return "Refused to stop " + r.name + " (pid " + std::to_string(r.pid) + "): " + why;
 }
 
-// Why `r` may not be stopped by `byAgent`; absent when it may.
+// Why `r` may not be stopped by `by`; absent when it may.
 std::optional<std::string> refusalFor(const ProcessReading& r, const Classifier& classifier,
                                       const std::map<std::string, int32_t>& lineage,
-                                      std::optional<int32_t> byAgent) {
+                                      const StopCaller& by) {
   auto remembered = lineage.find(r.key());
   auto result = classifier.classify(
       r, remembered == lineage.end() ? std::nullopt : std::optional<int32_t>(remembered->second));
   if (auto why = AIProcessControl::refusalByKind(result.category)) return refusal(r, *why);
-  if (AIProcessControl::otherSession(byAgent, result.agentPid, result.orphaned)) {
+  if (AIProcessControl::otherSession(by, result.agentPid, result.orphaned)) {
     std::string agent = result.agentPid ? std::to_string(*result.agentPid) : "?";
     return refusal(r, "it belongs to another live AI session (agent pid " + agent +
                           "). Do not disturb it; wait_for_capacity or ask the owner.");
@@ -81,10 +81,10 @@ std::optional<std::string> AIProcessControl::refusalByKind(ProcessCategory categ
   return "it is a system process or belongs to another user.";
 }
 
-bool AIProcessControl::otherSession(std::optional<int32_t> byAgent, std::optional<int32_t> agentPid,
+bool AIProcessControl::otherSession(const StopCaller& by, std::optional<int32_t> agentPid,
                                     bool orphaned) {
-  if (!byAgent || orphaned) return false;
-  return !agentPid || *agentPid != *byAgent;
+  if (by.owner || orphaned) return false;
+  return !by.agentPid || !agentPid || *agentPid != *by.agentPid;
 }
 
 std::string AIProcessControl::resultMessage(bool force, size_t signalled,
@@ -109,17 +109,17 @@ std::string AIProcessControl::resultMessage(bool force, size_t signalled,
 }
 
 StopResult AIProcessControl::stop(int32_t pid, bool force, bool includeChildren,
-                                  const std::string& reason, std::optional<int32_t> byAgent,
+                                  const std::string& reason, const StopCaller& by,
                                   const NorvoConfig& config) {
   try {
-    return stop(pid, force, includeChildren, reason, byAgent, config, Environment::system());
-  } catch (...) {
-    return {false, "No process with pid " + std::to_string(pid) + ".", {}, {}};
+    return stop(pid, force, includeChildren, reason, by, config, Environment::system());
+  } catch (const std::exception& e) {
+    return {false, "Could not stop pid " + std::to_string(pid) + ": " + e.what(), {}, {}};
   }
 }
 
 StopResult AIProcessControl::stop(int32_t pid, bool force, bool includeChildren,
-                                  const std::string& reason, std::optional<int32_t> byAgent,
+                                  const std::string& reason, const StopCaller& by,
                                   const NorvoConfig& config, const Environment& environment) {
   StopResult result;
   try {
@@ -133,7 +133,7 @@ StopResult AIProcessControl::stop(int32_t pid, bool force, bool includeChildren,
     auto lineage = Sampler::loadLineage(environment.storeDirectory).value_or(Lineage{});
     Classifier classifier(config, readings, environment.serverPid, source.currentUid());
 
-    if (auto why = refusalFor(target->second, classifier, lineage, byAgent)) {
+    if (auto why = refusalFor(target->second, classifier, lineage, by)) {
       result.message = *why;
       result.stillRunning = {pid};
       return result;
@@ -154,8 +154,7 @@ StopResult AIProcessControl::stop(int32_t pid, bool force, bool includeChildren,
         for (int32_t child : it->second) {
           if (!seen.insert(child).second) continue;
           walk(child);
-          if (!refusalFor(readings.at(child), classifier, lineage, byAgent))
-            targets.push_back(child);
+          if (!refusalFor(readings.at(child), classifier, lineage, by)) targets.push_back(child);
         }
       };
       walk(pid);
@@ -200,7 +199,7 @@ StopResult AIProcessControl::stop(int32_t pid, bool force, bool includeChildren,
     for (const auto& p : signalled) {
       const auto& name = readings.at(p.pid()).name;
       NorvoStore::log(
-          {std::chrono::system_clock::now(), byAgent ? "ai" : "owner", "stop_ai_process", p.pid(),
+          {std::chrono::system_clock::now(), by.owner ? "owner" : "ai", "stop_ai_process", p.pid(),
            name.empty() ? "?" : name, signalName + "; " + reason},
           environment.storeDirectory);
       if (std::find(running.begin(), running.end(), p.pid()) == running.end())
@@ -211,9 +210,11 @@ StopResult AIProcessControl::stop(int32_t pid, bool force, bool includeChildren,
     result.message =
         resultMessage(force, signalled.size(), result.stopped, result.stillRunning, notSignalled);
     return result;
-  } catch (...) {
-    // Only allocation can throw here; report what is known rather than escape.
-    if (result.message.empty()) result.message = "No process with pid " + std::to_string(pid) + ".";
+  } catch (const std::exception& e) {
+    // Reading the table or the lineage failed midway: say so rather than
+    // pretend the process does not exist.
+    if (result.message.empty())
+      result.message = "Could not stop pid " + std::to_string(pid) + ": " + e.what();
     return result;
   }
 }

@@ -28,6 +28,25 @@ struct StopResult {
 void to_json(nlohmann::json& j, const StopResult& r);
 void from_json(const nlohmann::json& j, StopResult& r);
 
+// Who asks for a stop. The owner may stop any AI task; an agent only the tasks
+// of its own session and orphaned ones. An agent whose own pid is unknown (an
+// agent server that found no agent among its ancestors) has no session, so it
+// may stop orphaned tasks only: it never acts as the owner.
+struct StopCaller {
+  bool owner = true;
+  std::optional<int32_t> agentPid;
+
+  // An agent pid, or absent for the owner: the form every caller had before
+  // an agent without a pid could ask.
+  StopCaller(std::optional<int32_t> byAgent) : owner(!byAgent), agentPid(byAgent) {}  // NOLINT
+
+  static StopCaller agent(std::optional<int32_t> pid) {
+    StopCaller caller(pid);
+    caller.owner = false;
+    return caller;
+  }
+};
+
 struct AIProcessControl {
   // What stop works against: the process table it reads (its source also
   // gives the start times checked before signalling), the store holding
@@ -44,12 +63,12 @@ struct AIProcessControl {
 
   // Stops `pid` (and, with `includeChildren`, its descendants that may be
   // stopped, deepest first) with SIGTERM, or SIGKILL when `force`, then waits
-  // up to 3 seconds (1 with force) for them to exit. `byAgent` is the calling
-  // agent's pid, absent when the owner acts. Never throws.
+  // up to 3 seconds (1 with force) for them to exit. `by` is the owner or the
+  // calling agent; each signal is logged with actor "owner" or "ai". Never throws.
   static StopResult stop(int32_t pid, bool force, bool includeChildren, const std::string& reason,
-                         std::optional<int32_t> byAgent, const NorvoConfig& config);
+                         const StopCaller& by, const NorvoConfig& config);
   static StopResult stop(int32_t pid, bool force, bool includeChildren, const std::string& reason,
-                         std::optional<int32_t> byAgent, const NorvoConfig& config,
+                         const StopCaller& by, const NorvoConfig& config,
                          const Environment& environment);
 
   // The text after "Refused to stop NAME (pid N): " for a target of
@@ -57,9 +76,9 @@ struct AIProcessControl {
   static std::optional<std::string> refusalByKind(ProcessCategory category);
 
   // Whether an agent task belonging to `agentPid` (orphaned or not) is outside
-  // the session of `byAgent`. The owner (no `byAgent`) is never refused.
-  static bool otherSession(std::optional<int32_t> byAgent, std::optional<int32_t> agentPid,
-                           bool orphaned);
+  // the session of `by`. The owner is never refused; an agent without a pid
+  // is refused everything but orphans.
+  static bool otherSession(const StopCaller& by, std::optional<int32_t> agentPid, bool orphaned);
 
   // The result sentence after signalling.
   static std::string resultMessage(bool force, size_t signalled,
