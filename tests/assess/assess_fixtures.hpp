@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/measure/process_sample.hpp"
@@ -16,53 +17,55 @@ constexpr uint64_t MiB = 1ull << 20;
 // quarter used, and 500 GB free on "/": no rule fires on it.
 inline SystemMetrics idleMachine() {
   SystemMetrics m;
-  m.cpu.usage = 0.1;
-  m.cpu.logicalCores = 10;
-  m.cpu.performanceCores = 8;
-  m.cpu.efficiencyCores = 2;
-  m.cpu.loadAverage1m = 1.5;
-  m.cpu.freeCores = 9;
+  m.cpu = {0.1, 10, 8, 2, 1.5, 0, 9};
   m.memory.totalBytes = 32 * GiB;
   m.memory.usedBytes = 8 * GiB;
   m.memory.cachedBytes = 4 * GiB;
   m.memory.availableBytes = 24 * GiB;
   m.memory.pressure = "normal";
   m.thermalState = "nominal";
-  m.volumes = {
-      {"/", "Macintosh HD", static_cast<int64_t>(1000 * GiB), static_cast<int64_t>(500 * GiB)}};
+  m.volumes = {{"/", "Macintosh HD", int64_t(1000 * GiB), int64_t(500 * GiB)}};
   return m;
 }
 
 inline SystemMetrics withFreeBytes(SystemMetrics m, double bytes) {
-  m.volumes = {
-      {"/", "Macintosh HD", static_cast<int64_t>(1000 * GiB), static_cast<int64_t>(bytes)}};
+  m.volumes = {{"/", "Macintosh HD", int64_t(1000 * GiB), int64_t(bytes)}};
   return m;
 }
 
 inline AppGroup app(std::string name, double cpuPercent, uint64_t memoryBytes,
                     ProcessCategory category = ProcessCategory::userApp,
                     std::optional<std::string> bundleID = std::nullopt) {
-  AppGroup g;
-  g.name = std::move(name);
-  g.bundlePath = "/Applications/" + g.name + ".app";
-  g.bundleID = std::move(bundleID);
-  g.mainPid = 100;
-  g.processCount = 1;
-  g.cpuPercent = cpuPercent;
-  g.memoryBytes = memoryBytes;
-  g.category = category;
-  return g;
+  return AppGroup{name,
+                  "/Applications/" + name + ".app",
+                  std::move(bundleID),
+                  100,
+                  1,
+                  cpuPercent,
+                  memoryBytes,
+                  category};
 }
 
-inline ProcessSample task(int32_t pid, double cpuPercent, uint64_t memoryBytes) {
+inline ProcessSample sample(int32_t pid, std::string name,
+                            ProcessCategory category = ProcessCategory::aiTask,
+                            std::optional<int32_t> agentPid = std::nullopt, bool orphaned = false,
+                            double cpuPercent = 0, uint64_t memoryBytes = 0) {
   ProcessSample s;
   s.pid = pid;
   s.ppid = 1;
-  s.name = "task" + std::to_string(pid);
+  s.name = std::move(name);
+  s.category = category;
+  s.agentPid = agentPid;
+  s.orphaned = orphaned;
   s.cpuPercent = cpuPercent;
   s.memoryBytes = memoryBytes;
-  s.category = ProcessCategory::aiTask;
   return s;
+}
+
+// An agent task of no known agent.
+inline ProcessSample task(int32_t pid, double cpuPercent, uint64_t memoryBytes) {
+  return sample(pid, "task" + std::to_string(pid), ProcessCategory::aiTask, std::nullopt, false,
+                cpuPercent, memoryBytes);
 }
 
 }  // namespace norvo::test

@@ -4,103 +4,72 @@
 
 #include <cmath>
 
+#include "assess/assess_fixtures.hpp"
+
 namespace norvo {
 namespace {
 
 using Tick = std::vector<std::pair<std::string, ProcessSample>>;
 
-const Date start = std::chrono::system_clock::from_time_t(1'800'000'000);
-
 Date at(double seconds) {
-  return start + std::chrono::duration_cast<Date::duration>(std::chrono::duration<double>(seconds));
+  return std::chrono::system_clock::from_time_t(1'800'000'000) +
+         std::chrono::duration_cast<Date::duration>(std::chrono::duration<double>(seconds));
 }
 
-ProcessSample sample(int32_t pid, double cpu) {
-  ProcessSample s;
-  s.pid = pid;
-  s.ppid = 1;
-  s.name = "worker" + std::to_string(pid);
-  s.cpuPercent = cpu;
-  s.category = ProcessCategory::aiTask;
-  return s;
+ProcessSample busy(int32_t pid, double cpu) {
+  return test::sample(pid, "worker" + std::to_string(pid), ProcessCategory::aiTask, std::nullopt,
+                      false, cpu);
 }
 
-Tick one(const std::string& key, double cpu, int32_t pid = 42) { return {{key, sample(pid, cpu)}}; }
+Tick one(const std::string& key, double cpu) { return {{key, busy(42, cpu)}}; }
 
-TEST(LongCPUWatchUpdate, SteadyEightyPercentIsReportedAfterFiveMinutes) {
+TEST(LongCPUWatch, EightyPercentForFiveMinutesAndNothingLess) {
   LongCPUWatch watch;
-  for (int t = 0; t < 300; t += 5) {
-    SCOPED_TRACE(t);
-    EXPECT_TRUE(watch.update(one("42:1", 80), at(t)).empty());
-  }
-  auto found = watch.update(one("42:1", 80), at(300));
+  auto tick = [](double cpu) {
+    return Tick{{"42:1", busy(42, cpu)},
+                {"43:1", busy(43, 79.9)},
+                {"44:1", busy(44, HUGE_VAL)},
+                {"45:1", busy(45, std::nan(""))}};
+  };
+  for (int t = 0; t < 300; t += 5) EXPECT_TRUE(watch.update(tick(80), at(t)).empty()) << t;
+  auto found = watch.update(tick(80), at(300));
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(found[0].pid, 42);
   EXPECT_DOUBLE_EQ(found[0].averageCPU, 80.0);
   EXPECT_EQ(found[0].minutes, 5);
+  // Below 80% and non-finite readings never start a track.
+  EXPECT_EQ(watch.tracks.size(), 1u);
 }
 
-TEST(LongCPUWatchUpdate, BelowEightyNeverStartsATrack) {
-  LongCPUWatch watch;
-  for (int t = 0; t <= 600; t += 5) EXPECT_TRUE(watch.update(one("42:1", 79.9), at(t)).empty());
-  EXPECT_TRUE(watch.tracks.empty());
-}
-
-TEST(LongCPUWatchUpdate, GracePeriodAfterTheLastBusySample) {
-  LongCPUWatch watch;
-  for (int t = 0; t <= 360; t += 5) watch.update(one("42:1", 95), at(t));
-  auto found = watch.update(one("42:1", 95), at(360));
-  ASSERT_EQ(found.size(), 1u);
-  EXPECT_EQ(found[0].minutes, 6);
-
-  // Quiet samples keep it reported for up to 15 seconds after the last busy one.
-  for (int t : {365, 370, 375}) {
-    SCOPED_TRACE(t);
-    found = watch.update(one("42:1", 10), at(t));
-    ASSERT_EQ(found.size(), 1u);
-    EXPECT_DOUBLE_EQ(found[0].averageCPU, 95.0);
-  }
-  EXPECT_TRUE(watch.update(one("42:1", 10), at(375.5)).empty());
-  EXPECT_TRUE(watch.tracks.empty());
-
-  // A new busy period starts from zero.
-  watch.update(one("42:1", 95), at(380));
-  for (int t = 385; t < 680; t += 5) EXPECT_TRUE(watch.update(one("42:1", 95), at(t)).empty());
-  found = watch.update(one("42:1", 95), at(680));
-  ASSERT_EQ(found.size(), 1u);
-  EXPECT_EQ(found[0].minutes, 5);
-}
-
-TEST(LongCPUWatchUpdate, BusySamplesFifteenSecondsApartKeepTheTrack) {
+TEST(LongCPUWatch, BusyPeriodEndsFifteenSecondsAfterItsLastBusySample) {
   LongCPUWatch watch;
   // Busy every 15 s, alternating 90 and 81, with a quiet sample in between
   // that must not count towards the average.
   std::vector<LongCPUProcess> found;
   for (int i = 0; i <= 20; ++i) {
-    const double t = 15.0 * i;
-    found = watch.update(one("42:1", i % 2 == 0 ? 90 : 81), at(t));
-    if (i < 20) watch.update(one("42:1", 10), at(t + 7));
+    found = watch.update(one("42:1", i % 2 == 0 ? 90 : 81), at(15.0 * i));
+    if (i < 20) watch.update(one("42:1", 10), at(15.0 * i + 7));
   }
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(found[0].minutes, 5);
-  // (11 × 90 + 10 × 81) / 21 = 85.714…
-  EXPECT_DOUBLE_EQ(found[0].averageCPU, 85.7);
+  EXPECT_DOUBLE_EQ(found[0].averageCPU, 85.7);  // (11 × 90 + 10 × 81) / 21, one decimal
 
-  // A gap just over 15 s ends it.
-  LongCPUWatch gap;
-  gap.update(one("42:1", 90), at(0));
-  EXPECT_EQ(gap.tracks.size(), 1u);
-  gap.update(one("42:1", 10), at(15.5));
-  EXPECT_TRUE(gap.tracks.empty());
+  // Still reported exactly 15 s after the last busy sample, gone just after.
+  EXPECT_EQ(watch.update(one("42:1", 10), at(315)).size(), 1u);
+  EXPECT_TRUE(watch.update(one("42:1", 10), at(315.5)).empty());
+  EXPECT_TRUE(watch.tracks.empty());
+
+  // A new busy period starts from zero.
+  for (int t = 320; t < 620; t += 5) EXPECT_TRUE(watch.update(one("42:1", 95), at(t)).empty());
+  EXPECT_EQ(watch.update(one("42:1", 95), at(620)).size(), 1u);
 }
 
-TEST(LongCPUWatchUpdate, ProcessesMissingFromATickAreForgotten) {
+TEST(LongCPUWatch, ProcessesMissingFromATickOrUnderAnotherKeyAreForgotten) {
   LongCPUWatch watch;
   for (int t = 0; t <= 300; t += 5) watch.update(one("42:1", 90), at(t));
-  EXPECT_EQ(watch.update(one("42:1", 90), at(305)).size(), 1u);
-  watch.update({}, at(310));
+  watch.update({}, at(305));
   EXPECT_TRUE(watch.tracks.empty());
-  EXPECT_TRUE(watch.update(one("42:1", 90), at(315)).empty());
+  EXPECT_TRUE(watch.update(one("42:1", 90), at(310)).empty());
 
   // The same pid under another key is another process.
   LongCPUWatch reused;
@@ -108,54 +77,28 @@ TEST(LongCPUWatchUpdate, ProcessesMissingFromATickAreForgotten) {
   EXPECT_TRUE(reused.update(one("42:999", 90), at(305)).empty());
 }
 
-TEST(LongCPUWatchUpdate, ReportCopiesTheSampleAndSortsByMinutes) {
+TEST(LongCPUWatch, ReportCopiesTheSampleLongestFirstTiesInInputOrder) {
   LongCPUWatch watch;
-  auto early = sample(7, 99.96);
+  auto early = busy(7, 99.96);
   early.appName = "Xcode";
   early.category = ProcessCategory::userApp;
-  auto late = sample(8, 85);
+  auto late = busy(8, 85);
   late.agentPid = 4242;
   late.orphaned = true;
-  // `late` is listed first but has been busy for less time.
-  for (int t = 0; t <= 500; t += 5) {
-    Tick tick;
-    if (t >= 100) tick.push_back({"8:1", late});
-    tick.push_back({"7:1", early});
-    auto found = watch.update(tick, at(t));
-    if (t != 500) continue;
-    ASSERT_EQ(found.size(), 2u);
-    EXPECT_EQ(found[0].pid, 7);
-    EXPECT_EQ(found[0].name, "worker7");
-    EXPECT_EQ(found[0].category, ProcessCategory::userApp);
-    EXPECT_EQ(found[0].appName, std::optional<std::string>("Xcode"));
-    EXPECT_FALSE(found[0].orphaned);
-    EXPECT_DOUBLE_EQ(found[0].averageCPU, 100.0);  // one decimal, rounded
-    EXPECT_EQ(found[0].minutes, 8);
-    EXPECT_EQ(found[1].pid, 8);
-    EXPECT_EQ(found[1].agentPid, std::optional<int32_t>(4242));
-    EXPECT_TRUE(found[1].orphaned);
-    EXPECT_EQ(found[1].minutes, 6);
-  }
-}
-
-TEST(LongCPUWatchUpdate, EqualMinutesKeepInputOrder) {
-  LongCPUWatch watch;
   std::vector<LongCPUProcess> found;
-  for (int t = 0; t <= 300; t += 5) {
-    Tick tick = {{"3:1", sample(3, 90)}, {"1:1", sample(1, 90)}, {"2:1", sample(2, 90)}};
+  for (int t = 0; t <= 500; t += 5) {
+    // `late` and its twin are listed first but have been busy for less time.
+    Tick tick;
+    if (t >= 100) tick = {{"8:1", late}, {"9:1", busy(9, 90)}};
+    tick.push_back({"7:1", early});
     found = watch.update(tick, at(t));
   }
   ASSERT_EQ(found.size(), 3u);
-  EXPECT_EQ(found[0].pid, 3);
-  EXPECT_EQ(found[1].pid, 1);
-  EXPECT_EQ(found[2].pid, 2);
-}
-
-TEST(LongCPUWatchUpdate, NonFiniteCpuIsNotBusy) {
-  LongCPUWatch watch;
-  watch.update(one("42:1", HUGE_VAL), at(0));
-  watch.update(one("43:1", std::nan(""), 43), at(0));
-  EXPECT_TRUE(watch.tracks.empty());
+  EXPECT_EQ(found[0], (LongCPUProcess{7, "worker7", ProcessCategory::userApp, "Xcode", std::nullopt,
+                                      false, 100.0, 8}));
+  EXPECT_EQ(found[1], (LongCPUProcess{8, "worker8", ProcessCategory::aiTask, std::nullopt, 4242,
+                                      true, 85.0, 6}));
+  EXPECT_EQ(found[2].pid, 9);
 }
 
 }  // namespace
