@@ -126,7 +126,9 @@ ToolResult suggestQuitApps(const Arguments& args, ToolContext&) {
   auto me = Session::myAgent();
   auto suggestion = QuitSuggestion::make(me ? "agent pid " + std::to_string(*me) : "agent",
                                          *args.string("reason"), std::move(items));
-  NorvoStore::addSuggestion(suggestion);
+  if (auto filed = NorvoStore::addSuggestion(suggestion); !filed)
+    throw ToolError("The suggestion was not filed: " + filed.error +
+                    ". The owner cannot see it; tell them the store cannot be written.");
   nlohmann::json names = nlohmann::json::array();
   for (const auto& i : suggestion.items) names.push_back(i.name);
   return ToolResult::structured({{"id", suggestion.id},

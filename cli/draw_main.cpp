@@ -27,8 +27,10 @@ int main(int argc, char** argv) {
   });
   try {
     app.parse(argc, argv);
+  } catch (const CLI::RuntimeError& e) {
+    return e.get_exit_code();
   } catch (const CLI::ParseError& e) {
-    return app.exit(e);
+    return app.exit(e) == 0 ? 0 : 2;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "zemnorvo-draw: %s\n", e.what());
     return 1;

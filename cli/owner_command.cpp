@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include <cstdio>
+#include <map>
 #include <string>
 
 #include "cli/commands.hpp"
@@ -84,11 +85,16 @@ void addOwnerCommands(CLI::App& app) {
       std::fprintf(stderr, "zemnorvo: no pending quit suggestion with id %s\n", id.c_str());
       throw CLI::RuntimeError(1);
     }
-    auto answered =
-        QuitPlan::answer(*s, choice == "quit", ProcessTable::shared(), NorvoStore::directory());
-    auto names = [](const std::vector<std::string>& list) {
+    std::map<std::string, std::string> keptBecause;
+    auto answered = QuitPlan::answer(*s, choice == "quit", ProcessTable::shared(),
+                                     NorvoStore::directory(), QuitWatch::grace, &keptBecause);
+    auto names = [&](const std::vector<std::string>& list) {
       std::string text;
-      for (const auto& n : list) text += (text.empty() ? "" : ", ") + printable(n);
+      for (const auto& n : list) {
+        text += (text.empty() ? "" : ", ") + printable(n);
+        if (auto why = keptBecause.find(n); why != keptBecause.end())
+          text += " (" + why->second + ")";
+      }
       return text.empty() ? std::string("none") : text;
     };
     std::printf("%s: quit %s; kept %s\n", answered.status.c_str(), names(answered.quit).c_str(),

@@ -62,8 +62,11 @@ void addPsCommand(CLI::App& app) {
   explain->add_option("pid", pid, "Process id")->required();
   explain->callback([] {
     auto text = Classifier::explain(pid);
+    if (text == "no such pid") {
+      std::fprintf(stderr, "zemnorvo explain: no process with pid %d\n", pid);
+      throw CLI::RuntimeError(1);
+    }
     std::printf("%s\n", text.c_str());
-    if (text == "no such pid") throw CLI::RuntimeError(1);
   });
 }
 

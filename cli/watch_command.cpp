@@ -53,6 +53,7 @@ void runWatch(const WatchOptions& o) {
   sampler.sample();
   if (stop.waitUntil(std::chrono::steady_clock::now() + kPrimingWait)) return;
 
+  bool cannotPublish = false;
   auto tick = [&] {
     // Reaped before sampling, so the loop never counts its own finished
     // drawing as a zombie.
@@ -60,7 +61,14 @@ void runWatch(const WatchOptions& o) {
     // Read every tick so that a changed configuration applies at the next one.
     sampler.config = NorvoConfig::load(store);
     NorvoSnapshot snapshot = sampler.sample();
-    NorvoStore::saveStatus(snapshot, store);
+    // Said once when publishing stops working and once when it works again,
+    // not every five seconds.
+    auto written = NorvoStore::saveStatus(snapshot, store);
+    if (!written && !cannotPublish)
+      std::fprintf(stderr, "zemnorvo watch: cannot publish: %s\n", written.error.c_str());
+    else if (written && cannotPublish)
+      std::fprintf(stderr, "zemnorvo watch: publishing again\n");
+    cannotPublish = !written;
     publisher.publish(snapshot);
   };
   SamplingLoop::Options options;

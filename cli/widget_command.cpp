@@ -43,8 +43,9 @@ void runWidget(const WidgetOptions& o) {
   if (bytes.empty()) throw std::runtime_error("the widget could not be drawn");
 
   if (!o.out.empty()) {
-    if (!record_file::writeAtomically(o.out, bytes))
-      throw std::runtime_error("cannot write " + o.out);
+    // The owner names an existing folder; a mistyped one is not made for them.
+    auto written = record_file::writeAtomically(o.out, bytes, record_file::Folders::mustExist);
+    if (!written) throw std::runtime_error(written.error);
     return;
   }
   if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size())

@@ -23,8 +23,8 @@ int refreshImages(const std::optional<WidgetSnapshot>& record,
         auto image = widget_renderer::png(LoadWidgetView{record, family}, appearance);
         if (image.bytes.empty()) {
           std::fprintf(stderr, "zemnorvo: %s could not be drawn\n", name.c_str());
-        } else if (!record_file::writeAtomically(folder / name, image.bytes)) {
-          std::fprintf(stderr, "zemnorvo: cannot write %s\n", (folder / name).c_str());
+        } else if (auto saved = record_file::writeAtomically(folder / name, image.bytes); !saved) {
+          std::fprintf(stderr, "zemnorvo: %s\n", saved.error.c_str());
         } else {
           ++written;
         }

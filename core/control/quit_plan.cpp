@@ -5,6 +5,7 @@
 #include <cmath>
 #include <csignal>
 #include <optional>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -17,6 +18,18 @@ namespace {
 
 constexpr std::string_view simulatorBundle =
     "/Applications/Xcode.app/Contents/Developer/Applications/Simulator.app";
+
+// The calling user's processes whose owning bundle is `item`'s.
+std::vector<int32_t> membersOf(const QuitSuggestion::Item& item, const ProcessReadings& readings,
+                               uint32_t me) {
+  std::vector<int32_t> members;
+  for (const auto& [pid, r] : readings) {
+    if (r.uid != me) continue;
+    auto bundle = ProcessTable::owningBundle(r, readings);
+    if (bundle && *bundle == item.bundlePath) members.push_back(pid);
+  }
+  return members;
+}
 
 }  // namespace
 
@@ -32,13 +45,7 @@ bool QuitPlan::carryOut(const QuitSuggestion::Item& item, const ProcessReadings&
                         const ProcessTable& table, double grace) {
   if (forBundle(item.bundlePath) == shutDownSimulators) return false;
   const auto& source = table.source();
-  uint32_t me = source.currentUid();
-  std::vector<int32_t> members;
-  for (const auto& [pid, r] : readings) {
-    if (r.uid != me) continue;
-    auto bundle = ProcessTable::owningBundle(r, readings);
-    if (bundle && *bundle == item.bundlePath) members.push_back(pid);
-  }
+  std::vector<int32_t> members = membersOf(item, readings, source.currentUid());
   // Signalled through a pin, and waited on through it: a pid reused during
   // the grace period must neither be signalled nor keep the app "open".
   std::vector<platform::PinnedProcess> signalled;
@@ -63,14 +70,23 @@ bool QuitPlan::carryOut(const QuitSuggestion::Item& item, const ProcessReadings&
 }
 
 QuitSuggestion QuitPlan::answer(QuitSuggestion suggestion, bool quitApps, ProcessTable& table,
-                                const std::filesystem::path& storeDirectory, double grace) {
+                                const std::filesystem::path& storeDirectory, double grace,
+                                std::map<std::string, std::string>* keptBecause) {
   suggestion.quit.clear();
   suggestion.kept.clear();
   // One reading of the process list for every app: each member is checked
   // again by start time when it is pinned, so the reading cannot go stale.
   ProcessReadings readings;
   if (quitApps) readings = table.read(std::chrono::seconds(2));
+  uint32_t me = table.source().currentUid();
   for (const auto& item : suggestion.items) {
+    // An app that no longer runs was not quit by this answer: saying so, and
+    // logging a quit of its old main pid, would report what did not happen.
+    if (quitApps && membersOf(item, readings, me).empty()) {
+      suggestion.kept.push_back(item.name);
+      if (keptBecause) (*keptBecause)[item.name] = "it was not running";
+      continue;
+    }
     if (quitApps && carryOut(item, readings, table, grace)) {
       suggestion.quit.push_back(item.name);
       NorvoStore::log({std::chrono::system_clock::now(), "owner", "quit_app", item.mainPid,
@@ -78,11 +94,13 @@ QuitSuggestion QuitPlan::answer(QuitSuggestion suggestion, bool quitApps, Proces
                       storeDirectory);
     } else {
       suggestion.kept.push_back(item.name);
+      if (keptBecause && quitApps) (*keptBecause)[item.name] = "it did not quit in time";
     }
   }
   suggestion.status = quitApps ? "accepted" : "declined";
   suggestion.answeredAt = std::chrono::system_clock::now();
-  NorvoStore::resolve(suggestion, storeDirectory);
+  if (auto written = NorvoStore::resolve(suggestion, storeDirectory); !written)
+    throw std::runtime_error("the answer was not recorded: " + written.error);
   return suggestion;
 }
 

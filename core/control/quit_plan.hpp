@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -58,10 +59,14 @@ struct QuitPlan {
   // otherwise every item is kept. Status becomes "accepted" or "declined",
   // `answeredAt` now; each app quit is written to the actions log (actor
   // "owner", kind "quit_app"), and the record is resolved in `storeDirectory`
-  // so that the agent reads the answer back. Returns the answered record.
+  // so that the agent reads the answer back. An app none of whose processes
+  // runs any more is kept, not quit, and nothing is logged for it. Why each
+  // app was kept goes into `keptBecause` when given. Returns the answered
+  // record; throws std::runtime_error when the answer could not be stored.
   static QuitSuggestion answer(QuitSuggestion suggestion, bool quitApps, ProcessTable& table,
                                const std::filesystem::path& storeDirectory,
-                               double grace = QuitWatch::grace);
+                               double grace = QuitWatch::grace,
+                               std::map<std::string, std::string>* keptBecause = nullptr);
 };
 
 }  // namespace norvo

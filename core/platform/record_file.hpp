@@ -5,6 +5,7 @@
 #pragma once
 
 #include <filesystem>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,9 +14,21 @@
 
 namespace norvo::record_file {
 
-// Replaces `target` with `bytes`. Creates missing parent folders. Returns false
-// on any failure (the old content is then untouched); never throws.
-bool writeAtomically(const std::filesystem::path& target, std::string_view bytes);
+// The outcome of a write: true on success; otherwise `error` says what failed
+// and why, as "cannot write FILE: REASON" with the system's reason.
+struct Written {
+  std::string error;
+  explicit operator bool() const { return error.empty(); }
+};
+
+// Whether missing parent folders are made. The store makes its own folders;
+// a file the owner names (widget --out) goes only into a folder that exists.
+enum class Folders { create, mustExist };
+
+// Replaces `target` with `bytes`. On failure the old content is untouched;
+// never throws.
+Written writeAtomically(const std::filesystem::path& target, std::string_view bytes,
+                        Folders folders = Folders::create);
 
 // Whether a symbolic link in place of the file is followed. Files the owner
 // edits (the configuration) may be links; records other processes share are
@@ -29,15 +42,13 @@ std::optional<std::string> readWhole(const std::filesystem::path& path,
                                      size_t maxBytes = 64u * 1024 * 1024,
                                      Links links = Links::follow);
 
-// Encodes with the shared encoder and writes atomically; false when the write
-// did not happen. Never throws: a store that cannot be written behaves as if
-// the write had not been asked for.
+// Encodes with the shared encoder and writes atomically. Never throws.
 template <typename T>
-bool write(const T& value, const std::filesystem::path& target) {
+Written write(const T& value, const std::filesystem::path& target) {
   try {
     return writeAtomically(target, json_codec::encodeRecord(value));
-  } catch (...) {
-    return false;  // out of memory while encoding
+  } catch (const std::bad_alloc&) {
+    return {"cannot write " + target.string() + ": out of memory"};
   }
 }
 

@@ -99,10 +99,14 @@ constexpr Kind kScan{"scans"};
 
 std::string fileName(std::string_view id) { return std::string(id) + ".json"; }
 
+record_file::Written badId(std::string_view id) {
+  return {"cannot file a record under the id \"" + std::string(id) + "\""};
+}
+
 template <typename T>
-void add(const Kind& kind, const T& record, const fs::path& dir) {
-  if (!isStorableId(record.id)) return;
-  record_file::write(record, kind.pending(dir) / fileName(record.id));
+record_file::Written add(const Kind& kind, const T& record, const fs::path& dir) {
+  if (!isStorableId(record.id)) return badId(record.id);
+  return record_file::write(record, kind.pending(dir) / fileName(record.id));
 }
 
 template <typename T>
@@ -116,9 +120,7 @@ std::vector<T> listPending(const Kind& kind, const fs::path& dir) {
     const fs::path& path = it->path();
     if (path.extension() != ".json") continue;
     auto record = readRecord<T>(path);
-    // A record under another file name could never be resolved (resolving
-    // removes "<id>.json"), so it would come back forever; leave it alone.
-    if (!record || fileName(record->id) != path.filename().string()) continue;
+    if (!record) continue;
     out.push_back(std::move(*record));
   }
   std::sort(out.begin(), out.end(), [](const T& a, const T& b) {
@@ -128,12 +130,13 @@ std::vector<T> listPending(const Kind& kind, const fs::path& dir) {
 }
 
 template <typename T>
-void resolveRecord(const Kind& kind, const T& record, const fs::path& dir) {
-  if (!isStorableId(record.id)) return;
+record_file::Written resolveRecord(const Kind& kind, const T& record, const fs::path& dir) {
+  if (!isStorableId(record.id)) return badId(record.id);
   // The pending copy goes only once the answer is safely on disk: a failed
   // write must not lose the suggestion.
-  if (record_file::write(record, kind.done(dir) / fileName(record.id)))
-    removeEntry(dir, {kind.folder, "pending"}, fileName(record.id));
+  auto written = record_file::write(record, kind.done(dir) / fileName(record.id));
+  if (written) removeEntry(dir, {kind.folder, "pending"}, fileName(record.id));
+  return written;
 }
 
 template <typename T>
@@ -218,8 +221,8 @@ bool isStorableId(std::string_view id) {
   });
 }
 
-void saveStatus(const NorvoSnapshot& snapshot, const Path& dir) {
-  record_file::write(snapshot, dir / kStatusFile);
+record_file::Written saveStatus(const NorvoSnapshot& snapshot, const Path& dir) {
+  return record_file::write(snapshot, dir / kStatusFile);
 }
 
 bool statusIsFresh(Date timestamp, double maxAge, Date now) {
@@ -246,12 +249,10 @@ bool scanUserFolders(const Path& dir) {
   return ::lstat((dir / kFlagFile).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-void setScanUserFolders(bool on, const Path& dir) {
-  if (on) {
-    record_file::write(Date(std::chrono::system_clock::now()), dir / kFlagFile);
-  } else {
-    removeEntry(dir, {}, kFlagFile);
-  }
+record_file::Written setScanUserFolders(bool on, const Path& dir) {
+  if (on) return record_file::write(Date(std::chrono::system_clock::now()), dir / kFlagFile);
+  removeEntry(dir, {}, kFlagFile);
+  return {};
 }
 
 std::string logLine(const Action& action) {
@@ -363,46 +364,57 @@ std::vector<Action> recentActions(int64_t limit, const Path& dir) {
   return out;
 }
 
-void addSuggestion(const QuitSuggestion& s, const Path& dir) { add(kQuit, s, dir); }
+record_file::Written addSuggestion(const QuitSuggestion& s, const Path& dir) {
+  return add(kQuit, s, dir);
+}
 std::vector<QuitSuggestion> pendingSuggestions(const Path& dir) {
   return listPending<QuitSuggestion>(kQuit, dir);
 }
-void resolve(const QuitSuggestion& s, const Path& dir) { resolveRecord(kQuit, s, dir); }
+record_file::Written resolve(const QuitSuggestion& s, const Path& dir) {
+  return resolveRecord(kQuit, s, dir);
+}
 std::optional<QuitSuggestion> suggestion(std::string_view id, const Path& dir) {
   return lookup<QuitSuggestion>(kQuit, id, dir);
 }
 
-void addCleanup(const CleanupSuggestion& s, const Path& dir) { add(kCleanup, s, dir); }
+record_file::Written addCleanup(const CleanupSuggestion& s, const Path& dir) {
+  return add(kCleanup, s, dir);
+}
 std::vector<CleanupSuggestion> pendingCleanups(const Path& dir) {
   return listPending<CleanupSuggestion>(kCleanup, dir);
 }
-void resolveCleanup(const CleanupSuggestion& s, const Path& dir) {
-  resolveRecord(kCleanup, s, dir);
+record_file::Written resolveCleanup(const CleanupSuggestion& s, const Path& dir) {
+  return resolveRecord(kCleanup, s, dir);
 }
 std::optional<CleanupSuggestion> cleanup(std::string_view id, const Path& dir) {
   return lookup<CleanupSuggestion>(kCleanup, id, dir);
 }
 
-void addUninstall(const UninstallSuggestion& s, const Path& dir) { add(kUninstall, s, dir); }
+record_file::Written addUninstall(const UninstallSuggestion& s, const Path& dir) {
+  return add(kUninstall, s, dir);
+}
 std::vector<UninstallSuggestion> pendingUninstalls(const Path& dir) {
   return listPending<UninstallSuggestion>(kUninstall, dir);
 }
-void resolveUninstall(const UninstallSuggestion& s, const Path& dir) {
-  resolveRecord(kUninstall, s, dir);
+record_file::Written resolveUninstall(const UninstallSuggestion& s, const Path& dir) {
+  return resolveRecord(kUninstall, s, dir);
 }
 std::optional<UninstallSuggestion> uninstall(std::string_view id, const Path& dir) {
   return lookup<UninstallSuggestion>(kUninstall, id, dir);
 }
 
-void addScan(const ScanRequest& request, const Path& dir) { add(kScan, request, dir); }
+record_file::Written addScan(const ScanRequest& request, const Path& dir) {
+  return add(kScan, request, dir);
+}
 std::vector<ScanRequest> pendingScans(const Path& dir) {
   return listPending<ScanRequest>(kScan, dir);
 }
 
-void finishScan(std::string_view id, std::string_view json, const Path& dir) {
-  if (!isStorableId(id)) return;
-  if (record_file::writeAtomically(kScan.done(dir) / fileName(id), json))
-    removeEntry(dir, {kScan.folder, "pending"}, fileName(id));
+record_file::Written finishScan(std::string_view id, std::string_view json, const Path& dir) {
+  if (!isStorableId(id)) return badId(id);
+  auto written = record_file::writeAtomically(kScan.done(dir) / fileName(id), json);
+  if (written) removeEntry(dir, {kScan.folder, "pending"}, fileName(id));
+  return written;
 }
 
 std::optional<std::string> scanResult(std::string_view id, const Path& dir) {

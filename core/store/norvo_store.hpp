@@ -2,6 +2,8 @@
 // publishes its latest snapshot, every process appends to the actions log,
 // agents file suggestions and scan requests that the app answers. Every call
 // opens, reads or writes its files afresh and never throws; no lock is taken.
+// Writes return their outcome, so that a caller who waits on one (an agent
+// filing a suggestion, the loop publishing) can say what failed and why.
 // Records are replaced whole and atomically, the log is only ever appended to.
 //
 // Every operation takes the store directory as its last argument, defaulting
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "core/assess/norvo_snapshot.hpp"
+#include "core/platform/record_file.hpp"
 #include "core/platform/roots.hpp"
 #include "core/platform/store_directory.hpp"
 #include "core/records/norvo_store_action.hpp"
@@ -50,7 +53,7 @@ bool isStorableId(std::string_view id);
 // --- The app's published snapshot and whether the app is alive ---------------
 
 // Writes `snapshot` as "status.json", replacing the previous one atomically.
-void saveStatus(const NorvoSnapshot& snapshot, const Path& dir = directory());
+record_file::Written saveStatus(const NorvoSnapshot& snapshot, const Path& dir = directory());
 
 // The stored snapshot when it decodes and its time (`metrics.timestamp`) is at
 // most `maxAge` seconds before now; absent otherwise. A snapshot dated in the
@@ -77,7 +80,7 @@ bool nameThisProcessAsApp();
 bool scanUserFolders(const Path& dir = directory());
 // true writes the current date to the marker file; false removes it (doing
 // nothing when it is not there).
-void setScanUserFolders(bool on, const Path& dir = directory());
+record_file::Written setScanUserFolders(bool on, const Path& dir = directory());
 
 // --- The actions log ----------------------------------------------------------
 
@@ -96,37 +99,38 @@ std::vector<Action> recentActions(int64_t limit, const Path& dir = directory());
 
 // --- Suggestions --------------------------------------------------------------
 // add: writes "<id>.json" into the kind's pending folder.
-// pending…: the pending records that decode and whose id is their file name,
-//   oldest `created` first; unreadable entries are skipped and left in place.
+// pending…: every ".json" record that decodes, oldest `created` first;
+//   unreadable entries are skipped and left in place.
 // resolve…: writes the record as given into the done folder, then removes it
 //   from the pending folder; the pending file stays when the write failed.
 // lookup by id: the done record, else the pending one, else absent; a lookup
 //   racing a resolve still finds one of the two.
 
-void addSuggestion(const QuitSuggestion& s, const Path& dir = directory());
+record_file::Written addSuggestion(const QuitSuggestion& s, const Path& dir = directory());
 std::vector<QuitSuggestion> pendingSuggestions(const Path& dir = directory());
-void resolve(const QuitSuggestion& s, const Path& dir = directory());
+record_file::Written resolve(const QuitSuggestion& s, const Path& dir = directory());
 std::optional<QuitSuggestion> suggestion(std::string_view id, const Path& dir = directory());
 
-void addCleanup(const CleanupSuggestion& s, const Path& dir = directory());
+record_file::Written addCleanup(const CleanupSuggestion& s, const Path& dir = directory());
 std::vector<CleanupSuggestion> pendingCleanups(const Path& dir = directory());
-void resolveCleanup(const CleanupSuggestion& s, const Path& dir = directory());
+record_file::Written resolveCleanup(const CleanupSuggestion& s, const Path& dir = directory());
 std::optional<CleanupSuggestion> cleanup(std::string_view id, const Path& dir = directory());
 
-void addUninstall(const UninstallSuggestion& s, const Path& dir = directory());
+record_file::Written addUninstall(const UninstallSuggestion& s, const Path& dir = directory());
 std::vector<UninstallSuggestion> pendingUninstalls(const Path& dir = directory());
-void resolveUninstall(const UninstallSuggestion& s, const Path& dir = directory());
+record_file::Written resolveUninstall(const UninstallSuggestion& s, const Path& dir = directory());
 std::optional<UninstallSuggestion> uninstall(std::string_view id, const Path& dir = directory());
 
 // --- Scans --------------------------------------------------------------------
 
 // Files the request in "scans/pending".
-void addScan(const ScanRequest& request, const Path& dir = directory());
+record_file::Written addScan(const ScanRequest& request, const Path& dir = directory());
 // Open requests, oldest first, on the same rules as the pending suggestions.
 std::vector<ScanRequest> pendingScans(const Path& dir = directory());
 // Stores `json` unchanged as the result of scan `id`, then removes the pending
 // request (which stays when the result could not be written).
-void finishScan(std::string_view id, std::string_view json, const Path& dir = directory());
+record_file::Written finishScan(std::string_view id, std::string_view json,
+                                const Path& dir = directory());
 // The stored result text, invalid UTF-8 replaced by U+FFFD; absent until the
 // scan is finished. The result file is left in place.
 std::optional<std::string> scanResult(std::string_view id, const Path& dir = directory());

@@ -58,11 +58,14 @@ std::optional<fs::path> WidgetSnapshot::url() {
   return *dir / "widget.json";
 }
 
-void WidgetSnapshot::save() const {
-  if (auto file = url()) save(*file);
+record_file::Written WidgetSnapshot::save() const {
+  if (auto file = url()) return save(*file);
+  return {"cannot write widget.json: no home folder to keep it in"};
 }
 
-void WidgetSnapshot::save(const fs::path& file) const { record_file::write(*this, file); }
+record_file::Written WidgetSnapshot::save(const fs::path& file) const {
+  return record_file::write(*this, file);
+}
 
 std::optional<WidgetSnapshot> WidgetSnapshot::load() {
   auto file = url();

@@ -18,6 +18,7 @@
 
 #include "core/assess/assessment.hpp"
 #include "core/assess/norvo_snapshot.hpp"
+#include "core/platform/record_file.hpp"
 #include "core/records/json_codec.hpp"
 #include "core/records/network_connection.hpp"
 
@@ -77,9 +78,9 @@ struct WidgetSnapshot {
   static std::optional<std::filesystem::path> url();
 
   // Writes the record atomically to url(), creating the folder. Errors are
-  // swallowed: a failed save leaves the previous record in place.
-  void save() const;
-  void save(const std::filesystem::path& file) const;
+  // returned: a failed save leaves the previous record in place.
+  record_file::Written save() const;
+  record_file::Written save(const std::filesystem::path& file) const;
 
   // The record at url(); absent when the file is missing, unreadable or not a
   // whole widget record (missing required key, unknown level text).

@@ -14,6 +14,8 @@ namespace norvo::platform {
 InstanceLock::InstanceLock(const std::filesystem::path& file) : file_(file) {
   std::error_code ec;
   if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ec);
+  // Say which folder could not be made, not only that the file is missing.
+  if (ec) throw std::system_error(ec, "cannot create " + file.parent_path().string());
   // O_NOFOLLOW: a link planted in place of the lock file is refused, not followed.
   int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) throw std::system_error(errno, std::generic_category(), "open " + file.string());

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 
 namespace norvo::record_file {
@@ -40,20 +41,27 @@ std::string temporaryName(const fs::path& target) {
 
 }  // namespace
 
-bool writeAtomically(const fs::path& target, std::string_view bytes) {
-  std::error_code ec;
+Written writeAtomically(const fs::path& target, std::string_view bytes, Folders folders) {
+  auto failed = [&](const fs::path& what, int err) {
+    return Written{"cannot write " + what.string() + ": " + std::strerror(err)};
+  };
   fs::path dir = target.parent_path();
-  if (!dir.empty()) fs::create_directories(dir, ec);
+  if (!dir.empty() && folders == Folders::create) {
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (ec) return Written{"cannot create " + dir.string() + ": " + ec.message()};
+  }
 
   fs::path temp = (dir.empty() ? fs::path(".") : dir) / temporaryName(target);
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) {
+  if (fd < 0) return failed(target, errno);
+  int err = 0;
+  if (!writeAll(fd, bytes) || ::fsync(fd) != 0) err = errno;
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err == 0 && ::rename(temp.c_str(), target.c_str()) != 0) err = errno;
+  if (err != 0) {
     ::unlink(temp.c_str());
-    return false;
+    return failed(target, err);
   }
   // Make the rename itself durable; a failure here does not undo the write.
   int dfd = ::open((dir.empty() ? fs::path(".") : dir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -61,7 +69,7 @@ bool writeAtomically(const fs::path& target, std::string_view bytes) {
     ::fsync(dfd);
     ::close(dfd);
   }
-  return true;
+  return {};
 }
 
 std::optional<std::string> readWhole(const fs::path& path, size_t maxBytes, Links links) {
