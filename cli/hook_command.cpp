@@ -27,7 +27,9 @@ void runHook() {
       std::fputc('\n', stdout);
       std::fflush(stdout);
     }
-  } catch (...) {
+  } catch (const std::exception& e) {
+    // The hook never blocks the agent; the reason goes where Claude Code logs it.
+    std::fprintf(stderr, "zemnorvo hook: %s\n", e.what());
   }
 }
 

@@ -1,5 +1,7 @@
 #include "cli/hook_status.hpp"
 
+#include <cstdio>
+
 #include "cli/current_status.hpp"
 #include "core/assess/compact.hpp"
 #include "core/measure/session.hpp"
@@ -19,7 +21,8 @@ std::optional<claude_hook::Status> hookStatus() {
       status.advice += sentence;
     }
     return status;
-  } catch (...) {
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "zemnorvo hook: %s\n", e.what());
     // Whatever went wrong, the agent must not be held up by the hook.
     return std::nullopt;
   }

@@ -42,8 +42,16 @@ void runWatch(const WatchOptions& o) {
   platform::StopSignal stop;
   platform::StopSignal::SignalRoute route(stop);
   NorvoStore::nameThisProcessAsApp();
+  // A loop killed mid-write leaves a temporary beside the record; nothing
+  // else would ever remove it.
+  record_file::sweepStaleTemporaries(store);
+  std::error_code ec;
+  for (std::filesystem::recursive_directory_iterator it(store, ec), end; !ec && it != end;
+       it.increment(ec))
+    if (it->is_directory(ec) && !it->is_symlink(ec)) record_file::sweepStaleTemporaries(it->path());
+  if (auto container = WidgetSnapshot::container()) record_file::sweepStaleTemporaries(*container);
 
-  Sampler sampler(NorvoConfig::load(store));
+  Sampler sampler(NorvoConfig::load());
   ImageDrawing drawing;
   widget_publisher::WidgetPublisher publisher(
       std::chrono::seconds{10},
@@ -59,7 +67,7 @@ void runWatch(const WatchOptions& o) {
     // drawing as a zombie.
     drawing.reap();
     // Read every tick so that a changed configuration applies at the next one.
-    sampler.config = NorvoConfig::load(store);
+    sampler.config = NorvoConfig::load();
     NorvoSnapshot snapshot = sampler.sample();
     // Said once when publishing stops working and once when it works again,
     // not every five seconds.

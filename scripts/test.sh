@@ -19,7 +19,7 @@ if [[ "${NORVO_SKIP_SANITIZE:-0}" == 1 ]]; then
   echo "== tests"
   cmake -S . -B build-plain -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNORVO_WERROR=ON >/dev/null
   cmake --build build-plain -j "$jobs"
-  exec ctest --test-dir build-plain --output-on-failure -j "$jobs"
+  exec ctest --test-dir build-plain --output-on-failure --schedule-random -j "$jobs"
 fi
 
 echo "== tests under sanitizers"
@@ -27,4 +27,4 @@ cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DE
   -DNORVO_WERROR=ON -DNORVO_SANITIZE=ON >/dev/null
 cmake --build build-test -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build-test --output-on-failure -j "$jobs"
+  ctest --test-dir build-test --output-on-failure --schedule-random -j "$jobs"

@@ -386,7 +386,7 @@ std::string line(const NorvoSnapshot& snapshot) {
 std::string json(const nlohmann::json& value, bool pretty) {
   try {
     return value.dump(pretty ? 2 : -1, ' ', false, nlohmann::json::error_handler_t::replace);
-  } catch (...) {
+  } catch (const std::exception&) {
     // The contract is "{}" for anything that cannot be written, never a throw.
     return "{}";
   }

@@ -25,7 +25,44 @@ NorvoConfig NorvoConfig::load(const std::filesystem::path& storeDirectory) {
   return json_codec::decodeAs<NorvoConfig>(*bytes).value_or(defaults());
 }
 
-NorvoConfig NorvoConfig::load() { return load(NorvoStore::directory()); }
+NorvoConfig NorvoConfig::load(const std::vector<std::filesystem::path>& candidates,
+                              Source& source) {
+  source = {};
+  for (const auto& file : candidates) {
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec)) continue;
+    auto bytes = record_file::readWhole(file, 4u * 1024 * 1024);
+    if (!bytes) {
+      source.ignored.push_back(file.string() + ": unreadable, too large or not a regular file");
+      continue;
+    }
+    auto parsed = json_codec::decode(*bytes);
+    if (!parsed) {
+      source.ignored.push_back(file.string() + ": not JSON");
+      continue;
+    }
+    try {
+      NorvoConfig config = parsed->get<NorvoConfig>();
+      source.file = file;
+      return config;
+    } catch (const nlohmann::json::exception& e) {
+      // "[json.exception.out_of_range.403] key 'aiApps' not found": keep the words.
+      std::string why = e.what();
+      if (auto end = why.find("] ");
+          why.rfind("[json.exception", 0) == 0 && end != std::string::npos)
+        why = why.substr(end + 2);
+      source.ignored.push_back(file.string() + ": " + why);
+    }
+  }
+  return defaults();
+}
+
+NorvoConfig NorvoConfig::load() {
+  Source source;
+  return load(
+      {NorvoStore::configDirectory() / "config.json", NorvoStore::directory() / "config.json"},
+      source);
+}
 
 constexpr auto norvoConfigFields = record_fields::list(
     record_fields::field("agentCommands", &NorvoConfig::agentCommands),

@@ -1,7 +1,8 @@
 // The owner's configuration: the vocabulary that makes a process an AI agent,
 // the AI apps, the apps never proposed for quitting, and project folders.
-// One JSON file, "config.json" in the store directory; defaults for anything
-// missing or broken.
+// One JSON file, "config.json" in the owner's configuration folder
+// ($XDG_CONFIG_HOME/ZemraNorvo, where a Linux user looks for it), else the
+// copy in the store directory; the defaults for anything missing or broken.
 #pragma once
 
 #include <filesystem>
@@ -26,7 +27,17 @@ struct NorvoConfig {
   // when the file is missing, unreadable, not JSON, or lacks a required key or
   // has one of the wrong type: lists are never merged with the defaults.
   static NorvoConfig load(const std::filesystem::path& storeDirectory);
-  static NorvoConfig load();  // from NorvoStore::directory()
+  // From the configuration folder, else the store directory.
+  static NorvoConfig load();
+
+  // The configuration in force and where it came from: `file` is the file
+  // used (absent: the defaults); `ignored` names each file that exists but
+  // was not used, and why (not JSON, a key missing or of the wrong type).
+  struct Source {
+    std::optional<std::filesystem::path> file;
+    std::vector<std::string> ignored;
+  };
+  static NorvoConfig load(const std::vector<std::filesystem::path>& candidates, Source& source);
 
   friend bool operator==(const NorvoConfig&, const NorvoConfig&) = default;
 };

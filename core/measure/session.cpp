@@ -61,7 +61,7 @@ std::optional<ProcessReadings> chainReadings(int32_t selfPid, std::chrono::milli
         pid = reading->ppid;
         readings.emplace(reading->pid, std::move(*reading));
       }
-    } catch (...) {
+    } catch (const std::exception&) {
       // What was read so far still names the agent if it is among it.
     }
     std::lock_guard lock(box->mutex);
@@ -83,7 +83,7 @@ const std::optional<int32_t>& myAgent() {
       if (!readings) return std::optional<int32_t>{};
       return agentFor(self, static_cast<uint32_t>(getuid()), *readings, NorvoConfig::load(),
                       lineageFile());
-    } catch (...) {
+    } catch (const std::exception&) {
       // Not knowing the agent only makes every task read as another session's.
       return std::optional<int32_t>{};
     }

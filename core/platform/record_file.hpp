@@ -30,6 +30,12 @@ enum class Folders { create, mustExist };
 Written writeAtomically(const std::filesystem::path& target, std::string_view bytes,
                         Folders folders = Folders::create);
 
+// Removes from `folder` (not below it) the temporary files of writes whose
+// process no longer runs: what a writer killed between create and rename
+// left behind. A temporary of a live process is left alone, whatever its age.
+// Returns how many were removed; never throws.
+int sweepStaleTemporaries(const std::filesystem::path& folder);
+
 // Whether a symbolic link in place of the file is followed. Files the owner
 // edits (the configuration) may be links; records other processes share are
 // not, and a link planted there must never lead a reader out of the store.

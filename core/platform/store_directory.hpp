@@ -18,4 +18,9 @@ const std::filesystem::path& directory();
 // HOME/.local/share, else the password database's home directory.
 std::filesystem::path directoryFor(const char* xdgDataHome, const char* home);
 
+// The owner's configuration folder: XDG_CONFIG_HOME (absolute), else
+// HOME/.config, followed by "ZemraNorvo". Read afresh on every call.
+std::filesystem::path configDirectory();
+std::filesystem::path configDirectoryFor(const char* xdgConfigHome, const char* home);
+
 }  // namespace norvo::NorvoStore

@@ -82,6 +82,19 @@ struct Field {
   }
 
   void read(const nlohmann::json& j, Record& r) const {
+    try {
+      readValue(j, r);
+    } catch (const nlohmann::json::type_error& e) {
+      // Name the field, so that "type must be array, but is string" says where.
+      std::string what = e.what();
+      if (auto end = what.find("] "); what.rfind("[json.exception", 0) == 0 && end != what.npos)
+        what = what.substr(end + 2);
+      throw nlohmann::json::type_error::create(302, std::string(key) + ": " + what, &j);
+    }
+  }
+
+ private:
+  void readValue(const nlohmann::json& j, Record& r) const {
     Member& out = r.*member;
     if constexpr (IsOptional<Member>::value) {
       using Value = typename IsOptional<Member>::Value;

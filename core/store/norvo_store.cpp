@@ -284,7 +284,7 @@ std::string logLine(const Action& action) {
       if (line.size() <= maxLogLineBytes) return line;
     }
     return line;
-  } catch (...) {
+  } catch (const std::exception&) {
     return {};  // out of memory: nothing sensible to append
   }
 }

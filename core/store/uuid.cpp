@@ -28,7 +28,7 @@ void fillRandom(std::array<uint8_t, 16>& bytes) {
   try {
     std::random_device device;
     for (auto& b : bytes) b = static_cast<uint8_t>(device());
-  } catch (...) {
+  } catch (const std::exception&) {
     // No random source at all: ids must still differ between processes and calls.
     static std::mt19937_64 fallback(
         static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^

@@ -1,6 +1,7 @@
 #include "core/platform/record_file.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,6 +71,34 @@ Written writeAtomically(const fs::path& target, std::string_view bytes, Folders 
     ::close(dfd);
   }
   return {};
+}
+
+int sweepStaleTemporaries(const fs::path& folder) {
+  int removed = 0;
+  std::error_code ec;
+  fs::directory_iterator it(folder, ec);
+  if (ec) return 0;
+  for (fs::directory_iterator end; it != end; it.increment(ec)) {
+    if (ec) break;
+    // ".NAME.tmp.PID.COUNTER.STAMP", as temporaryName makes them.
+    std::string name = it->path().filename().string();
+    auto marker = name.rfind(".tmp.");
+    if (name.empty() || name[0] != '.' || marker == std::string::npos) continue;
+    std::string rest = name.substr(marker + 5);
+    auto dot = rest.find('.');
+    if (dot == std::string::npos || dot == 0) continue;
+    pid_t pid = 0;
+    for (size_t i = 0; i < dot; ++i) {
+      if (rest[i] < '0' || rest[i] > '9' || pid > 4194304) {
+        pid = 0;
+        break;
+      }
+      pid = pid * 10 + (rest[i] - '0');
+    }
+    if (pid <= 0 || (::kill(pid, 0) == 0 || errno == EPERM)) continue;
+    if (::unlinkat(AT_FDCWD, it->path().c_str(), 0) == 0) ++removed;
+  }
+  return removed;
 }
 
 std::optional<std::string> readWhole(const fs::path& path, size_t maxBytes, Links links) {

@@ -10,17 +10,29 @@ namespace norvo::NorvoStore {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// HOME when it is absolute, else the password database's home, else /tmp.
+fs::path homeFolder(const char* home) {
+  if (home && home[0] == '/') return home;
+  if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
+  return "/tmp";
+}
+
+}  // namespace
+
 fs::path directoryFor(const char* xdgDataHome, const char* home) {
   if (xdgDataHome && xdgDataHome[0] == '/') return fs::path(xdgDataHome) / "ZemraNorvo";
-  fs::path base;
-  if (home && home[0] == '/') {
-    base = home;
-  } else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) {
-    base = pw->pw_dir;
-  } else {
-    base = "/tmp";
-  }
-  return base / ".local" / "share" / "ZemraNorvo";
+  return homeFolder(home) / ".local" / "share" / "ZemraNorvo";
+}
+
+fs::path configDirectoryFor(const char* xdgConfigHome, const char* home) {
+  if (xdgConfigHome && xdgConfigHome[0] == '/') return fs::path(xdgConfigHome) / "ZemraNorvo";
+  return homeFolder(home) / ".config" / "ZemraNorvo";
+}
+
+fs::path configDirectory() {
+  return configDirectoryFor(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
 }
 
 const fs::path& directory() {
