@@ -1,7 +1,7 @@
 # bash completion for zemnorvo
 _zemnorvo() {
   local cur=${COMP_WORDS[COMP_CWORD]}
-  local commands="status advice sensors ps explain suggestions answer stop watch metrics widget mcp hook"
+  local commands="status advice sensors ps explain suggestions answer stop watch config metrics widget mcp hook"
   if [[ $COMP_CWORD -eq 1 ]]; then
     COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
     return
