@@ -1,4 +1,4 @@
-#include "child_process.hpp"
+#include "cli/child_process.hpp"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -7,23 +7,28 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <stdexcept>
 #include <thread>
+
+#include "core/platform/store_directory.hpp"
 
 extern char** environ;
 
 namespace norvo::test {
 
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
 namespace {
 
-// Waits up to the time left before `deadline` for `fd` and appends one read
-// of it to `buffer`; false when nothing came.
-bool readMore(int fd, std::string& buffer, std::chrono::steady_clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      deadline - std::chrono::steady_clock::now());
-  if (left.count() <= 0 || fd < 0) return false;
+// Waits up to `deadline` for `fd` and appends one read of it to `buffer`;
+// false when nothing came.
+bool readMore(int fd, std::string& buffer, Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
   pollfd p{fd, POLLIN, 0};
-  if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+  if (left.count() <= 0 || fd < 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0)
+    return false;
   char chunk[65536];
   ssize_t n = ::read(fd, chunk, sizeof chunk);
   if (n <= 0) return false;
@@ -31,25 +36,22 @@ bool readMore(int fd, std::string& buffer, std::chrono::steady_clock::time_point
   return true;
 }
 
+void readAll(int fd, std::string& buffer, std::chrono::milliseconds timeout) {
+  for (auto deadline = Clock::now() + timeout; readMore(fd, buffer, deadline);) {
+  }
+}
+
 }  // namespace
 
 std::optional<std::string> readLine(int fd, std::string& buffer,
                                     std::chrono::milliseconds timeout) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    auto newline = buffer.find('\n');
-    if (newline != std::string::npos) {
+  for (auto deadline = Clock::now() + timeout;;) {
+    if (auto newline = buffer.find('\n'); newline != std::string::npos) {
       std::string line = buffer.substr(0, newline);
       buffer.erase(0, newline + 1);
       return line;
     }
     if (!readMore(fd, buffer, deadline)) return std::nullopt;
-  }
-}
-
-void readAll(int fd, std::string& buffer, std::chrono::milliseconds timeout) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (readMore(fd, buffer, deadline)) {
   }
 }
 
@@ -91,8 +93,7 @@ void ChildProcess::write(const std::string& bytes) {
   }, old{};
   ignore.sa_handler = SIG_IGN;
   ::sigaction(SIGPIPE, &ignore, &old);
-  std::size_t done = 0;
-  while (done < bytes.size()) {
+  for (std::size_t done = 0; done < bytes.size();) {
     ssize_t n = ::write(stdin_, bytes.data() + done, bytes.size() - done);
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);
@@ -118,9 +119,7 @@ std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds time
 
 std::string ChildProcess::readRest(std::chrono::milliseconds timeout) {
   readAll(stdout_, buffer_, timeout);
-  std::string rest;
-  rest.swap(buffer_);
-  return rest;
+  return std::exchange(buffer_, {});
 }
 
 std::string ChildProcess::readErrors(std::chrono::milliseconds timeout) {
@@ -130,22 +129,100 @@ std::string ChildProcess::readErrors(std::chrono::milliseconds timeout) {
 }
 
 std::optional<int> ChildProcess::wait(std::chrono::milliseconds timeout) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
+  for (auto deadline = Clock::now() + timeout;; std::this_thread::sleep_for(5ms)) {
     int status = 0;
-    pid_t r = ::waitpid(pid_, &status, WNOHANG);
-    if (r == pid_) {
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;
-      return status;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
     }
-    if (std::chrono::steady_clock::now() > deadline) {
+    if (Clock::now() > deadline) {
       ::kill(pid_, SIGKILL);
       ::waitpid(pid_, nullptr, 0);
       pid_ = -1;
       return std::nullopt;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+}
+
+Ran run(const std::vector<std::string>& args, const std::string& input,
+        std::chrono::milliseconds timeout) {
+  ChildProcess child(args);
+  child.write(input);
+  child.closeStdin();
+  Ran ran;  // the commands tested here write little to standard error
+  ran.out = child.readRest(timeout);
+  ran.errors = child.readErrors(5s);
+  ran.status = child.wait(5s);
+  return ran;
+}
+
+Ran zemnorvo(const std::vector<std::string>& args, const std::string& input) {
+  std::vector<std::string> all{NORVO_CLI_PATH};
+  all.insert(all.end(), args.begin(), args.end());
+  return run(all, input);
+}
+
+namespace {
+
+void restore(const char* name, const std::optional<std::string>& value) {
+  if (value)
+    ::setenv(name, value->c_str(), 1);
+  else
+    ::unsetenv(name);
+}
+
+std::optional<std::string> current(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? std::optional<std::string>(v) : std::nullopt;
+}
+
+}  // namespace
+
+FreshHome::FreshHome()
+    : data_(dir_.path() / "data"),
+      store_(NorvoStore::directoryFor(data_.c_str(), dir_.path().c_str())),
+      oldHome_(current("HOME")),
+      oldData_(current("XDG_DATA_HOME")) {
+  // This process computes its own store once, on first use: let that be the
+  // run's store, not this one.
+  (void)NorvoStore::directory();
+  ::setenv("HOME", dir_.path().c_str(), 1);
+  ::setenv("XDG_DATA_HOME", data_.c_str(), 1);
+}
+
+FreshHome::~FreshHome() {
+  restore("HOME", oldHome_);
+  restore("XDG_DATA_HOME", oldData_);
+}
+
+AgentServer::AgentServer() : child({NORVO_CLI_PATH, "mcp"}) {
+  initialized = call("initialize", {{"protocolVersion", "2025-11-25"},
+                                    {"capabilities", nlohmann::json::object()},
+                                    {"clientInfo", {{"name", "test"}, {"version", "1"}}}});
+  child.write("{\"jsonrpc\":\"2.0\",\"method\":\"notifications/initialized\"}\n");
+}
+
+AgentServer::~AgentServer() {
+  child.closeStdin();
+  child.wait(10s);
+}
+
+nlohmann::json AgentServer::call(const std::string& method, const nlohmann::json& params) {
+  child.write(
+      nlohmann::json{{"jsonrpc", "2.0"}, {"id", ++id_}, {"method", method}, {"params", params}}
+          .dump() +
+      "\n");
+  return read();
+}
+
+nlohmann::json AgentServer::tool(const std::string& name, const nlohmann::json& arguments) {
+  return call("tools/call", {{"name", name}, {"arguments", arguments}})["result"];
+}
+
+nlohmann::json AgentServer::read() {
+  auto line = child.readLine(20s);
+  auto parsed = line ? nlohmann::json::parse(*line, nullptr, false) : nlohmann::json();
+  return parsed.is_discarded() ? nlohmann::json() : parsed;
 }
 
 }  // namespace norvo::test

@@ -1,21 +1,24 @@
 // Runs the built `zemnorvo` as a child with its standard streams on pipes, so
-// tests see exactly what a caller such as Claude Code sees.
+// tests see exactly what a caller such as Claude Code sees, each test in a
+// home and data folder of its own.
 #pragma once
 
 #include <sys/types.h>
 
 #include <chrono>
+#include <filesystem>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "test_support.hpp"
 
 namespace norvo::test {
 
 // The first line in `buffer`, without its line feed, reading more from `fd`
 // into it as needed; absent when `fd` ends or `timeout` passes first.
 std::optional<std::string> readLine(int fd, std::string& buffer, std::chrono::milliseconds timeout);
-// Appends what `fd` gives to `buffer` until its end or `timeout`.
-void readAll(int fd, std::string& buffer, std::chrono::milliseconds timeout);
 
 class ChildProcess {
  public:
@@ -34,14 +37,58 @@ class ChildProcess {
   std::string readRest(std::chrono::milliseconds timeout);
   // Everything on standard error until its end or the timeout.
   std::string readErrors(std::chrono::milliseconds timeout);
-  // The wait status once the child exited within `timeout`; the child is killed
-  // and absent returned otherwise.
+  // The exit code once the child exited within `timeout`, -signal when a
+  // signal ended it; the child is killed and absent returned otherwise.
   std::optional<int> wait(std::chrono::milliseconds timeout);
 
  private:
   pid_t pid_ = -1;
   int stdin_ = -1, stdout_ = -1, stderr_ = -1;
   std::string buffer_;
+};
+
+struct Ran {
+  std::optional<int> status;  // as ChildProcess::wait
+  std::string out, errors;
+};
+// Runs `args` with `input` on standard input to its end, for up to `timeout`.
+Ran run(const std::vector<std::string>& args, const std::string& input = "",
+        std::chrono::milliseconds timeout = std::chrono::seconds(60));
+// `zemnorvo` with `args`.
+Ran zemnorvo(const std::vector<std::string>& args, const std::string& input = "");
+
+// While it lives, the children this process starts get HOME and XDG_DATA_HOME
+// in a fresh folder, so no test sees another's store; store() is their store.
+class FreshHome {
+ public:
+  FreshHome();
+  ~FreshHome();
+  const std::filesystem::path& store() const { return store_; }
+  const std::filesystem::path& home() const { return dir_.path(); }
+  const std::filesystem::path& data() const { return data_; }
+
+ private:
+  TempDir dir_;
+  std::filesystem::path data_, store_;
+  std::optional<std::string> oldHome_, oldData_;
+};
+
+// `zemnorvo mcp` as a child, initialized as an agent's client does it.
+class AgentServer {
+ public:
+  AgentServer();
+  ~AgentServer();
+  nlohmann::json call(const std::string& method, const nlohmann::json& params);
+  // The result of tools/call.
+  nlohmann::json tool(const std::string& name, const nlohmann::json& arguments);
+  // The next message, null when none came within 20 seconds or it was not JSON.
+  nlohmann::json read();
+
+  ChildProcess child;
+  nlohmann::json initialized;  // the answer to initialize
+
+ private:
+  int id_ = 0;
 };
 
 }  // namespace norvo::test

@@ -1,100 +1,77 @@
 // `zemnorvo hook` as Claude Code runs it: one event on standard input, and
 // whatever happens the exit status is 0 and standard output holds nothing but
 // an answer.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <filesystem>
-#include <map>
-#include <set>
 
 #include "child_process.hpp"
 #include "cli/bounded_read.hpp"
 #include "core/store/norvo_store.hpp"
-#include "test_support.hpp"
 
 namespace norvo {
 namespace {
 
 using namespace std::chrono_literals;
 
-int exitCode(std::optional<int> status) {
-  if (!status) return -1000;  // did not exit in time
-  return WIFEXITED(*status) ? WEXITSTATUS(*status) : -WTERMSIG(*status);
-}
-
 // The loop's fresh status.json decides the level the hook speaks from.
-void publishLevel(LoadLevel level) {
+void publishLevel(LoadLevel level, const std::filesystem::path& store) {
   NorvoSnapshot snapshot;
   snapshot.metrics.timestamp = std::chrono::system_clock::now();
   snapshot.metrics.volumes = {{"/", "/", 100ll << 30, 50ll << 30}};
   snapshot.assessment.level = level;
-  snapshot.assessment.recommendedParallelJobs = level == LoadLevel::ok ? 2 : 0;
   snapshot.assessment.advice = {"Advice for the level."};
-  NorvoStore::saveStatus(snapshot);
+  NorvoStore::saveStatus(snapshot, store);
 }
 
-std::string runHook(const std::string& input) {
-  test::ChildProcess child({NORVO_CLI_PATH, "hook"});
-  child.write(input);
-  child.closeStdin();
-  auto out = child.readRest(5s);
-  EXPECT_EQ(exitCode(child.wait(5s)), 0);
-  return out;
-}
-
-TEST(HookCommand, AnswersEachEventFromTheStatusAndNeverBlocks) {
-  std::map<std::string, std::string> events;
-  for (const auto& entry : std::filesystem::directory_iterator(test::fixture("hooks")))
-    events[entry.path().filename().string()] = test::readFile(entry.path());
-  const std::set<std::string> speaksWhenOk = {"session_start.json"};
-  const std::set<std::string> speaksWhenCritical = {
-      "session_start.json", "user_prompt_submit.json", "pre_tool_use_bash.json",
-      "pre_tool_use_task.json", "pre_tool_use_agent.json"};
-  for (auto level : {LoadLevel::ok, LoadLevel::critical}) {
-    publishLevel(level);
-    const auto& speaks = level == LoadLevel::ok ? speaksWhenOk : speaksWhenCritical;
-    for (const auto& [name, input] : events) {
-      auto out = runHook(input);
-      SCOPED_TRACE(name + " at " + std::string(rawValue(level)));
-      if (!speaks.count(name)) {
-        EXPECT_EQ(out, "");
-        continue;
-      }
-      auto answer = nlohmann::json::parse(out, nullptr, false);
-      ASSERT_TRUE(answer.is_object()) << out;
-      EXPECT_FALSE(answer["hookSpecificOutput"].contains("permissionDecision"));
-      auto context = answer["hookSpecificOutput"]["additionalContext"].get<std::string>();
-      EXPECT_FALSE(context.empty());
-      if (name.rfind("pre_tool_use", 0) == 0) {
-        EXPECT_NE(context.find("Warning"), std::string::npos) << context;
-      }
+TEST(HookCommand, AnswersFromTheStatusAndNeverBlocksATool) {
+  test::FreshHome home;
+  struct Case {
+    LoadLevel level;
+    const char* fixture;
+    bool speaks;
+  };
+  const Case cases[] = {
+      {LoadLevel::ok, "session_start.json", true},
+      {LoadLevel::ok, "pre_tool_use_bash.json", false},
+      {LoadLevel::critical, "pre_tool_use_bash.json", true},
+      {LoadLevel::critical, "user_prompt_submit.json", true},
+      {LoadLevel::critical, "pre_tool_use_read.json", false},
+      {LoadLevel::critical, "stop.json", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.fixture) + " at " + std::string(rawValue(c.level)));
+    publishLevel(c.level, home.store());
+    auto ran = test::zemnorvo({"hook"}, test::readFile(test::fixture("hooks") / c.fixture));
+    EXPECT_EQ(ran.status, 0);
+    if (!c.speaks) {
+      EXPECT_EQ(ran.out, "");
+      continue;
     }
+    auto answer = nlohmann::json::parse(ran.out, nullptr, false)["hookSpecificOutput"];
+    EXPECT_FALSE(answer["additionalContext"].get<std::string>().empty()) << ran.out;
+    EXPECT_FALSE(answer.contains("permissionDecision")) << ran.out;
   }
 }
 
-TEST(HookCommand, MalformedInputPrintsNothingAndExitsZero) {
-  publishLevel(LoadLevel::critical);
+TEST(HookCommand, MalformedOrEndlessInputPrintsNothingAndExitsZero) {
+  test::FreshHome home;
+  publishLevel(LoadLevel::critical, home.store());
   for (const std::string& input : {std::string(), std::string("\x00\xff\xfe\x01", 4),
                                    std::string("[{\"hook_event_name\":\"SessionStart\"}]"),
                                    "{\"hook_event_name\":\"SessionStart\",\"pad\":\"" +
-                                       std::string(2 * 1024 * 1024, 'x') + "\"}"})
-    EXPECT_EQ(runHook(input), "") << input.substr(0, 40);
-}
-
-TEST(HookCommand, AnInputThatNeverEndsDoesNotHoldTheAgentUp) {
+                                       std::string(2 * 1024 * 1024, 'x') + "\"}"}) {
+    auto ran = test::zemnorvo({"hook"}, input);
+    EXPECT_EQ(ran.status, 0) << input.substr(0, 40);
+    EXPECT_EQ(ran.out, "") << input.substr(0, 40);
+  }
+  // An input that never ends, with arguments of a later Claude Code.
   test::ChildProcess child({NORVO_CLI_PATH, "hook", "--unknown-future-flag"});
   child.write("{\"hook_event_name\":\"SessionStart\"");
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(exitCode(child.wait(4s)), 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
+  EXPECT_EQ(child.wait(4s), 0);
 }
 
 TEST(BoundedRead, StopsAtTheEndTheCapOrTheTimeout) {
   struct Case {
-    const char* what;
     std::string input;
     bool endInput;
     size_t cap;
@@ -102,13 +79,13 @@ TEST(BoundedRead, StopsAtTheEndTheCapOrTheTimeout) {
     bool complete, tooLarge;
   };
   const Case cases[] = {
-      {"to the end", "abcdef", true, 100, "abcdef", true, false},
-      {"at the cap", std::string(10, 'x'), false, 4, "xxxx", false, true},
-      {"exactly the cap is complete", "1234", true, 4, "1234", true, false},
-      {"what arrived before the timeout", "partial", false, 100, "partial", false, false},
+      {"abcdef", true, 100, "abcdef", true, false},
+      {std::string(10, 'x'), false, 4, "xxxx", false, true},
+      {"1234", true, 4, "1234", true, false},  // exactly the cap is complete
+      {"partial", false, 100, "partial", false, false},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.input);
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     ASSERT_EQ(::write(fds[1], c.input.data(), c.input.size()), ssize_t(c.input.size()));

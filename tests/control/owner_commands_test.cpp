@@ -1,92 +1,131 @@
-// The owner's commands of the command-line tool, run as the owner runs them:
-// the pending suggestions, the answer an agent reads back, and stopping an
-// agent's task with the owner named in the actions log.
+// The owner's commands of the command-line tool, run as the owner runs them
+// and as an agent's shell would run them: the pending suggestions, the answer
+// an agent reads back, and stopping an agent's task, with who acted in the
+// actions log.
 #include <gtest/gtest.h>
 
+#include <thread>
+
+#include "cli/child_process.hpp"
+#include "core/measure/session.hpp"
 #include "core/store/norvo_store.hpp"
 #include "real_processes.hpp"
-#include "test_support.hpp"
 
 namespace norvo {
 namespace {
 
-std::pair<int, std::string> zemnorvo(const std::vector<std::string>& arguments) {
-  return test::run(NORVO_CLI_PATH, arguments);
-}
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test::zemnorvo;
+
+std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
 
 TEST(OwnerCommands, ListAndAnswerAQuitSuggestion) {
-  // The tool runs with this test's HOME, so it sees the same store.
+  if (Session::myAgent()) GTEST_SKIP() << "run under an agent, which may not answer";
+  test::FreshHome home;
   QuitSuggestion::Item closed;
   closed.name = "Closed";
   closed.bundlePath = "/nonexistent/Closed.app";
   closed.mainPid = 2147483647;
   auto s = QuitSuggestion::make("claude", "the build is slow", {closed});
-  NorvoStore::addSuggestion(s);
-  NorvoStore::addCleanup(CleanupSuggestion::make("caches are big", {"npm-cache"}));
+  NorvoStore::addSuggestion(s, home.store());
+  NorvoStore::addCleanup(CleanupSuggestion::make("caches are big", {"npm-cache"}), home.store());
 
-  auto [listed, table] = zemnorvo({"suggestions"});
-  EXPECT_EQ(listed, 0);
-  EXPECT_NE(table.find(s.id), std::string::npos) << table;
-  EXPECT_NE(table.find("quit 1 app(s), from claude: the build is slow"), std::string::npos);
-  EXPECT_NE(table.find("clean npm-cache: caches are big"), std::string::npos) << table;
-
-  auto [jsonStatus, json] = zemnorvo({"suggestions", "--json"});
-  ASSERT_EQ(jsonStatus, 0);
-  auto parsed = json_codec::decode(json);
-  ASSERT_TRUE(parsed);
-  auto listedQuit = parsed->at("quit").at(0).get<QuitSuggestion>();
+  auto table = zemnorvo({"suggestions"});
+  EXPECT_EQ(table.status, 0);
+  EXPECT_NE(table.out.find(s.id), std::string::npos) << table.out;
+  EXPECT_NE(table.out.find("quit 1 app(s), from claude: the build is slow"), std::string::npos);
+  EXPECT_NE(table.out.find("clean npm-cache: caches are big"), std::string::npos) << table.out;
+  auto listed = json_codec::decode(zemnorvo({"suggestions", "--json"}).out);
+  ASSERT_TRUE(listed);
+  auto listedQuit = listed->at("quit").at(0).get<QuitSuggestion>();
   EXPECT_EQ(listedQuit.id, s.id);
   EXPECT_EQ(listedQuit.items, s.items);
-  EXPECT_EQ(parsed->at("cleanup").size(), 1u);
-  EXPECT_TRUE(parsed->at("uninstall").empty());
+  EXPECT_EQ(listed->at("cleanup").size(), 1u);
+  EXPECT_TRUE(listed->at("uninstall").empty());
 
-  auto [answered, said] = zemnorvo({"answer", s.id, "keep"});
-  EXPECT_EQ(answered, 0);
-  EXPECT_EQ(said, "declined: quit none; kept Closed\n");
-  auto back = NorvoStore::suggestion(s.id);
+  auto answered = zemnorvo({"answer", s.id, "keep"});
+  EXPECT_EQ(answered.status, 0);
+  EXPECT_EQ(answered.out, "declined: quit none; kept Closed\n");
+  auto back = NorvoStore::suggestion(s.id, home.store());
   ASSERT_TRUE(back);
   EXPECT_EQ(back->status, "declined");
   EXPECT_EQ(back->kept, std::vector<std::string>{"Closed"});
   EXPECT_TRUE(back->answeredAt.has_value());
-
   // Answered once only; unknown ids and choices are errors.
-  EXPECT_EQ(zemnorvo({"answer", s.id, "quit"}).first, 1);
-  EXPECT_EQ(zemnorvo({"answer", "NO-SUCH-ID", "quit"}).first, 1);
-  EXPECT_NE(zemnorvo({"answer", s.id, "maybe"}).first, 0);
-  EXPECT_EQ(NorvoStore::suggestion(s.id)->status, "declined");
+  EXPECT_EQ(zemnorvo({"answer", s.id, "quit"}).status, 1);
+  EXPECT_EQ(zemnorvo({"answer", "NO-SUCH-ID", "quit"}).status, 1);
+  EXPECT_NE(zemnorvo({"answer", s.id, "maybe"}).status, 0);
+  EXPECT_EQ(NorvoStore::suggestion(s.id, home.store())->status, "declined");
 }
 
-TEST(OwnerCommands, StopAsTheOwner) {
+// Agent A runs a long task. Agent B's shell (a shell named "claude" is an
+// agent to the classifier) tries to stop it with `zemnorvo stop`, stops its
+// own task and tries to answer for the owner; then the owner stops A's task.
+TEST(OwnerCommands, StopActsForTheOwnerOnlyOutsideAnAgent) {
+  if (Session::myAgent()) GTEST_SKIP() << "run under an agent, which is not the owner";
+  test::FreshHome home;
   test::TempDir dir;
   test::Processes tree;
-  auto shell = test::copyProgram("/bin/sh", dir.path() / "claude");
-  auto compiler = test::copyProgram("/bin/sleep", dir.path() / "cc1plus");
-  auto agent = tree.start({"claude", "-c", "\"" + compiler.string() + "\" 600 & wait"}, shell);
-  ASSERT_GT(agent, 0);
-  test::TempDir store;
-  ProcessTable table(platform::makeProcessSource(platform::Roots::system()), store.path());
+  ProcessTable table{platform::makeProcessSource(platform::Roots::system()), home.store()};
+  auto taskA = test::copyProgram("/bin/sleep", dir.path() / "bin/task-a");
+  auto taskB = test::copyProgram("/bin/sleep", dir.path() / "bin/task-b");
+  pid_t agentA = tree.start({"claude", "-c", quoted(taskA) + " 600 & wait"},
+                            test::copyProgram("/bin/sh", dir.path() / "a/claude"));
+  ASSERT_GT(agentA, 0);
   auto readings = test::readUntil(table, [&](const ProcessReadings& r) {
-    return test::childOf(r, agent, "cc1plus").has_value();
+    return test::childOf(r, agentA, "task-a").has_value();
   });
-  auto task = test::childOf(readings, agent, "cc1plus");
-  ASSERT_TRUE(task);
+  auto victim = test::childOf(readings, agentA, "task-a");
+  ASSERT_TRUE(victim);
 
-  EXPECT_EQ(zemnorvo({"stop", "0"}), (std::pair<int, std::string>{1, "No process with pid 0.\n"}));
-  auto [refused, why] = zemnorvo({"stop", std::to_string(agent)});
-  EXPECT_EQ(refused, 1);
-  EXPECT_EQ(why, "Refused to stop claude (pid " + std::to_string(agent) +
-                     "): it is an AI tool itself (agent CLI or AI app).\n");
+  auto out = dir.path() / "out";
+  std::string cli = quoted(NORVO_CLI_PATH) + " ", to = " 2>>" + quoted(out) + "; echo \"";
+  std::string script = cli + "stop " + std::to_string(*victim) + to + "other=$?\" >>" +
+                       quoted(out) + "; " + quoted(taskB) + " 600 & own=$!; sleep 0.3; " + cli +
+                       "stop $own >/dev/null" + to + "own=$?\" >>" + quoted(out) + "; " + cli +
+                       "answer some-id keep" + to + "answer=$?\" >>" + quoted(out) +
+                       "; echo done >>" + quoted(out);
+  ASSERT_GT(
+      tree.start({"claude", "-c", script}, test::copyProgram("/bin/sh", dir.path() / "b/claude")),
+      0);
+  std::string said;
+  for (auto until = std::chrono::steady_clock::now() + 60s;
+       said.find("done") == std::string::npos && std::chrono::steady_clock::now() < until;
+       std::this_thread::sleep_for(50ms))
+    said = test::readFile(out);
+  EXPECT_NE(
+      said.find("it belongs to another live AI session (agent pid " + std::to_string(agentA) + ")"),
+      std::string::npos)
+      << said;
+  EXPECT_NE(said.find("other=1"), std::string::npos) << said;
+  EXPECT_NE(said.find("own=0"), std::string::npos) << said;
+  EXPECT_NE(said.find("suggestion_status"), std::string::npos) << said;
+  EXPECT_NE(said.find("answer=1"), std::string::npos) << said;
 
-  auto [stopped, said] = zemnorvo({"stop", std::to_string(*task), "--force", "--json"});
-  EXPECT_EQ(stopped, 0);
-  auto parsed = json_codec::decode(said);
-  ASSERT_TRUE(parsed) << said;
-  EXPECT_EQ(parsed->at("stopped"), nlohmann::json::array({*task}));
-  auto log = NorvoStore::recentActions(10);
-  ASSERT_EQ(log.size(), 1u);
+  auto missing = zemnorvo({"stop", "0"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.errors, "No process with pid 0.\n");
+  auto refused = zemnorvo({"stop", std::to_string(agentA)});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.errors.rfind("Refused to stop claude (pid " + std::to_string(agentA) +
+                                     "): it is an AI tool itself (agent CLI or AI app).\n",
+                                 0),
+            0u)
+      << refused.errors;
+  auto stopped = zemnorvo({"stop", std::to_string(*victim), "--force", "--json"});
+  EXPECT_EQ(stopped.status, 0);
+  auto parsed = json_codec::decode(stopped.out);
+  ASSERT_TRUE(parsed) << stopped.out;
+  EXPECT_EQ(parsed->at("stopped"), nlohmann::json::array({*victim}));
+
+  auto log = NorvoStore::recentActions(10, home.store());
+  ASSERT_EQ(log.size(), 2u);
   EXPECT_EQ(log[0].actor, "owner");
-  EXPECT_EQ(log[0].pid, *task);
+  EXPECT_EQ(log[0].pid, *victim);
   EXPECT_EQ(log[0].detail, "SIGKILL; stopped by the owner");
+  EXPECT_EQ(log[1].actor, "ai");  // agent B's own task
+  EXPECT_NE(log[1].pid, *victim);
 }
 
 }  // namespace
