@@ -11,9 +11,14 @@ bool WidgetPublisher::publish(const NorvoSnapshot& snapshot, Clock::time_point n
   try {
     WidgetSnapshot record(snapshot);
     record.save();
-    if (lastImages_ && now - *lastImages_ < imageInterval_) return false;
+    if (lastImages_) {
+      auto since = now - *lastImages_;
+      bool levelChanged = drawnLevel_ != record.level;
+      if (since < imageInterval_ || (!levelChanged && since < refreshInterval_)) return false;
+    }
     if (!drawer_ || !drawer_(record, *folder)) return false;
     lastImages_ = now;
+    drawnLevel_ = record.level;
     return true;
   } catch (const std::exception& e) {
     // Publishing must never end the loop; the next tick writes everything again.

@@ -1,7 +1,11 @@
 // What the sampling loop calls each tick so that the desktop shows fresh
 // figures: the widget record "widget.json" in the shared container, and the
-// widget's images beside it (see widget_images.hpp), redrawn at most every
-// `imageInterval`. Drawing needs cairo, pango and fontconfig, whose pages and
+// widget's images beside it (see widget_images.hpp). A round of six images
+// costs about as much processor time as a whole sampling tick, so they are
+// redrawn within `imageInterval` (10 s) of a change of load level, which is
+// what the owner must see at once, and otherwise at most every
+// `refreshInterval` (60 s) for the figures; the desktop widget itself reloads
+// only every five minutes. Drawing needs cairo, pango and fontconfig, whose pages and
 // caches would stay resident in the loop for its whole life; the loop
 // therefore hands the drawing to an `ImageDrawer`, which in the product starts
 // the short-lived drawing program and in tests may draw in-process.
@@ -27,19 +31,24 @@ class WidgetPublisher {
  public:
   using Clock = std::chrono::steady_clock;
 
-  WidgetPublisher(std::chrono::seconds imageInterval, ImageDrawer drawer)
-      : imageInterval_(imageInterval), drawer_(std::move(drawer)) {}
+  WidgetPublisher(std::chrono::seconds imageInterval, ImageDrawer drawer,
+                  std::chrono::seconds refreshInterval = std::chrono::seconds{60})
+      : imageInterval_(imageInterval),
+        refreshInterval_(refreshInterval),
+        drawer_(std::move(drawer)) {}
 
   // Saves the widget record of `snapshot` in the shared container and, when
-  // the images are older than the interval, has them redrawn beside it. Does
+  // the images are due (see above), has them redrawn beside it. Does
   // nothing without a container; never throws. Returns whether images were
   // drawn (or their drawing started).
   bool publish(const NorvoSnapshot& snapshot, Clock::time_point now = Clock::now());
 
  private:
   std::chrono::seconds imageInterval_;
+  std::chrono::seconds refreshInterval_;
   ImageDrawer drawer_;
   std::optional<Clock::time_point> lastImages_;
+  std::optional<LoadLevel> drawnLevel_;
 };
 
 }  // namespace norvo::widget_publisher
