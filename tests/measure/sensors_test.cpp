@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "measure/simulated_smc.hpp"
 #include "test_support.hpp"
 
 namespace norvo {
@@ -119,7 +118,7 @@ TEST(SensorsFormulas, BatteryRatesPowerAndUptime) {
 
 // ---- Whole reports from fixture trees ----
 
-SensorReport fixtureReport(const std::string& scenario, SMC* smc = nullptr) {
+SensorReport fixtureReport(const std::string& scenario) {
   auto roots = platform::Roots::under(test::fixture("linux/" + scenario));
   auto first = SensorCounters::now(roots);
   auto second = first;
@@ -127,7 +126,7 @@ SensorReport fixtureReport(const std::string& scenario, SMC* smc = nullptr) {
   second.diskRead += 4096;
   second.diskWrite -= 1;  // went backwards
   for (auto& [zone, c] : second.energy) c.microjoules += 20'000'000;
-  return Sensors::read(first, second, roots, smc);
+  return Sensors::read(first, second, roots, nullptr);
 }
 
 TEST(SensorsFixtures, LaptopOnBattery) {
@@ -193,25 +192,6 @@ TEST(SensorsFixtures, BareMachineGivesEveryFallback) {
     EXPECT_FALSE(r.hasFans || r.systemWatts || r.gpuPercent || r.battery) << scenario;
     EXPECT_TRUE(r.connections.has_value()) << scenario;
   }
-}
-
-TEST(SensorsFixtures, ControllerTakesOverFansPowerAndTemperatures) {
-  auto state = std::make_shared<test::SimulatedSmc::State>();
-  state->set("FNum", "ui8 ", {1});
-  state->set("F0Ac", "fpe2", {0x1C, 0x20});  // 1800 rpm
-  state->set("PSTR", "flt ", test::SimulatedSmc::floatBytes(23.5));
-  state->set("Tp01", "flt ", test::SimulatedSmc::floatBytes(70));
-  state->set("Tg01", "flt ", test::SimulatedSmc::floatBytes(50));
-  SMC smc(std::make_unique<test::SimulatedSmc>(state));
-  auto r = fixtureReport("laptop", &smc);
-  ASSERT_EQ(r.fans.size(), 1u);
-  EXPECT_EQ(r.fans[0].rpm, 1800);
-  EXPECT_EQ(r.systemWatts, 23.5);
-  EXPECT_EQ(r.cpuCelsius, 70);
-  EXPECT_EQ(r.cpuMaxCelsius, 70);
-  EXPECT_EQ(r.gpuCelsius, 50);
-  state->set("PSTR", "flt ", test::SimulatedSmc::floatBytes(0));  // outside the window
-  EXPECT_EQ(fixtureReport("laptop", &smc).systemWatts, 9.5);
 }
 
 // On the machine running the tests: invariants only.
