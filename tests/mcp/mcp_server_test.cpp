@@ -346,30 +346,23 @@ TEST(McpCalls, CallsBeyondTheLimitAreRefusedAsToolErrors) {
   ADD_FAILURE() << "the freed slot was never reused";
 }
 
-TEST(McpShutdown, EndOfInputCancelsRunningCallsAndReturnsPromptly) {
+// At end of input the last line counts even without its line feed, running
+// calls are cancelled and serving ends promptly; stop() ends it too.
+TEST(McpShutdown, EndOfInputOrStopEndServingPromptly) {
   Harness h;
   h.initialize();
   h.call(1, "slow", {{"steps", 1}, {"step_ms", 60000}});
   h.waitFor(h.probe.started, 1);
   auto start = std::chrono::steady_clock::now();
+  h.sendRaw("{\"jsonrpc\":\"2.0\",\"id\":2,\"method\":\"ping\"}");
   h.closeInput();
+  EXPECT_EQ(h.next()["id"], 2);
   EXPECT_TRUE(h.waitServed(3s));
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
   EXPECT_EQ(h.probe.cancelled, 1);
-}
-
-TEST(McpShutdown, StopEndsServingAndALastLineWithoutLineFeedIsAnswered) {
-  {
-    Harness h;
-    h.initialize();
-    h.server().stop();
-    EXPECT_TRUE(h.waitServed(3s));
-  }
-  Harness h;
-  h.sendRaw("{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"ping\"}");
-  h.closeInput();
-  EXPECT_EQ(h.next()["id"], 1);
-  EXPECT_TRUE(h.waitServed(3s));
+  Harness stopped;
+  stopped.server().stop();
+  EXPECT_TRUE(stopped.waitServed(3s));
 }
 
 TEST(McpShutdown, AHandlerThatIgnoresCancellationIsLeftBehindAfterTheGrace) {
