@@ -41,11 +41,7 @@ TEST(AgentTools, StatusRefusedKillAndBadInputKeepTheServerServing) {
   EXPECT_NE(
       explained["content"][0]["text"].get<std::string>().find("pid " + std::to_string(::getpid())),
       std::string::npos);
-}
 
-TEST(AgentTools, QuitSuggestionIsFiledAndItsAnswerReadBack) {
-  test::FreshHome home;
-  test::AgentServer server;
   auto unknown = server.tool("suggest_quit_apps", {{"reason", "x"}, {"apps", {"NoSuchApp"}}});
   EXPECT_EQ(unknown["isError"], true);
   EXPECT_TRUE(NorvoStore::pendingSuggestions(home.store()).empty());
