@@ -15,5 +15,6 @@ void addHookCommand(CLI::App& app);
 void addPsCommand(CLI::App& app);  // ps and explain
 void addOwnerCommands(CLI::App& app);
 void addWatchCommand(CLI::App& app);
+void addUninstallCommands(CLI::App& app);  // apps and uninstall
 
 }  // namespace norvo::cli

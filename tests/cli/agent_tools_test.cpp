@@ -2,11 +2,15 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "child_process.hpp"
 #include "core/store/norvo_store.hpp"
 #include "core/store/quit_suggestion.hpp"
+#include "core/uninstall/uninstall.hpp"
+#include "test_support.hpp"
 
 namespace norvo {
 namespace {
@@ -57,7 +61,8 @@ TEST(AgentTools, ListedWithClosedSchemas) {
   }
   for (const char* expected :
        {"status", "wait_for_capacity", "kill_ai_process", "suggest_quit_apps", "suggestion_status",
-        "explain_process", "recent_actions"})
+        "explain_process", "recent_actions", "installed_apps", "app_leftovers",
+        "suggest_uninstall"})
     EXPECT_TRUE(names.count(expected)) << expected;
 }
 
@@ -106,6 +111,58 @@ TEST(AgentTools, QuitSuggestionIsFiledAndItsAnswerReadBack) {
   ASSERT_EQ(answer["isError"], false) << answer;
   EXPECT_EQ(answer["structuredContent"]["status"], "declined");
   EXPECT_EQ(answer["structuredContent"]["kept"][0], "Browser");
+}
+
+TEST(AgentTools, UninstallSuggestionIsFiledAnsweredAndReadBack) {
+  // The server runs with this test's HOME: one AppImage with its settings.
+  namespace fs = std::filesystem;
+  fs::path home = std::getenv("HOME");
+  auto appImage = home / "Applications/Demo-2.1.AppImage";
+  fs::create_directories(appImage.parent_path());
+  std::ofstream(appImage) << "ELF";
+  fs::create_directories(home / ".config/Demo");
+  std::ofstream(home / ".config/Demo/settings") << "{}";
+
+  auto pendingBefore = NorvoStore::pendingUninstalls().size();
+  AgentServer server;
+  auto apps = server.tool("installed_apps", json::object())["structuredContent"]["apps"];
+  ASSERT_EQ(apps.size(), 1u) << apps;
+  EXPECT_EQ(apps[0]["name"], "Demo");
+  EXPECT_EQ(apps[0]["version"], "2.1");
+  EXPECT_GT(apps[0]["size_gb"].get<double>(), -1);
+  auto leftovers =
+      server.tool("app_leftovers", {{"app", "demo"}})["structuredContent"]["leftovers"];
+  ASSERT_EQ(leftovers.size(), 1u) << leftovers;
+  EXPECT_EQ(leftovers[0]["path"], (home / ".config/Demo").string());
+  EXPECT_EQ(leftovers[0]["preselected"], true);
+
+  auto product = server.tool("suggest_uninstall", {{"app", "Zemra Norvo"}, {"reason", "x"}});
+  EXPECT_EQ(product["isError"], true);
+  EXPECT_EQ(product["content"][0]["text"],
+            "Zemra Norvo cannot be uninstalled through its own agent server.");
+  auto unknown = server.tool("suggest_uninstall", {{"app", "Nope"}, {"reason", "x"}});
+  EXPECT_EQ(unknown["content"][0]["text"],
+            "No installed app named Nope. Call installed_apps to see the apps the owner can "
+            "uninstall.");
+  EXPECT_EQ(NorvoStore::pendingUninstalls().size(), pendingBefore);
+
+  auto filed = server.tool("suggest_uninstall", {{"app", "Demo"}, {"reason", "the disk is full"}});
+  ASSERT_EQ(filed["isError"], false) << filed;
+  auto id = filed["structuredContent"]["id"].get<std::string>();
+  EXPECT_TRUE(fs::exists(appImage));  // filing removes nothing
+  EXPECT_EQ(server.tool("suggestion_status", {{"id", id}})["structuredContent"]["status"],
+            "pending");
+
+  auto pending = NorvoStore::uninstall(id);
+  ASSERT_TRUE(pending);
+  Uninstall::answer(*pending, true, Uninstall::Context::forUser());
+  auto answer = server.tool("suggestion_status", {{"id", id}})["structuredContent"];
+  EXPECT_EQ(answer["status"], "accepted");
+  EXPECT_EQ(answer["removed"], true);
+  EXPECT_EQ(answer["deleted"], false);
+  EXPECT_GT(answer["bytes"].get<int64_t>(), 0);
+  EXPECT_FALSE(fs::exists(appImage));
+  EXPECT_FALSE(fs::exists(home / ".config/Demo"));
 }
 
 }  // namespace

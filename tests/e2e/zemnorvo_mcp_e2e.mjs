@@ -79,11 +79,14 @@ test('an agent reads the status, stops its own task, is refused the rest, and fi
 
     const { tools } = await client.listTools();
     assert.deepEqual(tools.map((tool) => tool.name).sort(), [
+      'app_leftovers',
       'explain_process',
+      'installed_apps',
       'kill_ai_process',
       'recent_actions',
       'status',
       'suggest_quit_apps',
+      'suggest_uninstall',
       'suggestion_status',
       'wait_for_capacity',
     ]);
