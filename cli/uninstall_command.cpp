@@ -87,6 +87,10 @@ void uninstall(const UninstallArgs& args) {
   }
   auto context = Uninstall::Context::forUser();
   if (args.retry) {
+    if (Uninstall::savedFailures(context.store).empty()) {
+      std::printf("Nothing to retry.\n");
+      return;
+    }
     auto result = Uninstall::retry(args.permanently, true, {}, context);
     printResult(result, false);
     if (!result.errors.empty()) throw CLI::RuntimeError(1);

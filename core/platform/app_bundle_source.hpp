@@ -20,7 +20,7 @@
 namespace norvo::platform {
 
 // Where one user's apps and app data live. `forUser` reads the XDG variables
-// (absolute values only, as the XDG Base Directory specification requires);
+// (absolute values only: XDG Base Directory says relative ones are invalid);
 // tests fill the fields with folders of a temporary tree.
 struct AppPlaces {
   std::filesystem::path home;

@@ -47,6 +47,12 @@ struct FixtureHome {
     put(".local/share/applications/com.example.Tool.desktop",
         "[Desktop Entry]\nName=Tool\nExec=env A=1 " + (home / ".local/opt/tool/bin/tool").string() +
             " %F\n");
+    // A suite: two programs in sub-folders of one folder are two apps.
+    for (const char* app : {"alpha", "beta"}) {
+      put(fs::path(".local/opt/suite") / app / "bin/run", "ELF");
+      put(fs::path(".local/share/applications") / (std::string("com.suite.") + app + ".desktop"),
+          "[Desktop Entry]\nExec=" + (home / ".local/opt/suite" / app / "bin/run").string() + "\n");
+    }
     for (const char* id : {"org.example.App", "org.example.AppHelper"}) {
       auto active = fs::path(".local/share/flatpak/app") / id / "current/active";
       put(active / "metadata", "[Application]\n");
@@ -60,6 +66,7 @@ struct FixtureHome {
     put(".config/notes/list", "keep");
     put("Documents/Example/report.txt", "mine");
     put("outside/precious/data", "keep");
+    fs::create_directory_symlink(outside / "precious", home / ".config/Example/shortcut");
     fs::create_directories(outside / "state/Example");
     fs::create_directory_symlink(outside / "precious", home / ".local/share/Example");
     fs::create_directory_symlink(outside / "state", home / ".local/state");
@@ -93,8 +100,10 @@ TEST(UninstallInstalledApps, ListsEachKindButTheProduct) {
   FixtureHome f;
   std::vector<std::string> names;
   for (const auto& a : f.apps()) names.push_back(a.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"Example", "ExampleHelper", "Notes", "notes",
-                                             "org.example.App", "org.example.AppHelper", "tool"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"Example", "ExampleHelper", "Notes", "alpha", "beta", "notes",
+                                      "org.example.App", "org.example.AppHelper", "tool"}));
+  EXPECT_EQ(f.app("beta").path, (f.home / ".local/opt/suite/beta").string());
   auto example = f.app("example");  // found ignoring case
   EXPECT_EQ(example.path, (f.home / "Applications/Example-1.2.0-x86_64.AppImage").string());
   EXPECT_EQ(example.version, "1.2.0");

@@ -1,5 +1,5 @@
 // Pure parsers for the files that describe an installed app on Linux: desktop
-// entries (freedesktop Desktop Entry specification), AppStream metainfo and
+// entries (the freedesktop Desktop Entry format), AppStream metainfo and
 // AppImage file names. They take text and never touch the file system.
 #pragma once
 
@@ -19,8 +19,8 @@ struct DesktopEntry {
 
 std::optional<DesktopEntry> desktopEntry(std::string_view text);
 
-// The program an "Exec" value starts: its first word with the quoting of the
-// specification undone, after an "env" launcher and its VAR=value words.
+// The program an "Exec" value starts: its first word with the Exec key's
+// double-quote quoting undone, after an "env" launcher and its VAR=value words.
 // Absent for an empty value.
 std::optional<std::string> execProgram(std::string_view exec);
 

@@ -1,9 +1,12 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <map>
+#include <set>
 
 #include "core/platform/app_bundle_source.hpp"
 #include "core/platform/linux/app_bundle_parsers.hpp"
@@ -136,43 +139,67 @@ std::vector<AppBundle> listAppBundles(const AppPlaces& places) {
 
   // Desktop entries of the owner's that start a program in an app folder: the
   // AppImage they start gets them; any other program makes the top folder
-  // holding it (or the program itself, directly in an app folder) an app.
-  std::map<std::string, size_t> byPath;
-  for (size_t i = 0; i < out.size(); ++i) byPath[out[i].path] = i;
+  // holding it (or the program itself, directly in an app folder) an app. A
+  // top folder that holds the programs of several entries in different
+  // sub-folders is a suite ("~/.local/opt/JetBrains/idea", ".../pycharm"):
+  // each sub-folder is then an app of its own, so one never takes the other.
+  struct Launch {
+    std::string entryPath, id;
+    std::optional<std::string> name;
+    fs::path program, top;
+    std::optional<fs::path> second;  // the sub-folder of `top` holding the program
+  };
+  std::vector<Launch> launches;
   auto applications = places.dataHome / "applications";
-  for (const auto& file : listNames(applications)) {
+  auto files = listNames(applications);
+  std::sort(files.begin(), files.end());
+  for (const auto& file : files) {
     if (file.size() <= 8 || file.compare(file.size() - 8, 8, ".desktop") != 0) continue;
     auto text = text_file::readText(applications / file, 256 * 1024);
     auto entry = text ? parse::desktopEntry(*text) : std::nullopt;
     auto program = entry && entry->exec ? parse::execProgram(*entry->exec) : std::nullopt;
     if (!program || (*program)[0] != '/') continue;
-    fs::path programPath = fs::path(*program).lexically_normal();
-    std::optional<fs::path> top;
+    Launch l{(applications / file).string(),
+             file.substr(0, file.size() - 8),
+             entry->name,
+             fs::path(*program).lexically_normal(),
+             {},
+             std::nullopt};
     for (const auto& folder : places.appFolders) {
-      if (!isBelow(folder, programPath)) continue;
-      top = folder / *programPath.lexically_relative(folder.lexically_normal()).begin();
+      if (!isBelow(folder, l.program)) continue;
+      auto rel = l.program.lexically_relative(folder.lexically_normal());
+      auto part = rel.begin();
+      l.top = folder / *part;
+      if (std::distance(rel.begin(), rel.end()) >= 3) l.second = l.top / *++part;
       break;
     }
-    if (!top) continue;
-    auto entryPath = (applications / file).string();
-    auto known = byPath.find(programPath.string());
-    if (known == byPath.end()) known = byPath.find(top->string());
+    if (!l.top.empty()) launches.push_back(std::move(l));
+  }
+  std::map<fs::path, std::set<fs::path>> seconds;
+  for (const auto& l : launches) seconds[l.top].insert(l.second.value_or(l.top));
+
+  std::map<std::string, size_t> byPath;
+  for (size_t i = 0; i < out.size(); ++i) byPath[out[i].path] = i;
+  for (const auto& l : launches) {
+    auto bundle = seconds[l.top].size() > 1 && l.second ? *l.second : l.top;
+    auto known = byPath.find(l.program.string());
+    if (known == byPath.end()) known = byPath.find(bundle.string());
     if (known != byPath.end()) {
       auto& b = out[known->second];
-      b.desktopEntries.push_back(entryPath);
-      if (!b.displayName) b.displayName = entry->name;
+      b.desktopEntries.push_back(l.entryPath);
+      if (!b.displayName) b.displayName = l.name;
       continue;
     }
-    auto st = statNoFollow(*top);
+    auto st = statNoFollow(bundle);
     if (!st || !(S_ISDIR(st->st_mode) || S_ISREG(st->st_mode))) continue;
     AppBundle b;
     b.kind = BundleKind::folder;
-    b.path = top->string();
-    b.name = top->filename().string();
-    b.bundleID = file.substr(0, file.size() - 8);
-    b.displayName = entry->name;
-    b.lastUsed = accessTime(programPath);
-    b.desktopEntries.push_back(entryPath);
+    b.path = bundle.string();
+    b.name = bundle.filename().string();
+    b.bundleID = l.id;
+    b.displayName = l.name;
+    b.lastUsed = accessTime(l.program);
+    b.desktopEntries.push_back(l.entryPath);
     byPath[b.path] = out.size();
     out.push_back(std::move(b));
   }
