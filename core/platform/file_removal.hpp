@@ -34,6 +34,9 @@ struct Removal {
   int64_t bytes = 0;  // allocated bytes of the item (hard links counted once)
   int errorCode = 0;  // errno value of the failure; 0 on success
   std::string message;
+  // What the check right before acting found; anything but `present` means
+  // nothing was touched.
+  ItemCheck check = ItemCheck::present;
 };
 
 // Deletes `path` and everything inside it, below `base`: checked as

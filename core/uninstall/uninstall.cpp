@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <map>
 #include <set>
 #include <thread>
 
@@ -98,8 +98,11 @@ platform::Removal removeItem(const Item& item, bool permanently, bool dryRun, co
     return r;
   }
   if (item.kind == platform::BundleKind::flatpakUser) {
-    if (dryRun) return platform::deleteBelow(places.dataHome, item.path, true);
-    return platform::uninstallFlatpak(item.bundleID.value_or(item.app));
+    auto size = platform::deleteBelow(places.dataHome, item.path, true);
+    if (dryRun) return size;
+    auto r = platform::uninstallFlatpak(item.bundleID.value_or(item.app));
+    if (r.ok) r.bytes = size.bytes;
+    return r;
   }
   if (dryRun) return platform::deleteBelow(places.home, item.path, true);
   if (remove) return remove(item.path);
@@ -116,6 +119,17 @@ void removeAll(const std::vector<Item>& items, bool permanently, bool dryRun, co
                                                                      : result.trashed)
           .push_back(item.path);
       result.bytes += r.bytes;
+      continue;
+    }
+    // The check at the moment of acting found what the earlier one did not.
+    if (r.check == platform::ItemCheck::gone) {
+      result.failures.push_back(
+          Failure{item.path, std::string(kGoneReason), Failure::Kind::gone, item.app});
+      continue;
+    }
+    if (r.check == platform::ItemCheck::outside) {
+      result.failures.push_back(refusedFailure(item.path, item.app));
+      result.errors.push_back(item.path + ": " + std::string(kRefusedReason));
       continue;
     }
     std::string message = r.message.empty() ? item.path + ": could not be removed" : r.message;
@@ -136,11 +150,13 @@ void logResult(const Result& result, const std::string& actor, const std::string
   NorvoStore::log(action, store);
 }
 
-// The saved failures of other items, kept when a run saves its own.
-std::vector<Failure> mergedWithSaved(const std::vector<Failure>& fresh, const fs::path& store) {
-  std::set<std::string> paths;
-  for (const auto& f : fresh) paths.insert(f.path);
-  auto merged = fresh;
+// The saved failures of items this run did not touch, kept when it saves its
+// own.
+std::vector<Failure> mergedWithSaved(const Result& result, const fs::path& store) {
+  std::set<std::string> paths(result.trashed.begin(), result.trashed.end());
+  paths.insert(result.deleted.begin(), result.deleted.end());
+  for (const auto& f : result.failures) paths.insert(f.path);
+  auto merged = result.failures;
   for (const auto& f : savedFailures(store))
     if (!paths.count(f.path)) merged.push_back(f);
   return merged;
@@ -280,7 +296,7 @@ Result run(const std::string& appPath, const std::vector<std::string>& leftoverP
   removeAll(items, options.permanently, options.dryRun, options.remove, context.places, result);
   if (options.dryRun) return result;
 
-  if (!saveFailures(mergedWithSaved(result.failures, context.store), context.store))
+  if (!saveFailures(mergedWithSaved(result, context.store), context.store))
     result.errors.push_back("The failed items could not be saved for a retry.");
   if (options.logActions) logResult(result, options.actor, app.name, options.detail, context.store);
   return result;

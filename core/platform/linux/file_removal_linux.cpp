@@ -172,9 +172,15 @@ class Walk {
     return true;
   }
 
+  // Removing one link of a file lowers the count the other links show, so
+  // membership is looked up for every file and only files with more links
+  // are remembered.
   void count(const struct stat& st) {
-    if (st.st_nlink > 1 && !S_ISDIR(st.st_mode) && !seen_.insert({st.st_dev, st.st_ino}).second)
-      return;
+    if (!S_ISDIR(st.st_mode)) {
+      std::pair key{st.st_dev, st.st_ino};
+      if (seen_.count(key)) return;
+      if (st.st_nlink > 1) seen_.insert(key);
+    }
     bytes_ += static_cast<int64_t>(st.st_blocks) * 512;
   }
 
@@ -198,10 +204,10 @@ Removal failure(int code, const fs::path& path) {
 }
 
 Removal refusal(const Located& where, const fs::path& path) {
-  if (where.check == ItemCheck::gone) return failure(ENOENT, path);
-  Removal r;
-  r.errorCode = where.errorCode ? where.errorCode : ELOOP;
-  r.message = path.string() + ": outside " + "its folder or reached through a link";
+  Removal r = where.check == ItemCheck::gone
+                  ? failure(ENOENT, path)
+                  : failure(where.errorCode ? where.errorCode : ELOOP, path);
+  r.check = where.check;
   return r;
 }
 
