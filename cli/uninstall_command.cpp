@@ -4,6 +4,7 @@
 // suggest_uninstall and the owner answers it.
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -133,6 +134,10 @@ void uninstall(const UninstallArgs& args) {
   options.dryRun = args.dryRun;
   auto result = Uninstall::run(app->path, chosen, options, context);
   printResult(result, args.dryRun);
+  for (const auto& l : found)
+    if (std::find(chosen.begin(), chosen.end(), l.path) == chosen.end())
+      std::printf("left in place: %s%s\n", printable(l.path).c_str(),
+                  l.byName ? " (found by the display name only; --leftovers all takes it)" : "");
   if (!result.errors.empty()) {
     for (const auto& e : result.errors)
       std::fprintf(stderr, "zemnorvo: %s\n", printable(e).c_str());

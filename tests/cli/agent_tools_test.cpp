@@ -155,7 +155,12 @@ TEST(AgentTools, UninstallSuggestionIsFiledAnsweredAndReadBack) {
 
   auto pending = NorvoStore::uninstall(id);
   ASSERT_TRUE(pending);
-  Uninstall::answer(*pending, true, Uninstall::Context::forUser());
+  // The owner answers as the app does; its log goes to a folder of the
+  // test's, so that the shared store's log stays as other tests expect it.
+  auto context = Uninstall::Context::forUser();
+  test::TempDir ownerStore;
+  context.store = ownerStore.path();
+  NorvoStore::resolveUninstall(Uninstall::answer(*pending, true, context));
   auto answer = server.tool("suggestion_status", {{"id", id}})["structuredContent"];
   EXPECT_EQ(answer["status"], "accepted");
   EXPECT_EQ(answer["removed"], true);

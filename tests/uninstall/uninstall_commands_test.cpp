@@ -53,6 +53,8 @@ TEST(UninstallCommands, AppsDryRunAndAnsweredSuggestion) {
   EXPECT_FALSE(fs::exists(home / ".cache/demo"));
   EXPECT_EQ(NorvoStore::uninstall(s.id)->status, "accepted");
   EXPECT_EQ(zemnorvo({"answer", s.id, "keep"}).first, 1);  // answered once only
+  // The tool logged to the store this process shares with other tests.
+  fs::remove(NorvoStore::directory() / "actions.jsonl");
 }
 
 TEST(UninstallCommands, RefusedUnderAnAgent) {

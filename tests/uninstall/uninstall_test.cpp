@@ -275,6 +275,41 @@ TEST(UninstallRetry, ProtectedSandboxRetriedAfterAccessIsGranted) {
   EXPECT_EQ(NorvoStore::recentActions(1, f.context.store).at(0).name, "retry");
 }
 
+TEST(UninstallRun, FlatpakAppsGoThroughFlatpak) {
+  FixtureHome f;
+  // A stand-in flatpak first on the PATH: it records its arguments, and
+  // removes the deployment the way the real one does, unless told to fail.
+  auto bin = f.dir.path() / "bin";
+  f.put("outside/args", "");
+  auto script =
+      f.dir.write("bin/flatpak", "#!/bin/sh\necho \"$@\" > '" + (f.outside / "args").string() +
+                                     "'\n[ -e '" + (f.outside / "fail").string() +
+                                     "' ] && { echo 'error: app is busy' >&2; exit 1; }\n"
+                                     "rm -rf '" +
+                                     (f.home / ".local/share/flatpak/app").string() + "'/\"$4\"\n");
+  fs::permissions(script, fs::perms::owner_all);
+  std::string path = std::getenv("PATH");
+  ::setenv("PATH", (bin.string() + ":" + path).c_str(), 1);
+  auto app = f.app("org.example.App");
+  RunOptions options;
+  f.put("outside/fail", "");
+  auto failed = run(app.path, {}, options, f.context);
+  EXPECT_EQ(failed.errors, std::vector<std::string>{
+                               "org.example.App: flatpak uninstall failed: error: app is busy"});
+  fs::remove(f.outside / "fail");
+  auto removed =
+      run(app.path, {(f.home / ".var/app/org.example.App").string()}, options, f.context);
+  ::setenv("PATH", path.c_str(), 1);
+  EXPECT_EQ(test::readFile(f.outside / "args"),
+            "uninstall --user --noninteractive org.example.App\n");
+  EXPECT_EQ(removed.deleted, std::vector<std::string>{app.path});
+  EXPECT_EQ(removed.trashed,
+            std::vector<std::string>{(f.home / ".var/app/org.example.App").string()});
+  EXPECT_GT(removed.bytes, 0);
+  EXPECT_TRUE(fs::exists(f.home / ".local/share/flatpak/app/org.example.AppHelper"));
+  EXPECT_TRUE(fs::exists(f.home / ".var/app/org.example.AppHelper"));
+}
+
 TEST(UninstallAnswer, AcceptedAppImageGoesToTheFreedesktopTrash) {
   // The test run's own XDG_DATA_HOME, on the same file system as the fixture;
   // emptied so that an earlier run's items keep their names.

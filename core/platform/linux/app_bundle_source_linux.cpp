@@ -118,10 +118,19 @@ std::vector<std::string> listNames(const fs::path& folder) {
   return names;
 }
 
-std::vector<AppBundle> listAppBundles(const AppPlaces& places) {
+std::vector<AppBundle> listAppBundles(const AppPlaces& given) {
+  // Without a home every folder below would be read relative to the working
+  // folder; such places are left out rather than guessed.
+  AppPlaces places = given;
+  auto absoluteOnly = [](std::vector<fs::path>& folders) {
+    std::erase_if(folders, [](const fs::path& f) { return !f.is_absolute(); });
+  };
+  absoluteOnly(places.appFolders);
   std::vector<AppBundle> out;
-  addFlatpaks(places.dataHome / "flatpak", BundleKind::flatpakUser, out);
-  addFlatpaks(places.systemFlatpak, BundleKind::flatpakSystem, out);
+  if (places.dataHome.is_absolute())
+    addFlatpaks(places.dataHome / "flatpak", BundleKind::flatpakUser, out);
+  if (places.systemFlatpak.is_absolute())
+    addFlatpaks(places.systemFlatpak, BundleKind::flatpakSystem, out);
 
   // AppImages directly in an app folder or in a folder of their own there.
   for (const auto& folder : places.appFolders) {
@@ -151,7 +160,7 @@ std::vector<AppBundle> listAppBundles(const AppPlaces& places) {
   };
   std::vector<Launch> launches;
   auto applications = places.dataHome / "applications";
-  auto files = listNames(applications);
+  auto files = places.dataHome.is_absolute() ? listNames(applications) : std::vector<std::string>{};
   std::sort(files.begin(), files.end());
   for (const auto& file : files) {
     if (file.size() <= 8 || file.compare(file.size() - 8, 8, ".desktop") != 0) continue;

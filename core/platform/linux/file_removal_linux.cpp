@@ -89,29 +89,35 @@ struct Located {
   int errorCode = 0;
 };
 
+// What a failed lookup on the way means: a missing folder or item is gone;
+// one we may not look into is there as far as we know, and the removal will
+// fail with the permission error (the owner can grant access and retry); a
+// link (ELOOP), an escape (EXDEV) or a file where a folder should be refuse it.
+void classifyLookup(Located& out, int err) {
+  out.errorCode = err;
+  out.check = err == ENOENT                   ? ItemCheck::gone
+              : err == EACCES || err == EPERM ? ItemCheck::present
+                                              : ItemCheck::outside;
+}
+
 Located locate(const fs::path& base, const fs::path& path) {
   Located out;
   auto rel = relativeBelow(base, path);
   if (!rel) return out;
   Fd baseFd(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!baseFd.valid()) {
-    out.errorCode = errno;
-    out.check = errno == ENOENT ? ItemCheck::gone : ItemCheck::outside;
+    classifyLookup(out, errno);
     return out;
   }
   out.name = rel->filename().string();
   out.parent = openFolderBelow(baseFd.get(), rel->parent_path());
   if (!out.parent.valid()) {
-    out.errorCode = errno;
-    // A missing folder on the way means the item is gone; a link (ELOOP), an
-    // escape (EXDEV) or a file where a folder should be all refuse it.
-    out.check = errno == ENOENT ? ItemCheck::gone : ItemCheck::outside;
+    classifyLookup(out, errno);
     return out;
   }
   struct stat st {};
   if (::fstatat(out.parent.get(), out.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    out.errorCode = errno;
-    out.check = errno == ENOENT ? ItemCheck::gone : ItemCheck::outside;
+    classifyLookup(out, errno);
     return out;
   }
   out.check = S_ISLNK(st.st_mode) ? ItemCheck::outside : ItemCheck::present;
@@ -213,6 +219,7 @@ Removal refusal(const Located& where, const fs::path& path) {
 
 // The walk over an item already located; `dryRun` only counts.
 Removal walkLocated(const Located& where, const fs::path& path, bool dryRun) {
+  if (where.errorCode != 0) return failure(where.errorCode, path);
   struct stat parent {};
   if (::fstat(where.parent.get(), &parent) != 0) return failure(errno, path);
   Walk walk(dryRun, std::chrono::steady_clock::time_point::max());
@@ -254,6 +261,7 @@ Removal trashBelow(const fs::path& base, const fs::path& path) {
   auto where = locate(base, path);
   if (where.check != ItemCheck::present) return refusal(where, path);
   auto size = walkLocated(where, path, true);
+  if (where.errorCode != 0) return size;
   GFile* file = g_file_new_for_path(path.c_str());
   GError* error = nullptr;
   bool trashed = g_file_trash(file, nullptr, &error);
