@@ -60,6 +60,7 @@ struct FixtureHome {
           "<component><releases><release version=\"3.1\"/></releases></component>");
       put(".var/app/" + std::string(id) + "/config/settings", "x");
     }
+    dir.write("var/lib/flatpak/app/org.example.Shared/current/active/metadata", "[Application]\n");
     put(".config/Example/settings.json", "{}");
     put(".cache/example/blob", "1234");
     put(".config/ExampleHelper/settings.json", "{}");
@@ -100,9 +101,9 @@ TEST(UninstallInstalledApps, ListsEachKindButTheProduct) {
   FixtureHome f;
   std::vector<std::string> names;
   for (const auto& a : f.apps()) names.push_back(a.name);
-  EXPECT_EQ(names,
-            (std::vector<std::string>{"Example", "ExampleHelper", "Notes", "alpha", "beta", "notes",
-                                      "org.example.App", "org.example.AppHelper", "tool"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"Example", "ExampleHelper", "Notes", "alpha", "beta",
+                                             "notes", "org.example.App", "org.example.AppHelper",
+                                             "org.example.Shared", "tool"}));
   EXPECT_EQ(f.app("beta").path, (f.home / ".local/opt/suite/beta").string());
   auto example = f.app("example");  // found ignoring case
   EXPECT_EQ(example.path, (f.home / "Applications/Example-1.2.0-x86_64.AppImage").string());
@@ -308,6 +309,15 @@ TEST(UninstallRun, FlatpakAppsGoThroughFlatpak) {
   EXPECT_GT(removed.bytes, 0);
   EXPECT_TRUE(fs::exists(f.home / ".local/share/flatpak/app/org.example.AppHelper"));
   EXPECT_TRUE(fs::exists(f.home / ".var/app/org.example.AppHelper"));
+
+  // An app installed for all users needs an administrator: the owner is told
+  // the command, and nothing is run.
+  auto shared = f.app("org.example.Shared");
+  EXPECT_EQ(run(shared.path, {}, options, f.context).errors,
+            std::vector<std::string>{shared.path +
+                                     ": installed for all users; run `flatpak uninstall --system "
+                                     "org.example.Shared` as an administrator"});
+  EXPECT_TRUE(fs::exists(shared.path));
 }
 
 TEST(UninstallAnswer, AcceptedAppImageGoesToTheFreedesktopTrash) {
