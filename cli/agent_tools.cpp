@@ -12,6 +12,8 @@
 #include "core/sampling/sampler.hpp"
 #include "core/store/norvo_store.hpp"
 #include "core/store/quit_suggestion.hpp"
+#include "core/uninstall/uninstall.hpp"
+#include "core/uninstall/uninstall_digest.hpp"
 
 namespace norvo::cli {
 
@@ -26,6 +28,8 @@ using mcp::ToolError;
 using mcp::ToolResult;
 
 constexpr int64_t kMaxWaitSeconds = 1800;
+// Sizes of apps and leftovers are measured at most this long per call.
+constexpr double kMeasureSeconds = 10;
 
 ToolResult statusTool(const Arguments& args, ToolContext&) {
   auto snapshot = currentSnapshot();
@@ -142,7 +146,58 @@ ToolResult suggestQuitApps(const Arguments& args, ToolContext&) {
 ToolResult suggestionStatus(const Arguments& args, ToolContext&) {
   auto id = *args.string("id");
   if (auto s = NorvoStore::suggestion(id)) return ToolResult::structured(nlohmann::json(*s));
+  if (auto u = NorvoStore::uninstall(id)) return ToolResult::structured(nlohmann::json(*u));
   throw ToolError("No suggestion with id " + id + ".");
+}
+
+ToolResult installedApps(const Arguments& args, ToolContext&) {
+  auto apps = Uninstall::installedApps(args.boolean("measure", true), kMeasureSeconds,
+                                       Uninstall::Context::forUser());
+  nlohmann::json list = nlohmann::json::array();
+  for (const auto& a : apps) list.push_back(Compact::installedApp(a));
+  return ToolResult::structured({{"apps", list}});
+}
+
+// The installed app an agent named; a ToolError with a sentence otherwise.
+Uninstall::App namedApp(const std::string& text, const std::vector<Uninstall::App>& apps) {
+  if (Uninstall::isProduct(text))
+    throw ToolError("Zemra Norvo cannot be uninstalled through its own agent server.");
+  auto app = Uninstall::find(text, apps);
+  if (!app)
+    throw ToolError("No installed app named " + text +
+                    ". Call installed_apps to see the apps the owner can uninstall.");
+  return *app;
+}
+
+ToolResult appLeftovers(const Arguments& args, ToolContext&) {
+  auto context = Uninstall::Context::forUser();
+  auto apps = Uninstall::installedApps(false, 0, context);
+  auto app = namedApp(*args.string("app"), apps);
+  nlohmann::json list = nlohmann::json::array();
+  for (const auto& l : Uninstall::leftovers(app, apps, true, kMeasureSeconds, context))
+    list.push_back(Compact::leftover(l));
+  return ToolResult::structured(
+      {{"app", Compact::installedApp(app)},
+       {"leftovers", list},
+       {"note",
+        "What would go with the app if the owner accepts an uninstall; the preselected ones go "
+        "by default. You cannot remove anything yourself: call suggest_uninstall."}});
+}
+
+ToolResult suggestUninstall(const Arguments& args, ToolContext&) {
+  auto app = namedApp(*args.string("app"),
+                      Uninstall::installedApps(false, 0, Uninstall::Context::forUser()));
+  auto suggestion = UninstallSuggestion::make(*args.string("reason"), app);
+  if (auto filed = NorvoStore::addUninstall(suggestion); !filed)
+    throw ToolError("The suggestion was not filed: " + filed.error +
+                    ". The owner cannot see it; tell them the store cannot be written.");
+  return ToolResult::structured({{"id", suggestion.id},
+                                 {"status", suggestion.status},
+                                 {"app", app.name},
+                                 {"path", app.path},
+                                 {"note",
+                                  "Filed for the owner. Call suggestion_status with this id "
+                                  "later to read the answer."}});
 }
 
 ToolResult explainProcess(const Arguments& args, ToolContext&) {
@@ -210,13 +265,39 @@ void registerAgentTools(mcp::ToolRegistry& registry) {
             suggestQuitApps};
   quit.readOnly = false;
   registry.add(std::move(quit));
-  registry.add(Tool{"suggestion_status",
-                    "Read the owner's answer",
-                    "The suggestion filed earlier with its status (pending, accepted, declined) "
-                    "and which apps were quit or kept.",
-                    {Param{"id", ParamType::String, "The id suggest_quit_apps returned", true,
-                           std::nullopt, std::nullopt, 128}},
-                    suggestionStatus});
+  registry.add(Tool{
+      "installed_apps",
+      "The owner's installed apps",
+      "The apps the owner installed (Flatpak apps, AppImages, programs in their own "
+      "folders) with size, version, last use and whether they run. Read-only.",
+      {Param{"measure", ParamType::Boolean, "Measure sizes, within a few seconds (default true)"}},
+      installedApps});
+  registry.add(Tool{"app_leftovers",
+                    "What an app left in the owner's data folders",
+                    "The data, settings, caches and sandbox an app keeps in the owner's home, "
+                    "which an uninstall would remove with it. Read-only.",
+                    {Param{"app", ParamType::String, "Name, id or path from installed_apps", true,
+                           std::nullopt, std::nullopt, 1000}},
+                    appLeftovers});
+  Tool uninstall{"suggest_uninstall",
+                 "Propose uninstalling one of the owner's apps",
+                 "Files a suggestion that the owner uninstall an app with its leftovers; the "
+                 "owner answers it. Nothing is removed by this call.",
+                 {Param{"app", ParamType::String, "Name, id or path from installed_apps", true,
+                        std::nullopt, std::nullopt, 1000},
+                  Param{"reason", ParamType::String, "Why, shown to the owner", true, std::nullopt,
+                        std::nullopt, 500}},
+                 suggestUninstall};
+  uninstall.readOnly = false;
+  registry.add(std::move(uninstall));
+  registry.add(
+      Tool{"suggestion_status",
+           "Read the owner's answer",
+           "The suggestion filed earlier with its status (pending, accepted, declined) "
+           "and which apps were quit or kept, or whether the app was uninstalled.",
+           {Param{"id", ParamType::String, "The id suggest_quit_apps or suggest_uninstall returned",
+                  true, std::nullopt, std::nullopt, 128}},
+           suggestionStatus});
   registry.add(Tool{"explain_process",
                     "Why a process is classified as it is",
                     "Explains how a process was classified (agent, AI infrastructure, agent task, "
@@ -235,7 +316,9 @@ std::string agentInstructions() {
          "may start now (heavy jobs and build threads), with reasons. Check it before starting "
          "builds, test suites or other heavy commands, and pace yourself when it says the machine "
          "is busy. You may stop only runaway processes of your own session; everything that "
-         "touches the owner's apps or files is filed as a suggestion for the owner to answer.";
+         "touches the owner's apps or files is filed as a suggestion for the owner to answer. "
+         "When the disk is full, installed_apps and app_leftovers show what an app takes, and "
+         "suggest_uninstall asks the owner to remove one.";
 }
 
 }  // namespace norvo::cli

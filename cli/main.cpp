@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
   norvo::cli::addOwnerCommands(app);
   norvo::cli::addWatchCommand(app);
   norvo::cli::addConfigCommand(app);
+  norvo::cli::addUninstallCommands(app);
   // CLI11 reports a mistyped command as a missing one; name it instead.
   if (argc > 1 && argv[1][0] != '-') {
     try {
