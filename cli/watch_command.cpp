@@ -1,6 +1,8 @@
 // `zemnorvo watch`: the measuring loop that keeps the shared store and the
 // desktop widget fresh. One per user: a second start says so and exits 1,
 // leaving the running one alone. SIGINT and SIGTERM end it with status 0.
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <stdexcept>
@@ -8,6 +10,7 @@
 
 #include "cli/commands.hpp"
 #include "cli/drawing_program.hpp"
+#include "core/assess/compact.hpp"
 #include "core/measure/norvo_config.hpp"
 #include "core/platform/instance_lock.hpp"
 #include "core/platform/stop_signal.hpp"
@@ -23,6 +26,7 @@ namespace {
 struct WatchOptions {
   double intervalSeconds = 5;
   bool once = false;
+  bool quiet = false;
 };
 
 // Rates and CPU shares need two readings; the first tick waits this long after
@@ -62,6 +66,8 @@ void runWatch(const WatchOptions& o) {
   if (stop.waitUntil(std::chrono::steady_clock::now() + kPrimingWait)) return;
 
   bool cannotPublish = false;
+  // On a terminal the owner sees each tick; under systemd the journal stays quiet.
+  bool talk = !o.quiet && ::isatty(STDOUT_FILENO);
   auto tick = [&] {
     // Reaped before sampling, so the loop never counts its own finished
     // drawing as a zombie.
@@ -78,6 +84,11 @@ void runWatch(const WatchOptions& o) {
       std::fprintf(stderr, "zemnorvo watch: publishing again\n");
     cannotPublish = !written;
     publisher.publish(snapshot);
+    if (talk) {
+      std::printf("%s  %s\n", formatIso8601(snapshot.metrics.timestamp).c_str(),
+                  Compact::line(snapshot).c_str());
+      std::fflush(stdout);
+    }
   };
   SamplingLoop::Options options;
   options.interval = std::chrono::duration_cast<SamplingLoop::Clock::duration>(
@@ -100,6 +111,7 @@ void addWatchCommand(CLI::App& app) {
       ->check(CLI::Range(1.0, 3600.0))
       ->capture_default_str();
   cmd->add_flag("--once", options.once, "Publish one tick and exit");
+  cmd->add_flag("--quiet", options.quiet, "Print nothing per tick on a terminal");
   cmd->callback([] { runWatch(options); });
 }
 

@@ -1,6 +1,6 @@
 // An in-memory process list for the process table's tests: processes can be
-// added and removed between reads, calls are counted, and the detail read of
-// chosen pids blocks until the test releases it.
+// added, changed and removed between reads, detail reads are counted, and the
+// detail read of chosen pids blocks until the test releases it.
 #pragma once
 
 #include <condition_variable>
@@ -19,32 +19,26 @@ class FakeProcessSource : public platform::ProcessSource {
     platform::ProcessCommandLine commandLine;
     platform::ProcessUsage usage;
   };
+  struct Calls {
+    int commandLine = 0, usage = 0;
+  };
 
   ~FakeProcessSource() override { release(); }
 
+  // Bigger pids get more CPU time and memory, so that weight order is known.
   void add(int32_t pid, uint64_t startTime, std::string name, uint32_t uid = 1000,
            int32_t ppid = 1) {
-    std::lock_guard lock(mutex_);
-    Process p;
-    p.basics = {pid, ppid, uid, name, startTime, 'S', std::nullopt};
-    p.commandLine = {"/opt/" + name, "/opt/" + name + " --flag", std::nullopt};
-    p.usage = {uint64_t(pid) * 1000, uint64_t(pid) * 4096};
-    processes_[pid] = p;
+    change(pid, [&](Process& p) {
+      p.basics = {pid, ppid, uid, name, startTime, 'S', std::nullopt};
+      p.commandLine = {"/opt/" + name, "/opt/" + name + " --flag", std::nullopt};
+      p.usage = {uint64_t(pid) * 1000, uint64_t(pid) * 4096};
+    });
   }
-  // Makes the cheap record carry CPU time, as /proc/<pid>/stat does.
-  void setUsage(int32_t pid, uint64_t cpuNanos, uint64_t footprintBytes) {
+  // Changes a process under the lock; `how` takes a Process&.
+  template <typename F>
+  void change(int32_t pid, F how) {
     std::lock_guard lock(mutex_);
-    auto& p = processes_.at(pid);
-    p.basics.cpuNanos = cpuNanos;
-    p.usage = {cpuNanos, footprintBytes};
-  }
-  void setState(int32_t pid, char state) {
-    std::lock_guard lock(mutex_);
-    processes_.at(pid).basics.state = state;
-  }
-  void remove(int32_t pid) {
-    std::lock_guard lock(mutex_);
-    processes_.erase(pid);
+    how(processes_[pid]);
   }
   void block(int32_t pid) {
     std::lock_guard lock(mutex_);
@@ -55,15 +49,9 @@ class FakeProcessSource : public platform::ProcessSource {
     released_ = true;
     wake_.notify_all();
   }
-  int commandLineCalls(int32_t pid) const {
+  Calls calls(int32_t pid) const {
     std::lock_guard lock(mutex_);
-    auto it = commandLineCalls_.find(pid);
-    return it == commandLineCalls_.end() ? 0 : it->second;
-  }
-  int usageCalls(int32_t pid) const {
-    std::lock_guard lock(mutex_);
-    auto it = usageCalls_.find(pid);
-    return it == usageCalls_.end() ? 0 : it->second;
+    return calls_.count(pid) ? calls_.at(pid) : Calls{};
   }
 
   std::vector<int32_t> allPids() const override {
@@ -74,27 +62,22 @@ class FakeProcessSource : public platform::ProcessSource {
   }
   std::optional<platform::ProcessBasics> basics(int32_t pid) const override {
     std::lock_guard lock(mutex_);
-    auto it = processes_.find(pid);
-    if (it == processes_.end()) return std::nullopt;
-    return it->second.basics;
+    if (!processes_.count(pid)) return std::nullopt;
+    return processes_.at(pid).basics;
   }
   platform::ProcessCommandLine commandLine(int32_t pid) const override {
     std::unique_lock lock(mutex_);
-    ++commandLineCalls_[pid];
+    ++calls_[pid].commandLine;
     if (blocking_.count(pid)) wake_.wait(lock, [&] { return released_; });
-    auto it = processes_.find(pid);
-    return it == processes_.end() ? platform::ProcessCommandLine{} : it->second.commandLine;
+    return processes_.count(pid) ? processes_.at(pid).commandLine : platform::ProcessCommandLine{};
   }
   platform::ProcessUsage usage(int32_t pid, std::optional<uint64_t>) const override {
     std::lock_guard lock(mutex_);
-    ++usageCalls_[pid];
-    auto it = processes_.find(pid);
-    return it == processes_.end() ? platform::ProcessUsage{} : it->second.usage;
+    ++calls_[pid].usage;
+    return processes_.count(pid) ? processes_.at(pid).usage : platform::ProcessUsage{};
   }
   std::optional<int32_t> responsiblePid(int32_t) const override { return std::nullopt; }
-  std::optional<std::string> bundleIdentifier(const std::string&) const override {
-    return std::nullopt;
-  }
+  std::optional<std::string> bundleIdentifier(const std::string&) const override { return {}; }
   uint32_t currentUid() const override { return 1000; }
 
  private:
@@ -103,8 +86,7 @@ class FakeProcessSource : public platform::ProcessSource {
   std::map<int32_t, Process> processes_;
   std::set<int32_t> blocking_;
   bool released_ = false;
-  mutable std::map<int32_t, int> commandLineCalls_;
-  mutable std::map<int32_t, int> usageCalls_;
+  mutable std::map<int32_t, Calls> calls_;
 };
 
 }  // namespace norvo::test

@@ -1,21 +1,14 @@
 #include "widget/widget_renderer.hpp"
 
 #include <cairo.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <set>
-#include <thread>
 
+#include "real_processes.hpp"
 #include "test_support.hpp"
+#include "widget/widget_images.hpp"
 #include "widget/widget_publisher.hpp"
-
-extern char** environ;
 
 // Fontconfig keeps the font patterns it resolved for pango until the process
 // ends and has no call that frees them safely while pango still holds fonts;
@@ -71,33 +64,27 @@ struct Pixels {
 };
 
 std::optional<Pixels> decodePng(const std::string& bytes) {
-  struct Reader {
-    const std::string* bytes;
-    size_t pos = 0;
-  } reader{&bytes};
+  std::pair<const std::string*, size_t> reader{&bytes, 0};
   auto read = [](void* closure, unsigned char* data, unsigned int length) {
-    auto* r = static_cast<Reader*>(closure);
-    if (r->pos + length > r->bytes->size()) return CAIRO_STATUS_READ_ERROR;
-    std::memcpy(data, r->bytes->data() + r->pos, length);
-    r->pos += length;
+    auto* r = static_cast<std::pair<const std::string*, size_t>*>(closure);
+    if (r->second + length > r->first->size()) return CAIRO_STATUS_READ_ERROR;
+    std::memcpy(data, r->first->data() + r->second, length);
+    r->second += length;
     return CAIRO_STATUS_SUCCESS;
   };
   cairo_surface_t* s = cairo_image_surface_create_from_png_stream(read, &reader);
-  if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS) {
-    cairo_surface_destroy(s);
-    return std::nullopt;
+  std::optional<Pixels> p;
+  if (cairo_surface_status(s) == CAIRO_STATUS_SUCCESS) {
+    p.emplace();
+    p->width = cairo_image_surface_get_width(s);
+    p->height = cairo_image_surface_get_height(s);
+    int stride = cairo_image_surface_get_stride(s);
+    for (int y = 0; y < p->height; ++y)
+      for (int x = 0; x < p->width; ++x) {
+        p->argb.push_back(0);
+        std::memcpy(&p->argb.back(), cairo_image_surface_get_data(s) + y * stride + x * 4, 4);
+      }
   }
-  Pixels p;
-  p.width = cairo_image_surface_get_width(s);
-  p.height = cairo_image_surface_get_height(s);
-  int stride = cairo_image_surface_get_stride(s);
-  const unsigned char* data = cairo_image_surface_get_data(s);
-  for (int y = 0; y < p.height; ++y)
-    for (int x = 0; x < p.width; ++x) {
-      uint32_t v;
-      std::memcpy(&v, data + y * stride + x * 4, 4);
-      p.argb.push_back(v);
-    }
   cairo_surface_destroy(s);
   return p;
 }
@@ -108,35 +95,22 @@ bool inside(const WidgetBox& inner, const WidgetBox& outer, double slack = 0.01)
          inner.y + inner.height <= outer.y + outer.height + slack;
 }
 
-std::string where(Family f, WidgetAppearance a, const char* record) {
-  return std::string(rawValue(f)) + (a == WidgetAppearance::dark ? " dark " : " light ") + record;
-}
-
 // The checks every rendering must pass: its size, every piece inside the
 // margins, every text within the space it was given.
 void checkRendering(const WidgetImage& image, Family family, const std::string& label) {
   SCOPED_TRACE(label);
   const auto& r = image.rendering;
   WidgetBox size = widget_renderer::familySize(family);
-  EXPECT_EQ(r.width, size.width);
-  EXPECT_EQ(r.height, size.height);
+  EXPECT_EQ(std::pair(r.width, r.height), std::pair(size.width, size.height));
   ASSERT_FALSE(r.items.empty());
   for (const auto& item : r.items) {
-    SCOPED_TRACE(item.text);
-    EXPECT_TRUE(inside(item.space, r.content))
-        << "space " << item.space.x << "," << item.space.y << " " << item.space.width << "×"
-        << item.space.height;
-    EXPECT_TRUE(inside(item.drawn, r.content))
-        << "drawn " << item.drawn.x << "," << item.drawn.y << " " << item.drawn.width << "×"
-        << item.drawn.height;
-    if (item.kind == DrawnItem::Kind::text) {
-      EXPECT_LE(item.drawn.width, item.space.width + 0.01);
-      EXPECT_GE(item.scale, 0.8);
-    }
+    EXPECT_TRUE(inside(item.space, r.content) && inside(item.drawn, r.content)) << item.text;
+    if (item.kind != DrawnItem::Kind::text) continue;
+    EXPECT_LE(item.drawn.width, item.space.width + 0.01) << item.text;
+    EXPECT_GE(item.scale, 0.8) << item.text;
   }
 }
 
-// Every text of the record is visible, uncut unless the test says so.
 std::set<std::string> visibleTexts(const WidgetRendering& r) {
   std::set<std::string> out;
   for (const auto& item : r.items)
@@ -145,73 +119,72 @@ std::set<std::string> visibleTexts(const WidgetRendering& r) {
 }
 
 TEST(WidgetRendererPng, FullRecordAndNoRecordFitEveryFamily) {
-  for (auto family : kFamilies) {
-    for (auto appearance : kAppearances) {
+  for (auto family : kFamilies)
+    for (auto appearance : kAppearances)
       for (bool full : {true, false}) {
-        auto label = where(family, appearance, full ? "full" : "none");
-        std::optional<WidgetSnapshot> record;
-        if (full) record = fullRecord();
-        auto image = widget_renderer::png(LoadWidgetView{record, family}, appearance);
+        auto label = std::string(rawValue(family)) +
+                     (appearance == WidgetAppearance::dark ? " dark " : " light ") +
+                     (full ? "full" : "none");
+        auto image = widget_renderer::png(
+            LoadWidgetView{full ? std::optional(fullRecord()) : std::nullopt, family}, appearance);
         checkRendering(image, family, label);
         auto pixels = decodePng(image.bytes);
         ASSERT_TRUE(pixels.has_value()) << label;
+        int w = pixels->width, h = pixels->height;
         WidgetBox size = widget_renderer::familySize(family);
-        EXPECT_EQ(pixels->width, static_cast<int>(size.width * 2)) << label;
-        EXPECT_EQ(pixels->height, static_cast<int>(size.height * 2)) << label;
-
+        EXPECT_EQ(std::pair(w, h), std::pair(int(size.width * 2), int(size.height * 2))) << label;
         // Outside the rounded shape nothing at all; in the margins only the
         // background, so nothing spilled out of the content area.
-        int w = pixels->width, h = pixels->height;
         for (auto [x, y] : {std::pair{0, 0}, {w - 1, 0}, {0, h - 1}, {w - 1, h - 1}})
           EXPECT_EQ(pixels->at(x, y) >> 24, 0u) << label << " corner " << x << "," << y;
         uint32_t bg = pixels->at(w / 2, 4);
         EXPECT_EQ(bg >> 24, 0xFFu) << label;
-        int margin = static_cast<int>(image.rendering.content.x * 2);
-        int radius = 40;
-        int stray = 0;
+        int margin = static_cast<int>(image.rendering.content.x * 2), radius = 40, stray = 0;
         for (int y = 0; y < h; ++y)
           for (int x = 0; x < w; ++x) {
             bool inMargin =
                 x < margin - 1 || x >= w - margin + 1 || y < margin - 1 || y >= h - margin + 1;
             bool nearCorner = (x < radius || x >= w - radius) && (y < radius || y >= h - radius);
-            if (inMargin && !nearCorner && pixels->at(x, y) != bg) ++stray;
+            stray += inMargin && !nearCorner && pixels->at(x, y) != bg;
           }
         EXPECT_EQ(stray, 0) << label << ": pixels drawn in the margins";
       }
-    }
-  }
+  auto luminance = [](const Pixels& p) {
+    uint32_t v = p.at(170, 4);
+    return ((v >> 16) & 0xFF) + ((v >> 8) & 0xFF) + (v & 0xFF);
+  };
+  auto light =
+      decodePng(widget_renderer::png({fullRecord(), Family::small}, WidgetAppearance::light).bytes);
+  auto dark =
+      decodePng(widget_renderer::png({fullRecord(), Family::small}, WidgetAppearance::dark).bytes);
+  ASSERT_TRUE(light && dark);
+  EXPECT_GT(luminance(*light), 600u);
+  EXPECT_LT(luminance(*dark), 150u);
 }
 
-TEST(WidgetRendererPng, FullRecordShowsEveryTextOfItsFamily) {
-  struct Case {
-    Family family;
-    std::vector<std::string> shown;
-    std::vector<std::string> absent;
-  };
-  std::vector<Case> cases = {
-      {Family::small,
-       {"Критическая нагрузка", "93", "%", "49", "Память", "Macintosh HD"},
-       {"Процессор", "Резервные копии", "Тяжёлые программы"}},
-      {Family::medium,
-       {"Критическая нагрузка", "49", "Процессор", "Память", "Температура", "105 °C",
-        "Macintosh HD", "Резервные копии"},
-       {"USB-флешка", "Тяжёлые программы"}},
-      {Family::large,
-       {"Критическая нагрузка", "AI может параллельно: тяжёлых задач — 1", "USB-флешка", "Wi-Fi",
-        "2.4 Gbit/s", "↓12.3 ↑0.6 MB/s", "Тяжёлые программы", "Claude", "AI", "Терминал"},
-       {"Фото", "Scratch"}},
-  };
-  for (const auto& c : cases) {
-    auto image =
-        widget_renderer::png(LoadWidgetView{fullRecord(), c.family}, WidgetAppearance::light);
-    auto shown = visibleTexts(image.rendering);
-    for (const auto& t : c.shown) EXPECT_TRUE(shown.count(t)) << rawValue(c.family) << ": " << t;
-    for (const auto& t : c.absent) EXPECT_FALSE(shown.count(t)) << rawValue(c.family) << ": " << t;
+TEST(WidgetRendererPng, FullRecordShowsEveryTextOfItsFamilyUncut) {
+  for (const auto& [family, shown, absent] :
+       std::vector<std::tuple<Family, std::vector<std::string>, std::vector<std::string>>>{
+           {Family::small,
+            {"Критическая нагрузка", "93", "%", "49", "Память", "Macintosh HD"},
+            {"Процессор", "Резервные копии", "Тяжёлые программы"}},
+           {Family::medium,
+            {"Критическая нагрузка", "49", "Процессор", "Память", "Температура", "105 °C",
+             "Macintosh HD", "Резервные копии"},
+            {"USB-флешка", "Тяжёлые программы"}},
+           {Family::large,
+            {"Критическая нагрузка", "AI может параллельно: тяжёлых задач — 1", "USB-флешка",
+             "Wi-Fi", "2.4 Gbit/s", "↓12.3 ↑0.6 MB/s", "Тяжёлые программы", "Claude", "AI",
+             "Терминал"},
+            {"Фото", "Scratch"}}}) {
+    auto image = widget_renderer::png({fullRecord(), family}, WidgetAppearance::light);
+    auto texts = visibleTexts(image.rendering);
+    for (const auto& t : shown) EXPECT_TRUE(texts.count(t)) << rawValue(family) << ": " << t;
+    for (const auto& t : absent) EXPECT_FALSE(texts.count(t)) << rawValue(family) << ": " << t;
     for (const auto& item : image.rendering.items)
-      EXPECT_FALSE(item.cut) << rawValue(c.family) << ": " << item.text << " was cut";
+      EXPECT_FALSE(item.cut) << rawValue(family) << ": " << item.text << " was cut";
   }
-  auto none =
-      widget_renderer::png(LoadWidgetView{std::nullopt, Family::small}, WidgetAppearance::dark);
+  auto none = widget_renderer::png({std::nullopt, Family::small}, WidgetAppearance::dark);
   EXPECT_EQ(visibleTexts(none.rendering), std::set<std::string>{"Откройте Zemra Norvo"});
 }
 
@@ -223,103 +196,54 @@ TEST(WidgetRendererPng, LongTextsShrinkOrAreCutButNeverOverflow) {
   s.memoryUsed = 999ull << 40;  // terabytes in a value column
   s.memoryTotal = 1000ull << 40;
   for (auto family : kFamilies) {
-    for (auto level : {LoadLevel::critical, LoadLevel::ok}) {
-      s.level = level;
-      auto image = widget_renderer::png(LoadWidgetView{s, family}, WidgetAppearance::light);
-      checkRendering(image, family, where(family, WidgetAppearance::light, "long"));
-      bool diskCut = false;
-      for (const auto& item : image.rendering.items)
-        if (item.text == s.disks[0].name) diskCut = item.cut && item.drawn.width > 0;
-      EXPECT_TRUE(diskCut) << rawValue(family) << ": the long disk name ends in an ellipsis";
-    }
+    auto image = widget_renderer::png({s, family}, WidgetAppearance::light);
+    checkRendering(image, family, std::string(rawValue(family)) + " long");
+    bool diskCut = false;
+    for (const auto& item : image.rendering.items)
+      if (item.text == s.disks[0].name) diskCut = item.cut && item.drawn.width > 0;
+    EXPECT_TRUE(diskCut) << rawValue(family) << ": the long disk name ends in an ellipsis";
   }
   // A title that only just misses its space is shrunk, not cut.
-  s.level = LoadLevel::critical;
   s.health = 100;
-  auto small = widget_renderer::png(LoadWidgetView{s, Family::small}, WidgetAppearance::light);
-  int titles = 0;
-  for (const auto& item : small.rendering.items)
-    if (item.text == "Критическая нагрузка") {
-      ++titles;
-      EXPECT_LT(item.scale, 1);
-      EXPECT_GE(item.scale, 0.8);
-      EXPECT_FALSE(item.cut);
-      EXPECT_LE(item.drawn.width, item.space.width + 0.01);
-    }
-  EXPECT_EQ(titles, 1);
+  std::vector<DrawnItem> titles;
+  for (const auto& item :
+       widget_renderer::png({s, Family::small}, WidgetAppearance::light).rendering.items)
+    if (item.text == "Критическая нагрузка") titles.push_back(item);
+  ASSERT_EQ(titles.size(), 1u);
+  EXPECT_LT(titles[0].scale, 1);
+  EXPECT_GE(titles[0].scale, 0.8);
+  EXPECT_FALSE(titles[0].cut);
+  EXPECT_LE(titles[0].drawn.width, titles[0].space.width + 0.01);
 }
 
-TEST(WidgetRendererPng, AppearancesDifferInBackground) {
-  auto light = decodePng(
-      widget_renderer::png(LoadWidgetView{fullRecord(), Family::small}, WidgetAppearance::light)
-          .bytes);
-  auto dark = decodePng(
-      widget_renderer::png(LoadWidgetView{fullRecord(), Family::small}, WidgetAppearance::dark)
-          .bytes);
-  ASSERT_TRUE(light && dark);
-  auto luminance = [](uint32_t v) { return ((v >> 16) & 0xFF) + ((v >> 8) & 0xFF) + (v & 0xFF); };
-  EXPECT_GT(luminance(light->at(170, 4)), 600u);
-  EXPECT_LT(luminance(dark->at(170, 4)), 150u);
-}
-
-// Runs argv with stderr to `errFile`; the exit code, or absent on a timeout
-// (the child is then killed) or when it cannot be started.
-std::optional<int> run(const std::vector<std::string>& argv, const fs::path& errFile,
-                       seconds timeout) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = 0;
-  int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return std::nullopt;
-  auto deadline = steady_clock::now() + timeout;
-  int status = 0;
-  while (::waitpid(pid, &status, WNOHANG) == 0) {
-    if (steady_clock::now() > deadline) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
-      return std::nullopt;
-    }
-    std::this_thread::sleep_for(milliseconds(20));
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
+// An independent rasteriser reads the vector image as the same widget.
 TEST(WidgetRendererSvg, IndependentRasteriserOpensEachFamilyAtItsSize) {
   test::TempDir dir;
-  for (auto family : kFamilies) {
+  for (auto family : kFamilies)
     for (bool full : {true, false}) {
-      std::optional<WidgetSnapshot> record;
-      if (full) record = fullRecord();
-      auto label = where(family, WidgetAppearance::dark, full ? "full" : "none");
-      auto image = widget_renderer::svg(LoadWidgetView{record, family}, WidgetAppearance::dark);
+      auto label = std::string(rawValue(family)) + (full ? " full" : " none");
+      auto image = widget_renderer::svg({full ? std::optional(fullRecord()) : std::nullopt, family},
+                                        WidgetAppearance::dark);
       checkRendering(image, family, label);
       ASSERT_EQ(image.bytes.rfind("<?xml", 0), 0u) << label;
-      auto in = dir.write("w.svg", image.bytes);
-      auto out = dir.path() / "w.png";
-      fs::remove(out);
-      auto rc = run({"rsvg-convert", "--format=png", "-o", out.string(), in.string()},
-                    dir.path() / "err.txt", seconds(30));
-      ASSERT_EQ(rc, 0) << label << ": " << test::readFile(dir.path() / "err.txt");
-      EXPECT_EQ(test::readFile(dir.path() / "err.txt"), "") << label;
-      auto pixels = decodePng(test::readFile(out));
+      auto in = dir.write("w.svg", image.bytes), err = dir.path() / "err.txt";
+      auto [rc, png] = test::run("/bin/sh", {"-c", "exec rsvg-convert --format=png \"$0\" 2>\"$1\"",
+                                             in.string(), err.string()});
+      ASSERT_EQ(rc, 0) << label << ": " << test::readFile(err);
+      EXPECT_EQ(test::readFile(err), "") << label;
+      auto pixels = decodePng(png);
       ASSERT_TRUE(pixels.has_value()) << label;
       WidgetBox size = widget_renderer::familySize(family);
-      EXPECT_EQ(pixels->width, static_cast<int>(size.width)) << label;
-      EXPECT_EQ(pixels->height, static_cast<int>(size.height)) << label;
+      EXPECT_EQ(std::pair(pixels->width, pixels->height),
+                std::pair(int(size.width), int(size.height)))
+          << label;
       // The rasteriser drew the widget, not an empty page.
       EXPECT_EQ(pixels->at(pixels->width / 2, 4) >> 24, 0xFFu) << label;
       EXPECT_EQ(pixels->at(0, 0) >> 24, 0u) << label;
     }
-  }
 }
 
-TEST(WidgetPublisher, WritesSixImagesBesideTheRecord) {
+TEST(WidgetPublisher, WritesSixImagesBesideTheRecordAtMostEveryInterval) {
   test::TempDir dir;
   EXPECT_EQ(widget_publisher::refreshImages(fullRecord(), dir.path() / "group"), 6);
   for (auto family : kFamilies)
@@ -332,26 +256,30 @@ TEST(WidgetPublisher, WritesSixImagesBesideTheRecord) {
   EXPECT_EQ(widget_publisher::imageName(Family::medium, WidgetAppearance::dark),
             "widget-medium-dark.png");
 
+  auto container = *WidgetSnapshot::container();
+  fs::remove_all(container);
   NorvoSnapshot snapshot;
   snapshot.assessment.level = LoadLevel::busy;
-  widget_publisher::WidgetPublisher publisher(seconds{10});
+  widget_publisher::WidgetPublisher publisher(
+      seconds{10}, [](const WidgetSnapshot& record, const fs::path& folder) {
+        return widget_publisher::refreshImages(record, folder) == 6;
+      });
   auto t0 = steady_clock::time_point{} + hours{1};
   EXPECT_TRUE(publisher.publish(snapshot, t0));
-  auto container = *WidgetSnapshot::container();
-  auto stored = WidgetSnapshot::load();
-  ASSERT_TRUE(stored.has_value());
-  EXPECT_EQ(stored->level, LoadLevel::busy);
+  EXPECT_EQ(WidgetSnapshot::load().value_or(WidgetSnapshot{}).level, LoadLevel::busy);
   EXPECT_TRUE(fs::exists(container / "widget-large.png"));
   EXPECT_TRUE(fs::exists(container / "widget-small-dark.png"));
-
-  // Within the interval only the record follows the sample; then images again.
+  // Within the interval only the record follows the sample; a new level is
+  // drawn once the interval is over, the same level only after the refresh one.
   fs::remove(container / "widget-large.png");
   snapshot.assessment.level = LoadLevel::critical;
   EXPECT_FALSE(publisher.publish(snapshot, t0 + seconds{9}));
-  EXPECT_EQ(WidgetSnapshot::load()->level, LoadLevel::critical);
+  EXPECT_EQ(WidgetSnapshot::load().value_or(WidgetSnapshot{}).level, LoadLevel::critical);
   EXPECT_FALSE(fs::exists(container / "widget-large.png"));
   EXPECT_TRUE(publisher.publish(snapshot, t0 + seconds{10}));
   EXPECT_TRUE(fs::exists(container / "widget-large.png"));
+  EXPECT_FALSE(publisher.publish(snapshot, t0 + seconds{69}));
+  EXPECT_TRUE(publisher.publish(snapshot, t0 + seconds{70}));
   // No temporary files are left behind by the atomic writes.
   for (const auto& e : fs::directory_iterator(container))
     EXPECT_NE(e.path().filename().string().front(), '.') << e.path();
