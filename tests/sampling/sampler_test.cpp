@@ -7,7 +7,7 @@
 #include <chrono>
 #include <thread>
 
-#include "fake_process_source.hpp"
+#include "measure/fake_process_source.hpp"
 #include "real_processes.hpp"
 #include "test_support.hpp"
 
