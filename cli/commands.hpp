@@ -15,5 +15,6 @@ void addHookCommand(CLI::App& app);
 void addPsCommand(CLI::App& app);  // ps and explain
 void addOwnerCommands(CLI::App& app);
 void addWatchCommand(CLI::App& app);
+void addDiskCommand(CLI::App& app);
 
 }  // namespace norvo::cli

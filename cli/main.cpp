@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
   norvo::cli::addPsCommand(app);
   norvo::cli::addOwnerCommands(app);
   norvo::cli::addWatchCommand(app);
+  norvo::cli::addDiskCommand(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -5,9 +5,15 @@
 #include <cstdio>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "cli/commands.hpp"
+#include "core/disk/disk_history.hpp"
+#include "core/disk/scan_service.hpp"
 #include "core/measure/norvo_config.hpp"
+#include "core/platform/background_priority.hpp"
 #include "core/platform/instance_lock.hpp"
 #include "core/platform/stop_signal.hpp"
 #include "core/sampling/sampler.hpp"
@@ -47,12 +53,48 @@ void runWatch(const WatchOptions& o) {
   sampler.sample();
   if (stop.waitUntil(std::chrono::steady_clock::now() + kPrimingWait)) return;
 
+  // Agents' scan requests are answered beside the ticks, never in them: a
+  // scan may take minutes and the owner's disk comes first.
+  DiskUsage::Progress scanProgress;
+  std::thread scanWorker([&] {
+    std::string why;
+    if (!platform::lowerThisThreadPriority(why))
+      std::fprintf(stderr, "zemnorvo watch: scans run at normal priority: %s\n", why.c_str());
+    auto setup = [&] {
+      auto roots = platform::Roots::system();
+      return DiskUsage::ScanSetup{DiskUsage::placesFor(roots), DiskUsage::volumes(roots),
+                                  DiskHistory::folderIn(store)};
+    };
+    try {
+      DiskUsage::serveUntilStopped(store, setup, stop, scanProgress, std::chrono::seconds(1));
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "zemnorvo watch: scan worker stopped: %s\n", e.what());
+    }
+  });
+  struct JoinOnExit {
+    std::thread& worker;
+    DiskUsage::Progress& progress;
+    platform::StopSignal& stop;
+    ~JoinOnExit() {
+      stop.request();
+      progress.cancel();
+      worker.join();
+    }
+  } joinOnExit{scanWorker, scanProgress, stop};
+
   auto tick = [&] {
     // Read every tick so that a changed configuration applies at the next one.
     sampler.config = NorvoConfig::load(store);
     NorvoSnapshot snapshot = sampler.sample();
     NorvoStore::saveStatus(snapshot, store);
     publisher.publish(snapshot);
+    // The history keeps one point an hour; the other ticks only read it.
+    std::vector<std::pair<std::string, int64_t>> free;
+    for (const auto& v : snapshot.metrics.volumes) free.emplace_back(v.path, v.freeBytes);
+    std::string error;
+    if (!DiskHistory::recordFree(DiskHistory::folderIn(store), free, snapshot.metrics.timestamp,
+                                 &error))
+      std::fprintf(stderr, "zemnorvo watch: free-space history: %s\n", error.c_str());
   };
   SamplingLoop::Options options;
   options.interval = std::chrono::duration_cast<SamplingLoop::Clock::duration>(

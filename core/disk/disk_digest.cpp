@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "core/disk/disk_history.hpp"
+
 namespace norvo::Compact {
 
 namespace {
@@ -115,6 +117,15 @@ Json diskReport(const Report& report, int depth, const Places& places,
     }
   }
   return out;
+}
+
+FreeChangeLookup freeChangeFrom(const std::filesystem::path& historyDir) {
+  return [historyDir](const std::string& path, double days, int64_t current,
+                      Date now) -> std::optional<FreeChange> {
+    auto change = DiskHistory::freeChange(historyDir, path, days, current, now);
+    if (!change) return std::nullopt;
+    return FreeChange{change->bytes, change->since};
+  };
 }
 
 }  // namespace norvo::Compact

@@ -3,6 +3,7 @@
 // what matters for the measured size.
 #pragma once
 
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "core/assess/compact.hpp"
@@ -14,5 +15,8 @@ namespace norvo::Compact {
 // space change of the volume over the last week.
 nlohmann::json diskReport(const DiskUsage::Report& report, int depth,
                           const DiskUsage::Places& places, const FreeChangeLookup& freeChange);
+
+// The free-space change as the disk history at `historyDir` tells it.
+FreeChangeLookup freeChangeFrom(const std::filesystem::path& historyDir);
 
 }  // namespace norvo::Compact
