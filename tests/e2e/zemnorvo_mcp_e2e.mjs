@@ -79,6 +79,7 @@ test('an agent reads the status, stops its own task, is refused the rest, and fi
 
     const { tools } = await client.listTools();
     assert.deepEqual(tools.map((tool) => tool.name).sort(), [
+      'disk_usage',
       'explain_process',
       'kill_ai_process',
       'recent_actions',
