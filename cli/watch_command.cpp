@@ -3,6 +3,7 @@
 // leaving the running one alone. SIGINT and SIGTERM end it with status 0.
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -82,13 +83,18 @@ void runWatch(const WatchOptions& o) {
     }
   } joinOnExit{scanWorker, scanProgress, stop};
 
+  std::optional<std::chrono::steady_clock::time_point> lastFreeOffer;
   auto tick = [&] {
     // Read every tick so that a changed configuration applies at the next one.
     sampler.config = NorvoConfig::load(store);
     NorvoSnapshot snapshot = sampler.sample();
     NorvoStore::saveStatus(snapshot, store);
     publisher.publish(snapshot);
-    // The history keeps one point an hour; the other ticks only read it.
+    // The history keeps one point an hour; offering one a minute is plenty
+    // and spares rewriting the file every tick.
+    auto now = std::chrono::steady_clock::now();
+    if (lastFreeOffer && now - *lastFreeOffer < std::chrono::minutes(1)) return;
+    lastFreeOffer = now;
     std::vector<std::pair<std::string, int64_t>> free;
     for (const auto& v : snapshot.metrics.volumes) free.emplace_back(v.path, v.freeBytes);
     std::string error;
