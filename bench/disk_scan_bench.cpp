@@ -31,6 +31,7 @@ using Clock = std::chrono::steady_clock;
 
 struct Run {
   double seconds = 0;
+  double cpuSeconds = 0;  // user + system: steadier than wall time on a shared machine
   long maxRssKiB = 0;
   std::string out;
 };
@@ -70,6 +71,8 @@ std::optional<Run> runChild(const std::vector<std::string>& args, std::chrono::s
   }
   run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   run.maxRssKiB = usage.ru_maxrss;
+  auto secondsOf = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+  run.cpuSeconds = secondsOf(usage.ru_utime) + secondsOf(usage.ru_stime);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
   return run;
 }
@@ -107,7 +110,7 @@ int main(int argc, char** argv) {
   const auto limit = std::chrono::seconds(600);
 
   auto du = runChild({"/usr/bin/du", "-s", "--block-size=1", "-x", root}, limit);
-  std::vector<double> floorTimes, scanTimes;
+  std::vector<double> floorTimes, scanTimes, floorCpu, scanCpu;
   long peakKiB = 0;
   std::string scanOut, floorOut;
   for (int i = 0; i <= runs; ++i) {  // run 0 warms the cache and is not counted
@@ -120,6 +123,8 @@ int main(int argc, char** argv) {
     if (i == 0) continue;
     floorTimes.push_back(f->seconds);
     scanTimes.push_back(s->seconds);
+    floorCpu.push_back(f->cpuSeconds);
+    scanCpu.push_back(s->cpuSeconds);
     peakKiB = std::max(peakKiB, s->maxRssKiB);
     scanOut = s->out;
     floorOut = f->out;
@@ -130,11 +135,14 @@ int main(int argc, char** argv) {
   std::sscanf(floorOut.c_str(), "%lld", &floorKiB);
   if (du) std::sscanf(du->out.c_str(), "%lld", &duBytes);
   double f = median(floorTimes), s = median(scanTimes);
+  double fc = median(floorCpu), sc = median(scanCpu);
   std::printf("tree            %s\n", root.c_str());
   std::printf("runs            %d (after one warm-up each)\n", runs);
-  std::printf("floor_walk      median %.3f s\n", f);
-  std::printf("scan            median %.3f s   ratio %.2fx   peak RSS %.1f MiB\n", s, s / f,
-              static_cast<double>(peakKiB) / 1024);
+  std::printf("floor_walk      median %.3f s wall, %.3f s CPU\n", f, fc);
+  std::printf(
+      "scan            median %.3f s wall, %.3f s CPU   ratio %.2fx wall, %.2fx CPU   "
+      "peak RSS %.1f MiB\n",
+      s, sc, s / f, sc / fc, static_cast<double>(peakKiB) / 1024);
   std::printf("totals          scan %lld B, du %lld B (%s), floor %lld KiB; %lld files, %s\n",
               scanBytes, duBytes, scanBytes == duBytes ? "equal" : "DIFFERENT", floorKiB, scanFiles,
               complete ? "complete" : "INCOMPLETE");

@@ -35,9 +35,9 @@ using platform::EntryStatus;
 using platform::EntryType;
 using platform::OpenOutcome;
 
+// A folder open on the walk; its name is the end of the walker's path.
 struct Frame {
   size_t pathLength = 0;
-  std::string name;
   int64_t bytes = 0;
   int64_t files = 0;
   int64_t recent = 0;
@@ -58,18 +58,19 @@ struct Walker {
   std::chrono::steady_clock::time_point deadline;
   Progress& progress;
   std::vector<std::string> protectedPaths;
-  std::vector<BigFile> bigFiles;
-  std::vector<Node> skipped;
+  std::vector<BigFile> bigFiles{};
+  std::vector<Node> skipped{};
   bool stopped = false;
-  std::unordered_set<uint64_t> seenInodes;
+  std::unordered_set<uint64_t> seenInodes{};
   int64_t totalBytes = 0;
   int64_t totalFiles = 0;
   int64_t recentCutoff = 0;
   int64_t entries = 0;
 
-  std::deque<DirectoryReader> readers;  // one per level, reused across folders
-  std::vector<Frame> frames;
-  std::string path;  // of the folder on top of the stack
+  std::deque<DirectoryReader> readers{};  // one per level, reused across folders
+  std::vector<Frame> frames{};
+  std::string path{};  // of the folder on top of the stack
+  std::string rootName{};
 
   bool locked(const std::string& folder) const {
     for (const auto& p : protectedPaths)
@@ -86,9 +87,9 @@ struct Walker {
     return stopped;
   }
 
-  Node close(Frame& f) {
+  Node close(Frame& f, std::string name) {
     Node n;
-    n.name = std::move(f.name);
+    n.name = std::move(name);
     n.path = path;
     n.bytes = f.bytes;
     n.files = f.files;
@@ -105,16 +106,24 @@ struct Walker {
   }
 
   // Pops the top frame into its parent; returns the node when it was the root.
+  // A folder under 1 MiB only adds its counts: its parent would drop its node
+  // anyway, and most folders are that small.
   std::optional<Node> pop() {
-    Frame f = std::move(frames.back());
+    Frame& f = frames.back();
+    if (frames.size() == 1) {
+      Node n = close(f, rootName);
+      frames.pop_back();
+      return n;
+    }
+    Frame& top = frames[frames.size() - 2];
+    top.bytes += f.bytes;
+    top.files += f.files;
+    top.recent += f.recent;
+    if (f.bytes >= kKeepChild) {
+      size_t start = top.pathLength + (path[top.pathLength] == '/' ? 1 : 0);
+      top.children.push_back(close(f, path.substr(start)));
+    }
     frames.pop_back();
-    Node n = close(f);
-    if (frames.empty()) return n;
-    Frame& top = frames.back();
-    top.bytes += n.bytes;
-    top.files += n.files;
-    top.recent += n.recentBytes;
-    top.children.push_back(std::move(n));
     path.resize(top.pathLength);
     return std::nullopt;
   }
@@ -161,7 +170,8 @@ struct Walker {
     path = root.size() > 1 && root.back() == '/' ? root.substr(0, root.find_last_not_of('/') + 1)
                                                  : root;
     frames.clear();
-    frames.push_back({path.size(), root, rootStatus.allocatedBytes, 0, 0, {}});
+    rootName = root;
+    frames.push_back({path.size(), rootStatus.allocatedBytes, 0, 0, {}});
     totalBytes += rootStatus.allocatedBytes;
     ++entries;
     size_t depth = 0;
@@ -200,7 +210,7 @@ struct Walker {
         continue;
       }
       if (depth + 1 >= kOpenLevels) reader.suspend();
-      frames.push_back({path.size(), std::string(name), st.allocatedBytes, 0, 0, {}});
+      frames.push_back({path.size(), st.allocatedBytes, 0, 0, {}});
       totalBytes += st.allocatedBytes;
       ++depth;
     }
@@ -414,23 +424,14 @@ Report scan(const std::optional<std::string>& path, const std::optional<Volume>&
     roots = {vol.path};
   }
 
-  Walker w{places,
-           access,
-           startSteady + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                             std::chrono::duration<double>(std::max(0.0, deadline))),
-           progress,
-           protectedFolders(places),
-           {},
-           {},
-           false,
-           {},
-           0,
-           0,
-           std::chrono::system_clock::to_time_t(startWall) - kRecentSeconds,
-           0,
-           {},
-           {},
-           {}};
+  Walker w{
+      .places = places,
+      .access = access,
+      .deadline = startSteady + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                    std::chrono::duration<double>(std::max(0.0, deadline))),
+      .progress = progress,
+      .protectedPaths = protectedFolders(places),
+      .recentCutoff = std::chrono::system_clock::to_time_t(startWall) - kRecentSeconds};
   std::vector<Node> walked;
   for (const auto& r : roots)
     if (auto n = w.walk(r)) walked.push_back(std::move(*n));
