@@ -539,11 +539,13 @@ Places placesFor(const platform::Roots& roots) {
     p.trash = p.appData + "/Trash";
   }
   if (absolute(sources.configHome)) p.appConfig = *sources.configHome;
-  if (sources.userDirs) {
-    if (auto d = userDir(*sources.userDirs, "XDG_DESKTOP_DIR", home)) p.desktop = *d;
-    if (auto d = userDir(*sources.userDirs, "XDG_DOCUMENTS_DIR", home)) p.documents = *d;
-    if (auto d = userDir(*sources.userDirs, "XDG_DOWNLOAD_DIR", home)) p.downloads = *d;
-  }
+  return sources.userDirs ? withUserDirs(std::move(p), *sources.userDirs) : p;
+}
+
+Places withUserDirs(Places p, const std::string& userDirs) {
+  if (auto d = userDir(userDirs, "XDG_DESKTOP_DIR", p.home)) p.desktop = *d;
+  if (auto d = userDir(userDirs, "XDG_DOCUMENTS_DIR", p.home)) p.documents = *d;
+  if (auto d = userDir(userDirs, "XDG_DOWNLOAD_DIR", p.home)) p.downloads = *d;
   return p;
 }
 

@@ -77,6 +77,11 @@ std::vector<Change> changes(const Node& root,
 // name.
 std::vector<Volume> volumes(const platform::Roots& roots);
 
+// `places` with the Desktop, Documents and Downloads folders that the text of
+// a user-dirs.dirs file names ("$HOME/…" or absolute; the home folder itself
+// or a relative value leaves the default).
+Places withUserDirs(Places places, const std::string& userDirs);
+
 // The account's places on this machine: XDG folders from the environment and
 // the user folders from "~/.config/user-dirs.dirs".
 Places placesFor(const platform::Roots& roots);

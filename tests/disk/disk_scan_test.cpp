@@ -162,6 +162,29 @@ TEST(DiskScan, LockRuleOverProtectedFolders) {
     EXPECT_EQ(isLocked(c.path, p, c.access), c.locked) << c.path << " " << c.access.key();
 }
 
+TEST(DiskScan, UserFoldersFromUserDirs) {
+  struct Case {
+    const char* text;
+    std::string documents;
+    std::string downloads;
+  } cases[] = {
+      {"XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n", "/home/u/Dokumente", "/home/u/Downloads"},
+      {"# XDG_DOCUMENTS_DIR=\"$HOME/x\"\n  XDG_DOWNLOAD_DIR=\"/data/dl/\"\n", "/home/u/Documents",
+       "/data/dl"},
+      {"XDG_DOCUMENTS_DIR=\"$HOME/\"\nXDG_DOWNLOAD_DIR=\"relative\"\n", "/home/u/Documents",
+       "/home/u/Downloads"},
+      {"XDG_DOCUMENTS_DIR=\"$HOME/a\"\nXDG_DOCUMENTS_DIR=\"$HOME/b\"\n", "/home/u/b",
+       "/home/u/Downloads"},
+      {"\xff\xfe garbage", "/home/u/Documents", "/home/u/Downloads"},
+  };
+  for (const auto& c : cases) {
+    Places p = withUserDirs(Places::standard("/home/u"), c.text);
+    EXPECT_EQ(p.documents, c.documents) << c.text;
+    EXPECT_EQ(p.downloads, c.downloads) << c.text;
+    EXPECT_TRUE(isLocked(c.documents, p, {})) << "the named folder is the protected one";
+  }
+}
+
 TEST(DiskScan, StartupVolumeGetsTheRemainderNode) {
   test::TempDir dir;
   allocate(dir.path() / "f", 3 * kMiB);
