@@ -11,6 +11,7 @@
 #include "child_process.hpp"
 #include "core/disk/scan_service.hpp"
 #include "core/store/norvo_store.hpp"
+#include "test_support.hpp"
 
 namespace norvo {
 namespace {
@@ -72,21 +73,32 @@ fs::path project() {
   return p;
 }
 
+// The server gets a store of its own, so that this test leaves the run's
+// shared store as it found it.
+struct OwnStore {
+  test::TempDir dir;
+  std::string previous = std::getenv("XDG_DATA_HOME");
+  OwnStore() { ::setenv("XDG_DATA_HOME", dir.path().c_str(), 1); }
+  ~OwnStore() { ::setenv("XDG_DATA_HOME", previous.c_str(), 1); }
+  fs::path store() const { return dir.path() / "ZemraNorvo"; }
+};
+
 TEST(DiskUsageTool, AnsweredByTheLoopAndWithoutIt) {
   auto folder = project();
+  OwnStore own;
   Server server;
   int notes = 0;
 
   // The loop is alive (its status is fresh) and answers the filed request.
   NorvoSnapshot alive;
   alive.metrics.timestamp = std::chrono::system_clock::now();
-  NorvoStore::saveStatus(alive);
+  NorvoStore::saveStatus(alive, own.store());
   std::atomic<bool> stop{false};
   std::thread loop([&] {
     DiskUsage::ScanSetup setup{DiskUsage::Places::standard(std::getenv("HOME")), {}, std::nullopt};
     DiskUsage::Progress progress;
     std::this_thread::sleep_for(1500ms);  // long enough for a progress note
-    while (!stop && DiskUsage::servePending(NorvoStore::directory(), setup, progress) == 0)
+    while (!stop && DiskUsage::servePending(own.store(), setup, progress) == 0)
       std::this_thread::sleep_for(100ms);
   });
   auto answered = server.tool({{"folder", folder.string()}, {"depth", 1}}, notes);
@@ -99,7 +111,7 @@ TEST(DiskUsageTool, AnsweredByTheLoopAndWithoutIt) {
   EXPECT_GE(notes, 1);
 
   // No loop: the server measures by itself.
-  fs::remove(NorvoStore::directory() / "status.json");
+  fs::remove(own.store() / "status.json");
   auto self = server.tool({{"folder", folder.string()}}, notes);
   ASSERT_EQ(self["isError"], false) << self;
   EXPECT_EQ(self["structuredContent"]["complete"], true);
