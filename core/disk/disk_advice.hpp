@@ -59,9 +59,9 @@ struct Advice {
 void to_json(nlohmann::json& j, const Advice& a);
 void from_json(const nlohmann::json& j, Advice& a);
 
-// The places of the owner's account that the rules speak of, as they are on
-// this system. Each has the role of a place of the original layout (named in
-// the comments); the rules keep their order and texts.
+// The places of the owner's account that the rules speak of, as they lie on
+// this system (the README's counterparts table says which is which); the
+// rules keep their order and texts whatever the places are.
 struct Places {
   std::string home;
   std::string caches;      // the account's caches ($XDG_CACHE_HOME)
