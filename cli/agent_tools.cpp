@@ -1,12 +1,18 @@
 #include "cli/agent_tools.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 #include "cli/current_status.hpp"
 #include "core/assess/advisor.hpp"
 #include "core/assess/compact.hpp"
 #include "core/control/ai_process_control.hpp"
+#include "core/disk/disk_access.hpp"
+#include "core/disk/disk_digest.hpp"
+#include "core/disk/disk_history.hpp"
+#include "core/disk/scan_service.hpp"
 #include "core/measure/classifier.hpp"
 #include "core/measure/session.hpp"
 #include "core/sampling/sampler.hpp"
@@ -33,7 +39,9 @@ constexpr double kMeasureSeconds = 10;
 
 ToolResult statusTool(const Arguments& args, ToolContext&) {
   auto snapshot = currentSnapshot();
-  return ToolResult::structured(Compact::status(snapshot, args.integer("process_limit", 10)));
+  return ToolResult::structured(
+      Compact::status(snapshot, args.integer("process_limit", 10), Session::myAgent(),
+                      Compact::freeChangeFrom(DiskHistory::folderIn(NorvoStore::directory()))));
 }
 
 bool capacityAllows(const NorvoSnapshot& s, int64_t jobs, LoadLevel maxLevel) {
@@ -211,6 +219,92 @@ ToolResult recentActions(const Arguments& args, ToolContext&) {
   return ToolResult::structured({{"actions", list}});
 }
 
+constexpr int64_t kMaxScanWaitSeconds = 600;
+
+// A scan measured by this server itself, when no sampling loop runs to
+// answer the request: progress goes out every second, and a cancelled call
+// stops the scan at its next check.
+std::string measureHere(const NorvoStore::ScanRequest& request, double deadline,
+                        ToolContext& context) {
+  auto roots = platform::Roots::system();
+  DiskUsage::ScanSetup setup{DiskUsage::placesFor(roots), DiskUsage::volumes(roots),
+                             DiskHistory::folderIn(NorvoStore::directory())};
+  auto access = DiskUsage::currentAccess(NorvoStore::directory());
+  DiskUsage::Progress progress;
+  DiskUsage::Report report;
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    report = DiskUsage::serve(request, access, deadline, progress, setup);
+    done = true;
+  });
+  int64_t files = 0;
+  while (!done) {
+    if (!context.sleepFor(std::chrono::seconds(1))) progress.cancel();
+    if (done || progress.cancelled()) continue;
+    // Progress must rise; the file count does, the first reading excepted.
+    if (progress.files() > files) {
+      files = progress.files();
+      context.progress(double(files), std::nullopt,
+                       std::to_string(files) + " files, " + std::to_string(progress.bytes() >> 30) +
+                           " GB so far: " + progress.path());
+    }
+  }
+  worker.join();
+  if (progress.cancelled()) throw ToolError("The scan was cancelled.");
+  return json_codec::encodeRecord(report);
+}
+
+ToolResult diskUsage(const Arguments& args, ToolContext& context) {
+  const auto& store = NorvoStore::directory();
+  auto roots = platform::Roots::system();
+  auto places = DiskUsage::placesFor(roots);
+  int depth = static_cast<int>(args.integer("depth", 2));
+  double deadline = static_cast<double>(args.integer("deadline_seconds", 120));
+  std::optional<NorvoStore::ScanRequest> request;
+  std::string id;
+  if (auto earlier = args.string("scan_id")) {
+    id = *earlier;
+    if (!NorvoStore::isStorableId(id)) throw ToolError("No scan with id " + id + ".");
+  } else {
+    auto folder = args.string("folder");
+    if (folder && (folder->empty() || folder->front() != '/'))
+      throw ToolError("folder must be an absolute path.");
+    request = NorvoStore::ScanRequest::make(std::nullopt, folder);
+    NorvoStore::addScan(*request, store);
+    id = request->id;
+  }
+  auto render = [&](const std::string& text) {
+    auto report = json_codec::decodeAs<DiskUsage::Report>(text);
+    if (!report) throw ToolError("The result of scan " + id + " cannot be read.");
+    auto out = Compact::diskReport(*report, depth, places,
+                                   Compact::freeChangeFrom(DiskHistory::folderIn(store)));
+    out["scan_id"] = id;
+    return ToolResult::structured(out);
+  };
+  auto start = std::chrono::steady_clock::now();
+  auto elapsed = [&] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  context.progress(0, deadline, "waiting for the sampling loop to measure");
+  for (;;) {
+    if (auto text = NorvoStore::scanResult(id, store)) return render(*text);
+    if (!NorvoStore::appIsRunning(roots)) {
+      if (!request)
+        for (const auto& pending : NorvoStore::pendingScans(store))
+          if (pending.id == id) request = pending;
+      if (!request) throw ToolError("No scan with id " + id + ".");
+      std::string text = measureHere(*request, std::max(1.0, deadline - elapsed()), context);
+      NorvoStore::finishScan(id, text, store);
+      return render(text);
+    }
+    if (elapsed() >= deadline)
+      throw ToolError("The sampling loop is still measuring. Call disk_usage with scan_id \"" + id +
+                      "\" later to read the result.");
+    if (!context.sleepFor(std::chrono::seconds(1))) throw ToolError("The scan was cancelled.");
+    context.progress(elapsed(), deadline, "waiting for the sampling loop to measure");
+  }
+}
+
 }  // namespace
 
 void registerAgentTools(mcp::ToolRegistry& registry) {
@@ -309,6 +403,23 @@ void registerAgentTools(mcp::ToolRegistry& registry) {
                     "The latest entries of the actions log: processes stopped, apps quit, by whom.",
                     {Param{"limit", ParamType::Integer, "How many (default 20)", false, 1, 200}},
                     recentActions});
+  registry.add(Tool{
+      "disk_usage",
+      "What fills the disk",
+      "Measures the home folder and the app folders (or one folder inside the home folder) and "
+      "returns the size tree, the biggest files, what grew lately (grew_recently) and what can "
+      "safely go (advice), each item with its safety class and how to free it. The owner's side "
+      "measures; folders the owner has not opened come back as not counted. Never delete files "
+      "yourself: file suggest_cleanup / suggest_uninstall instead. Reports progress when asked.",
+      {Param{"folder", ParamType::String,
+             "Absolute path of a folder inside the home folder (default: the whole disk)", false,
+             std::nullopt, std::nullopt, 4096},
+       Param{"depth", ParamType::Integer, "Levels of the tree to show (default 2)", false, 0, 8},
+       Param{"deadline_seconds", ParamType::Integer, "Longest wait for the result (default 120)",
+             false, 5, kMaxScanWaitSeconds},
+       Param{"scan_id", ParamType::String, "Read the result of an earlier call that timed out",
+             false, std::nullopt, std::nullopt, 128}},
+      diskUsage});
 }
 
 std::string agentInstructions() {
@@ -317,7 +428,8 @@ std::string agentInstructions() {
          "builds, test suites or other heavy commands, and pace yourself when it says the machine "
          "is busy. You may stop only runaway processes of your own session; everything that "
          "touches the owner's apps or files is filed as a suggestion for the owner to answer. "
-         "When the disk is full, installed_apps and app_leftovers show what an app takes, and "
+         "When the disk fills up, call disk_usage to see what took the space and what can "
+         "safely go; installed_apps and app_leftovers show what an app takes, and "
          "suggest_uninstall asks the owner to remove one.";
 }
 

@@ -30,7 +30,7 @@ TEST(AgentTools, ListedWithClosedSchemasByTheProductsServer) {
   }
   for (const char* expected :
        {"status", "wait_for_capacity", "kill_ai_process", "suggest_quit_apps", "suggestion_status",
-        "explain_process", "recent_actions"})
+        "explain_process", "recent_actions", "disk_usage"})
     EXPECT_TRUE(names.count(expected)) << expected;
 }
 

@@ -80,6 +80,7 @@ test('an agent reads the status, stops its own task, is refused the rest, and fi
     const { tools } = await client.listTools();
     assert.deepEqual(tools.map((tool) => tool.name).sort(), [
       'app_leftovers',
+      'disk_usage',
       'explain_process',
       'installed_apps',
       'kill_ai_process',
