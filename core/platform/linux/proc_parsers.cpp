@@ -1,5 +1,7 @@
 #include "core/platform/linux/proc_parsers.hpp"
 
+#include <algorithm>
+
 #include "core/platform/linux/text_file.hpp"
 
 namespace norvo::platform::parse {
@@ -75,6 +77,42 @@ std::map<std::string, uint64_t, std::less<>> meminfo(std::string_view text) {
     out.emplace(std::string(line.substr(0, colon)), value);
   });
   return out;
+}
+
+std::optional<MemoryFigures> memoryFigures(std::string_view meminfoText) {
+  auto m = meminfo(meminfoText);
+  auto field = [&](std::string_view key) -> uint64_t {
+    auto it = m.find(key);
+    return it == m.end() ? 0 : it->second;
+  };
+  bool hasLists = m.count("Active(anon)") && m.count("Inactive(anon)");
+  if (!m.count("MemTotal") || (!hasLists && !m.count("AnonPages"))) return std::nullopt;
+  MemoryFigures f;
+  // The anon LRU lists hold process memory and shared memory (tmpfs, /dev/shm,
+  // memfd) alike: neither can be dropped without swap. Mlocked pages sit on the
+  // unevictable list instead, so counting them under wired counts them once.
+  if (hasLists) {
+    f.appBytes = field("Active(anon)") + field("Inactive(anon)");
+  } else {
+    uint64_t anon = field("AnonPages") + field("Shmem");
+    uint64_t locked = std::min(field("Mlocked"), anon);
+    f.appBytes = anon - locked;
+  }
+  if (m.count("Active(file)") || m.count("Inactive(file)")) {
+    f.externalBytes = field("Active(file)") + field("Inactive(file)");
+  } else {
+    // Cached includes shared memory, which is app memory here.
+    uint64_t cached = field("Cached");
+    uint64_t shmem = std::min(field("Shmem"), cached);
+    f.externalBytes = cached - shmem;
+  }
+  // Reclaimable slab (dentries, inodes) is cache the kernel gives back on demand.
+  f.externalBytes += field("SReclaimable");
+  // Unevictable pages plus the kernel's own memory that is never paged out.
+  f.wiredBytes =
+      field("Unevictable") + field("SUnreclaim") + field("KernelStack") + field("PageTables");
+  f.zswapBytes = field("Zswap");
+  return f;
 }
 
 std::optional<uint64_t> vmstatField(std::string_view text, std::string_view key) {

@@ -31,6 +31,17 @@ int procStatCpuCount(std::string_view text);
 // "Key:   1234 kB" lines of /proc/meminfo, in bytes. Unparsable lines are skipped.
 std::map<std::string, uint64_t, std::less<>> meminfo(std::string_view text);
 
+// The memory breakdown drawn from /proc/meminfo, in bytes; each page counted once.
+struct MemoryFigures {
+  uint64_t appBytes = 0;       // anonymous and shared memory that only swap can free
+  uint64_t externalBytes = 0;  // file pages and reclaimable kernel caches
+  uint64_t wiredBytes = 0;     // pages that can never be paged out
+  uint64_t zswapBytes = 0;     // the zswap pool
+};
+
+// Absent without MemTotal or any figure of anonymous memory.
+std::optional<MemoryFigures> memoryFigures(std::string_view meminfoText);
+
 // "key value" lines of /proc/vmstat.
 std::optional<uint64_t> vmstatField(std::string_view text, std::string_view key);
 

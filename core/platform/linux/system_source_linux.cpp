@@ -152,24 +152,18 @@ std::array<double, 3> loadAverages(const Roots& roots) {
 uint64_t physicalMemory(const Roots& roots) { return field(readMeminfo(roots), "MemTotal"); }
 
 std::optional<VmStatistics> vmStatistics(const Roots& roots) {
-  auto m = readMeminfo(roots);
-  if (!m.count("MemTotal") || !m.count("AnonPages")) return std::nullopt;
+  auto text = readText(roots.proc / "meminfo");
+  if (!text) return std::nullopt;
+  auto figures = parse::memoryFigures(*text);
+  if (!figures) return std::nullopt;
   VmStatistics v;
   // Linux reports no purgeable anonymous memory, so app memory is all of it.
-  v.internalBytes = field(m, "AnonPages");
+  v.internalBytes = figures->appBytes;
   v.purgeableBytes = 0;
-  if (m.count("Active(file)") || m.count("Inactive(file)")) {
-    v.externalBytes = field(m, "Active(file)") + field(m, "Inactive(file)");
-  } else {
-    v.externalBytes = field(m, "Cached");
-  }
-  // Reclaimable slab (dentries, inodes) is cache the kernel gives back on demand.
-  v.externalBytes += field(m, "SReclaimable");
-  // Pinned: unevictable pages plus the kernel's own memory that is never paged out.
-  v.wiredBytes = field(m, "Unevictable") + field(m, "SUnreclaim") + field(m, "KernelStack") +
-                 field(m, "PageTables");
+  v.externalBytes = figures->externalBytes;
+  v.wiredBytes = figures->wiredBytes;
   // The compressor's counterparts: the zswap pool and zram devices.
-  v.compressorBytes = field(m, "Zswap");
+  v.compressorBytes = figures->zswapBytes;
   std::error_code ec;
   for (fs::directory_iterator it(roots.sys / "block", ec), end; !ec && it != end;
        it.increment(ec)) {
