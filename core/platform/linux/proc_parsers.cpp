@@ -48,7 +48,7 @@ std::optional<CpuTicks> procStatCpu(std::string_view text) {
     }
     // Columns: user nice system idle iowait irq softirq steal.
     CpuTicks t;
-    t.busy = v[0] + v[1] + v[2] + v[5] + v[6] + v[7];
+    t.busy = v[0] + v[1] + v[2] + v[5] + v[6];
     t.total = t.busy + v[3] + v[4];
     result = t;
   });

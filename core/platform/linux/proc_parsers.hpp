@@ -19,8 +19,10 @@ struct CpuTicks {
 };
 
 // The aggregate "cpu" line of /proc/stat (see proc(5)). Busy is
-// user + nice + system + irq + softirq + steal; idle is idle + iowait. Guest time
-// is already inside user and nice, so it is not added again. Kernels older
+// user + nice + system + irq + softirq; idle is idle + iowait. Steal is time the
+// hypervisor gave to someone else, so this machine neither ran nor idled then:
+// it is in neither figure. Guest time is already inside user and nice (on a
+// host it is work this machine did), so it is not added again. Kernels older
 // than 2.6.33 print fewer columns; missing columns count as 0, but the four
 // classic ones are required.
 std::optional<CpuTicks> procStatCpu(std::string_view text);
