@@ -59,7 +59,7 @@ namespace system_source {
 // Ticks of this moment; {0, 0} when they cannot be read.
 ProcessorTicks processorTicks(const Roots& roots);
 
-// Seconds since boot on a clock that keeps counting through suspend.
+// Seconds the machine has been awake since boot; stands still during suspend.
 double uptimeSeconds();
 
 // Cumulative pages swapped out; absent when unknown.

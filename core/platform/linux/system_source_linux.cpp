@@ -107,10 +107,11 @@ ProcessorTicks processorTicks(const Roots& roots) {
 }
 
 double uptimeSeconds() {
-  // CLOCK_BOOTTIME keeps counting while suspended, like the system uptime the
-  // interval arithmetic expects.
+  // Awake time only: CLOCK_MONOTONIC stops during suspend, so the first
+  // interval after a resume is the time the machine actually ran, not the hours
+  // it slept, and the rates over it are not diluted to nothing.
   timespec ts{};
-  if (::clock_gettime(CLOCK_BOOTTIME, &ts) != 0) return 0;
+  if (::clock_gettime(CLOCK_MONOTONIC, &ts) != 0) return 0;
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 

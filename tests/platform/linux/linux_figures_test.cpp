@@ -1,8 +1,10 @@
 // Figures that must mean on Linux what they mean to the owner: memory that only
 // swap can free is app memory, and time the hypervisor took is nobody's.
 #include <gtest/gtest.h>
+#include <time.h>
 
 #include "core/platform/linux/proc_parsers.hpp"
+#include "core/platform/system_source.hpp"
 
 namespace norvo::platform::parse {
 namespace {
@@ -70,6 +72,19 @@ TEST(LinuxCpuTicks, StealIsNeitherBusyNorIdle) {
     EXPECT_EQ(t->busy, c.busy) << c.line;
     EXPECT_EQ(t->total, c.total) << c.line;
   }
+}
+
+// The interval clock stops while the machine sleeps, or the first tick after a
+// resume divides a few seconds of work by hours. A machine that has slept has
+// its boot-time clock ahead of the monotonic one, and the reading must follow
+// the monotonic one.
+TEST(SampleClock, CountsOnlyAwakeTime) {
+  timespec before{}, after{};
+  ASSERT_EQ(::clock_gettime(CLOCK_MONOTONIC, &before), 0);
+  double reading = system_source::uptimeSeconds();
+  ASSERT_EQ(::clock_gettime(CLOCK_MONOTONIC, &after), 0);
+  EXPECT_GE(reading, double(before.tv_sec) + double(before.tv_nsec) / 1e9 - 1e-6);
+  EXPECT_LE(reading, double(after.tv_sec) + double(after.tv_nsec) / 1e9 + 1e-6);
 }
 
 }  // namespace
