@@ -26,8 +26,8 @@ class FakeProcessSource : public platform::ProcessSource {
            int32_t ppid = 1) {
     std::lock_guard lock(mutex_);
     Process p;
-    p.basics = {pid, ppid, uid, name, startTime, 'S', std::nullopt};
-    p.commandLine = {"/opt/" + name, "/opt/" + name + " --flag", std::nullopt};
+    p.basics = {pid, ppid, uid, name, startTime, 'S', std::nullopt, {}};
+    p.commandLine = {"/opt/" + name, "/opt/" + name + " --flag", std::nullopt, {}};
     p.usage = {uint64_t(pid) * 1000, uint64_t(pid) * 4096};
     processes_[pid] = p;
   }
