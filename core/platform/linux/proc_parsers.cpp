@@ -178,6 +178,42 @@ std::optional<int> cpuListCount(std::string_view text) {
   return count;
 }
 
+std::vector<int> cpuListMembers(std::string_view text) {
+  std::vector<int> out;
+  auto count = cpuListCount(text);
+  if (!count || *count > 65536) return out;
+  text = text_file::trim(text);
+  size_t pos = 0;
+  while (pos <= text.size()) {
+    size_t end = text.find(',', pos);
+    if (end == std::string_view::npos) end = text.size();
+    auto part = text.substr(pos, end - pos);
+    auto dash = part.find('-');
+    auto a = parseUnsigned(part.substr(0, dash));
+    auto b = dash == std::string_view::npos ? a : parseUnsigned(part.substr(dash + 1));
+    if (!a || !b || *b > INT32_MAX) return {};
+    for (uint64_t cpu = *a; cpu <= *b; ++cpu) out.push_back(static_cast<int>(cpu));
+    pos = end + 1;
+  }
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
+}
+
+std::optional<CapacitySplit> splitByCapacity(const std::map<int, uint64_t>& capacities) {
+  if (capacities.empty()) return std::nullopt;
+  uint64_t lowest = UINT64_MAX;
+  for (const auto& [cpu, capacity] : capacities) lowest = std::min(lowest, capacity);
+  CapacitySplit split;
+  for (const auto& [cpu, capacity] : capacities) {
+    auto& list = capacity == lowest ? split.efficiency : split.performance;
+    if (!list.empty()) list += ',';
+    list += std::to_string(cpu);
+  }
+  if (split.performance.empty()) return std::nullopt;
+  return split;
+}
+
 std::vector<MountEntry> mountinfo(std::string_view text) {
   std::vector<MountEntry> out;
   forEachLine(text, [&](std::string_view line) {

@@ -61,6 +61,19 @@ std::optional<Pressure> psi(std::string_view text);
 // A sysfs CPU list such as "0-3,8,10-11": the number of processors in it.
 std::optional<int> cpuListCount(std::string_view text);
 
+// The processors of a sysfs CPU list, ascending; empty for text it cannot read.
+std::vector<int> cpuListMembers(std::string_view text);
+
+// Processors split by the scheduler's cpu_capacity, each half as a CPU list.
+// The cores of the lowest capacity are the efficiency cores and all faster
+// ones (big and prime alike) the performance cores. Absent when every core
+// has the same capacity.
+struct CapacitySplit {
+  std::string performance;
+  std::string efficiency;
+};
+std::optional<CapacitySplit> splitByCapacity(const std::map<int, uint64_t>& capacities);
+
 struct MountEntry {
   std::string mountPoint;
   std::string fsType;

@@ -5,8 +5,13 @@
 #include <time.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <string_view>
+#include <thread>
 
 #include "core/platform/linux/proc_parsers.hpp"
 #include "core/platform/linux/text_file.hpp"
@@ -140,6 +145,26 @@ PerformanceLevels performanceLevels(const Roots& roots) {
   }
   if (auto e = readText(roots.sys / "devices/cpu_atom/cpus")) {
     if (int64_t n = physicalCores(roots, *e); n > 0) levels.efficiency = n;
+  }
+  if (levels.performance || levels.efficiency) return levels;
+  // Elsewhere (ARM big.LITTLE and DynamIQ, Apple silicon) the scheduler's
+  // cpu_capacity tells the kinds of core apart.
+  auto online = readText(roots.sys / "devices/system/cpu/online");
+  if (!online) return levels;
+  std::map<int, uint64_t> capacities;
+  for (int cpu : parse::cpuListMembers(*online)) {
+    auto capacity = text_file::readInt(roots.sys / "devices/system/cpu" /
+                                       ("cpu" + std::to_string(cpu)) / "cpu_capacity");
+    if (!capacity || *capacity <= 0) return levels;
+    capacities[cpu] = static_cast<uint64_t>(*capacity);
+  }
+  auto split = parse::splitByCapacity(capacities);
+  if (!split) return levels;
+  int64_t p = physicalCores(roots, split->performance);
+  int64_t e = physicalCores(roots, split->efficiency);
+  if (p > 0 && e > 0) {
+    levels.performance = p;
+    levels.efficiency = e;
   }
   return levels;
 }
