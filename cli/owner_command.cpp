@@ -39,7 +39,7 @@ void printSuggestions() {
   }
   std::printf("%-9s %-36s %-24s %s\n", "KIND", "ID", "CREATED", "WHAT");
   for (const auto& s : quits) {
-    std::printf("%-9s %-36s %-24s quit %zu app(s), from %s: %s\n", "quit", s.id.c_str(),
+    std::printf("%-9s %-36s %-24s quit %zu app(s), from %s: %s\n", "quit", printable(s.id).c_str(),
                 dateText(s.created).c_str(), s.items.size(), printable(s.source).c_str(),
                 printable(s.reason).c_str());
     for (const auto& i : s.items)
@@ -50,11 +50,11 @@ void printSuggestions() {
   for (const auto& s : cleanups) {
     std::string items;
     for (const auto& id : s.itemIDs) items += (items.empty() ? "" : ", ") + id;
-    std::printf("%-9s %-36s %-24s clean %s: %s\n", "cleanup", s.id.c_str(),
+    std::printf("%-9s %-36s %-24s clean %s: %s\n", "cleanup", printable(s.id).c_str(),
                 dateText(s.created).c_str(), printable(items).c_str(), printable(s.reason).c_str());
   }
   for (const auto& s : uninstalls)
-    std::printf("%-9s %-36s %-24s uninstall %s (%s): %s\n", "uninstall", s.id.c_str(),
+    std::printf("%-9s %-36s %-24s uninstall %s (%s): %s\n", "uninstall", printable(s.id).c_str(),
                 dateText(s.created).c_str(), printable(s.appName).c_str(),
                 printable(s.appPath).c_str(), printable(s.reason).c_str());
 }

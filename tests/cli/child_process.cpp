@@ -196,9 +196,9 @@ FreshHome::~FreshHome() {
 }
 
 AgentServer::AgentServer() : child({NORVO_CLI_PATH, "mcp"}) {
-  initialized = call("initialize", {{"protocolVersion", "2025-11-25"},
-                                    {"capabilities", nlohmann::json::object()},
-                                    {"clientInfo", {{"name", "test"}, {"version", "1"}}}});
+  call("initialize", {{"protocolVersion", "2025-11-25"},
+                      {"capabilities", nlohmann::json::object()},
+                      {"clientInfo", {{"name", "test"}, {"version", "1"}}}});
   child.write("{\"jsonrpc\":\"2.0\",\"method\":\"notifications/initialized\"}\n");
 }
 

@@ -85,7 +85,6 @@ class AgentServer {
   nlohmann::json read();
 
   ChildProcess child;
-  nlohmann::json initialized;  // the answer to initialize
 
  private:
   int id_ = 0;
