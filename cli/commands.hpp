@@ -17,5 +17,7 @@ void addPsCommand(CLI::App& app);  // ps and explain
 void addOwnerCommands(CLI::App& app);
 void addWatchCommand(CLI::App& app);
 void addConfigCommand(CLI::App& app);
+void addUninstallCommands(CLI::App& app);  // apps and uninstall
+void addDiskCommand(CLI::App& app);
 
 }  // namespace norvo::cli

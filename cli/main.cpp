@@ -19,6 +19,8 @@ int main(int argc, char** argv) {
   norvo::cli::addOwnerCommands(app);
   norvo::cli::addWatchCommand(app);
   norvo::cli::addConfigCommand(app);
+  norvo::cli::addUninstallCommands(app);
+  norvo::cli::addDiskCommand(app);
   // CLI11 reports a mistyped command as a missing one; name it instead.
   if (argc > 1 && argv[1][0] != '-') {
     try {

@@ -1,6 +1,7 @@
 // The owner's side of what agents ask for: `zemnorvo suggestions` lists what
 // is pending, `zemnorvo answer ID quit|keep` answers a quit suggestion, and
-// `zemnorvo stop PID` stops an AI task as the owner.
+// `zemnorvo stop PID` stops an AI task as the owner. `answer` uninstalls
+// the app of an uninstall suggestion the owner accepts.
 #include <fmt/format.h>
 
 #include <cstdio>
@@ -12,7 +13,9 @@
 #include "core/assess/text_format.hpp"
 #include "core/control/ai_process_control.hpp"
 #include "core/control/quit_plan.hpp"
+#include "core/measure/session.hpp"
 #include "core/store/norvo_store.hpp"
+#include "core/uninstall/uninstall.hpp"
 
 namespace norvo::cli {
 
@@ -70,19 +73,32 @@ void addOwnerCommands(CLI::App& app) {
     std::printf("%s\n", json_codec::encode(out).c_str());
   });
 
-  auto* answer =
-      app.add_subcommand("answer", "Answer a quit suggestion: quit its apps, or keep them running");
+  auto* answer = app.add_subcommand(
+      "answer", "Answer a suggestion: quit its apps or uninstall its app, or keep them");
   static std::string id;
   static std::string choice;
   answer->add_option("id", id, "Id of the suggestion")->required();
-  answer->add_option("choice", choice, "quit or keep")
+  answer->add_option("choice", choice, "quit, uninstall or keep")
       ->required()
-      ->check(CLI::IsMember({"quit", "keep"}));
+      ->check(CLI::IsMember({"quit", "uninstall", "keep"}));
   answer->callback([] {
     refuseUnderAgent("zemnorvo answer", "suggestion_status");
+    if (auto u = NorvoStore::uninstall(id); u && u->status == "pending" && choice != "quit") {
+      Uninstall::Result result;
+      auto answered =
+          Uninstall::answer(*u, choice == "uninstall", Uninstall::Context::forUser(), &result);
+      for (const auto& e : result.errors)
+        std::fprintf(stderr, "zemnorvo: %s\n", printable(e).c_str());
+      std::printf("%s: %s %s%s\n", answered.status.c_str(), printable(answered.appName).c_str(),
+                  answered.removed ? "removed, " : "kept",
+                  answered.removed ? megabytes(static_cast<uint64_t>(answered.bytes)).c_str() : "");
+      if (answered.status == "failed") throw CLI::RuntimeError(1);
+      return;
+    }
     auto s = NorvoStore::suggestion(id);
-    if (!s || s->status != "pending") {
-      std::fprintf(stderr, "zemnorvo: no pending quit suggestion with id %s\n", id.c_str());
+    if (!s || s->status != "pending" || choice == "uninstall") {
+      std::fprintf(stderr, "zemnorvo: no pending suggestion with id %s to answer that way\n",
+                   id.c_str());
       throw CLI::RuntimeError(1);
     }
     std::map<std::string, std::string> keptBecause;

@@ -3,7 +3,10 @@
 #include "cli/commands.hpp"
 #include "cli/current_status.hpp"
 #include "core/assess/compact.hpp"
+#include "core/disk/disk_digest.hpp"
+#include "core/disk/disk_history.hpp"
 #include "core/measure/session.hpp"
+#include "core/platform/store_directory.hpp"
 
 namespace norvo::cli {
 
@@ -18,7 +21,10 @@ void addStatusCommands(CLI::App& app) {
     if (oneLine) {
       std::printf("%s\n", Compact::line(snapshot).c_str());
     } else {
-      std::printf("%s\n", Compact::json(Compact::status(snapshot, limit), true).c_str());
+      auto digest =
+          Compact::status(snapshot, limit, Session::myAgent(),
+                          Compact::freeChangeFrom(DiskHistory::folderIn(NorvoStore::directory())));
+      std::printf("%s\n", Compact::json(digest, true).c_str());
     }
   });
 

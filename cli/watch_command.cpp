@@ -5,13 +5,20 @@
 
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "cli/commands.hpp"
 #include "cli/drawing_program.hpp"
 #include "core/assess/compact.hpp"
+#include "core/disk/disk_history.hpp"
+#include "core/disk/scan_service.hpp"
 #include "core/measure/norvo_config.hpp"
+#include "core/platform/background_priority.hpp"
 #include "core/platform/instance_lock.hpp"
 #include "core/platform/stop_signal.hpp"
 #include "core/sampling/sampler.hpp"
@@ -68,6 +75,36 @@ void runWatch(const WatchOptions& o) {
   bool cannotPublish = false;
   // On a terminal the owner sees each tick; under systemd the journal stays quiet.
   bool talk = !o.quiet && ::isatty(STDOUT_FILENO);
+  // Agents' scan requests are answered beside the ticks, never in them: a
+  // scan may take minutes and the owner's disk comes first.
+  DiskUsage::Progress scanProgress;
+  std::thread scanWorker([&] {
+    std::string why;
+    if (!platform::lowerThisThreadPriority(why))
+      std::fprintf(stderr, "zemnorvo watch: scans run at normal priority: %s\n", why.c_str());
+    auto setup = [&] {
+      auto roots = platform::Roots::system();
+      return DiskUsage::ScanSetup{DiskUsage::placesFor(roots), DiskUsage::volumes(roots),
+                                  DiskHistory::folderIn(store)};
+    };
+    try {
+      DiskUsage::serveUntilStopped(store, setup, stop, scanProgress, std::chrono::seconds(1));
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "zemnorvo watch: scan worker stopped: %s\n", e.what());
+    }
+  });
+  struct JoinOnExit {
+    std::thread& worker;
+    DiskUsage::Progress& progress;
+    platform::StopSignal& stop;
+    ~JoinOnExit() {
+      stop.request();
+      progress.cancel();
+      worker.join();
+    }
+  } joinOnExit{scanWorker, scanProgress, stop};
+
+  std::optional<std::chrono::steady_clock::time_point> lastFreeOffer;
   auto tick = [&] {
     // Reaped before sampling, so the loop never counts its own finished
     // drawing as a zombie.
@@ -89,6 +126,17 @@ void runWatch(const WatchOptions& o) {
                   Compact::line(snapshot).c_str());
       std::fflush(stdout);
     }
+    // The history keeps one point an hour; offering one a minute is plenty
+    // and spares rewriting the file every tick.
+    auto now = std::chrono::steady_clock::now();
+    if (lastFreeOffer && now - *lastFreeOffer < std::chrono::minutes(1)) return;
+    lastFreeOffer = now;
+    std::vector<std::pair<std::string, int64_t>> free;
+    for (const auto& v : snapshot.metrics.volumes) free.emplace_back(v.path, v.freeBytes);
+    std::string error;
+    if (!DiskHistory::recordFree(DiskHistory::folderIn(store), free, snapshot.metrics.timestamp,
+                                 &error))
+      std::fprintf(stderr, "zemnorvo watch: free-space history: %s\n", error.c_str());
   };
   SamplingLoop::Options options;
   options.interval = std::chrono::duration_cast<SamplingLoop::Clock::duration>(

@@ -267,6 +267,8 @@ Json sensors(const SensorReport& r) {
   if (r.cpuCelsius) out["cpu_c"] = oneDecimal(*r.cpuCelsius);
   if (r.cpuMaxCelsius) out["cpu_max_c"] = oneDecimal(*r.cpuMaxCelsius);
   if (r.gpuCelsius) out["gpu_c"] = oneDecimal(*r.gpuCelsius);
+  if (r.cpuCelsius && r.cpuSource) out["cpu_c_source"] = *r.cpuSource;
+  if (r.gpuCelsius && r.gpuSource) out["gpu_c_source"] = *r.gpuSource;
   if (r.systemWatts) out["system_watts"] = oneDecimal(*r.systemWatts);
   if (r.gpuPercent) out["gpu_percent"] = *r.gpuPercent;
 

@@ -37,12 +37,14 @@ bool hasRoutableAddress(const platform::InterfaceAddresses& a) {
 
 bool isExcluded(std::string_view name) {
   // The first ten are the system's own plumbing on the platform this list
-  // comes from; the rest are Linux's: container veth pairs, Docker's and
-  // libvirt's bridges and VM taps, and ifb devices, which mirror another
-  // interface's traffic for shaping and would count it twice.
+  // comes from; the rest are Linux's: container veth pairs, the bridges and
+  // overlays of Docker, Podman, CNI, LXC, libvirt, Cilium and Flannel, VM taps,
+  // and ifb devices. Each carries traffic that the physical interface carries
+  // too, so counting it would count container and VM traffic twice.
   static constexpr std::string_view prefixes[] = {
-      "lo",    "awdl",   "llw",  "anpi",   "ap",  "gif",   "stf",  "XHC",
-      "pktap", "vmenet", "veth", "docker", "br-", "virbr", "vnet", "ifb"};
+      "lo",     "awdl",   "llw",   "anpi",   "ap",      "gif",      "stf",        "XHC",
+      "pktap",  "vmenet", "veth",  "docker", "br-",     "virbr",    "vnet",       "ifb",
+      "podman", "cni",    "lxcbr", "lxdbr",  "cilium_", "flannel.", "kube-bridge"};
   return std::any_of(std::begin(prefixes), std::end(prefixes),
                      [&](std::string_view p) { return startsWith(name, p); });
 }

@@ -22,11 +22,13 @@ std::optional<ProcessCategory> processCategoryFromRaw(std::string_view raw) {
   return std::nullopt;
 }
 
-std::string processKey(int32_t pid, uint64_t startTime) {
-  return std::to_string(pid) + ":" + std::to_string(startTime);
+std::string processKey(int32_t pid, uint64_t startTime, std::string_view bootId) {
+  std::string key = std::to_string(pid) + ":" + std::to_string(startTime);
+  if (!bootId.empty()) key.append("@").append(bootId);
+  return key;
 }
 
-std::string ProcessReading::key() const { return processKey(pid, startTime); }
+std::string ProcessReading::key() const { return processKey(pid, startTime, bootId); }
 
 bool ProcessSample::killable(std::optional<int32_t> byAgent) const {
   if (category != ProcessCategory::aiTask) return false;

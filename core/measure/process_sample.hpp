@@ -24,9 +24,11 @@ struct ProcessReading {
   int32_t ppid = 0;
   uint32_t uid = 0;
   std::string name;
-  std::string path;        // empty when not read
+  std::string path;        // as started, links not resolved; empty when not read
+  std::string executable;  // the file the kernel runs, links resolved; empty when not read
   std::string arguments;   // joined by spaces, at most 400 characters then "…"
-  uint64_t startTime = 0;  // whole seconds since 1970
+  uint64_t startTime = 0;  // see platform::ProcessBasics::startTime
+  std::string bootId;      // empty where the system gives none
   std::optional<uint64_t> cpuNanos;
   std::optional<uint64_t> footprintBytes;
   int32_t responsiblePid = 0;  // equals pid when the system names none
@@ -38,11 +40,12 @@ struct ProcessReading {
   std::optional<std::string> appEntry;
   char state = '?';  // the kernel's one-letter run state ('Z' for a zombie)
 
-  // "<pid>:<startTime>": tells a reused pid from the process that had it before.
+  // "<pid>:<startTime>", then "@<bootId>" where there is one: tells a reused
+  // pid from the process that had it before, in this boot or an earlier one.
   std::string key() const;
 };
 
-std::string processKey(int32_t pid, uint64_t startTime);
+std::string processKey(int32_t pid, uint64_t startTime, std::string_view bootId = {});
 
 struct ProcessSample {
   int32_t pid = 0;

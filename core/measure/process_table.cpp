@@ -124,6 +124,7 @@ class WorkerPool {
 
 struct CachedCommandLine {
   std::string path;
+  std::string executable;
   std::string arguments;
   std::optional<int32_t> responsiblePid;
   std::optional<std::string> appEntry;
@@ -160,6 +161,7 @@ ProcessReading fromBasics(const platform::ProcessBasics& b) {
   r.name = b.command;
   r.command = b.command;
   r.startTime = b.startTime;
+  r.bootId = b.bootId;
   r.responsiblePid = b.pid;
   r.state = b.state;
   return r;
@@ -172,6 +174,7 @@ std::string lastComponent(const std::string& path) {
 
 void complete(ProcessReading& r, ProcessTable::Details d) {
   r.path = std::move(d.path);
+  r.executable = std::move(d.executable);
   r.arguments = std::move(d.arguments);
   if (!r.path.empty()) r.name = lastComponent(r.path);
   r.cpuNanos = d.cpuNanos;
@@ -203,6 +206,7 @@ struct ProcessTable::State {
       if (auto it = cache.find(*key); it != cache.end()) {
         const auto& entry = it->second;
         d.path = entry.path;
+        d.executable = entry.executable;
         d.arguments = entry.arguments;
         d.responsiblePid = entry.responsiblePid;
         d.appEntry = entry.appEntry;
@@ -221,6 +225,7 @@ struct ProcessTable::State {
       if (uid == source->currentUid()) {
         auto line = source->commandLine(pid);
         d.path = std::move(line.path);
+        d.executable = std::move(line.executable);
         d.arguments = std::move(line.arguments);
         d.appEntry = std::move(line.appEntry);
       }
@@ -234,6 +239,7 @@ struct ProcessTable::State {
       auto& entry = cache[*key];
       if (!cached) {
         entry.path = d.path;
+        entry.executable = d.executable;
         entry.arguments = d.arguments;
         entry.responsiblePid = d.responsiblePid;
         entry.appEntry = d.appEntry;

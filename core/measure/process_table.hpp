@@ -32,6 +32,7 @@ class ProcessTable {
   // The expensive part of one reading.
   struct Details {
     std::string path;
+    std::string executable;
     std::string arguments;
     std::optional<uint64_t> cpuNanos;
     std::optional<uint64_t> footprintBytes;

@@ -52,6 +52,22 @@ std::vector<double> withRole(const std::vector<platform::TemperatureReading>& se
   return out;
 }
 
+// The distinct sources of the plausible readings of one role, in order. A
+// reading's name starts with the chip or thermal zone that gave it.
+std::optional<std::string> sourcesOf(const std::vector<platform::TemperatureReading>& sensors,
+                                     TemperatureRole role) {
+  std::vector<std::string> seen;
+  for (const auto& s : sensors) {
+    if (s.role != role || !Sensors::plausibleControllerTemperature(s.celsius)) continue;
+    std::string source = s.name.substr(0, s.name.find(' '));
+    if (std::find(seen.begin(), seen.end(), source) == seen.end()) seen.push_back(source);
+  }
+  if (seen.empty()) return std::nullopt;
+  std::string out = seen.front();
+  for (size_t i = 1; i < seen.size(); ++i) out += ", " + seen[i];
+  return out;
+}
+
 }  // namespace
 
 Sensors::TemperatureFigures Sensors::temperatures(
@@ -69,29 +85,51 @@ Sensors::TemperatureFigures Sensors::temperatures(
   // Dedicated processor sensors count like the controller's processor keys
   // when the controller has none.
   auto processor = kept(smcProcessor);
-  if (processor.empty()) processor = kept(withRole(sensors, TemperatureRole::processor));
+  if (!processor.empty()) {
+    t.cpuSource = "smc";
+  } else {
+    processor = kept(withRole(sensors, TemperatureRole::processor));
+    t.cpuSource = sourcesOf(sensors, TemperatureRole::processor);
+  }
   if (!processor.empty()) {
     t.cpuCelsius = oneDecimal(*average(processor));
     t.cpuMaxCelsius = oneDecimal(*std::max_element(processor.begin(), processor.end()));
   } else {
     std::optional<double> best;
-    for (const auto& e : t.temperatures)
-      if (e.name.find("ACC") != std::string::npos || e.name.find("tdie") != std::string::npos)
-        best = std::max(best.value_or(e.celsius), e.celsius);
-    for (double v : kept(withRole(sensors, TemperatureRole::processorFallback)))
-      best = std::max(best.value_or(v), v);
+    for (const auto& e : t.temperatures) {
+      if (e.name.find("ACC") == std::string::npos && e.name.find("tdie") == std::string::npos)
+        continue;
+      if (!best || e.celsius > *best) t.cpuSource = e.name;
+      best = std::max(best.value_or(e.celsius), e.celsius);
+    }
+    // A firmware zone sits on the board, not the die, and lags or sticks:
+    // only when nothing closer to the processor reads at all.
+    if (!best) {
+      for (double v : kept(withRole(sensors, TemperatureRole::processorFallback)))
+        best = std::max(best.value_or(v), v);
+      if (best) t.cpuSource = sourcesOf(sensors, TemperatureRole::processorFallback);
+    }
     if (best) t.cpuCelsius = oneDecimal(*best);
   }
 
   auto gpu = kept(smcGpu);
-  if (gpu.empty()) gpu = kept(withRole(sensors, TemperatureRole::gpu));
+  if (!gpu.empty()) {
+    t.gpuSource = "smc";
+  } else {
+    gpu = kept(withRole(sensors, TemperatureRole::gpu));
+    t.gpuSource = sourcesOf(sensors, TemperatureRole::gpu);
+  }
   if (!gpu.empty()) {
     t.gpuCelsius = oneDecimal(*average(gpu));
   } else {
-    for (const auto& e : t.temperatures)
-      if (e.name.find("GPU") != std::string::npos)
-        t.gpuCelsius = std::max(t.gpuCelsius.value_or(e.celsius), e.celsius);
+    for (const auto& e : t.temperatures) {
+      if (e.name.find("GPU") == std::string::npos) continue;
+      if (!t.gpuCelsius || e.celsius > *t.gpuCelsius) t.gpuSource = e.name;
+      t.gpuCelsius = std::max(t.gpuCelsius.value_or(e.celsius), e.celsius);
+    }
   }
+  if (!t.cpuCelsius) t.cpuSource.reset();
+  if (!t.gpuCelsius) t.gpuSource.reset();
 
   for (const auto& e : t.temperatures) {
     std::string lower = e.name;
@@ -156,8 +194,9 @@ std::optional<double> Sensors::energyWatts(
     }
     return joules;
   };
+  // A package zone is the processor alone; reported as the machine's power
+  // it would hide the display, disks and the rest of the board.
   auto joules = inBoth(true);
-  if (!joules) joules = inBoth(false);
   if (!joules) return std::nullopt;
   return *joules / seconds;
 }
@@ -165,8 +204,8 @@ std::optional<double> Sensors::energyWatts(
 // Without a controller, Linux has no single whole-system figure. While the
 // battery alone feeds the machine its discharge power is exactly that. On
 // external power the RAPL "psys" zone covers the whole platform where the
-// processor offers it; otherwise the package zones are the best there is, a
-// lower bound (processor and memory controller, not display or disks).
+// processor offers it; otherwise there is no whole-system reading and the
+// figure stays absent.
 std::optional<double> Sensors::systemWatts(std::optional<double> controller,
                                            std::optional<double> batteryDischarge,
                                            std::optional<double> energy) {
@@ -254,6 +293,8 @@ SensorReport Sensors::read(const std::optional<SensorCounters>& since, const Sen
   report.cpuMaxCelsius = t.cpuMaxCelsius;
   report.gpuCelsius = t.gpuCelsius;
   report.socMaxCelsius = t.socMaxCelsius;
+  report.cpuSource = std::move(t.cpuSource);
+  report.gpuSource = std::move(t.gpuSource);
   report.temperatures = std::move(t.temperatures);
 
   report.gpuPercent = ss::gpuPercent(roots);

@@ -49,6 +49,8 @@ struct Sensors {
     std::optional<double> gpuCelsius;
     std::optional<double> socMaxCelsius;
     std::vector<SensorReport::Temperature> temperatures;
+    std::optional<std::string> cpuSource;  // the chips or zones the figure came from
+    std::optional<std::string> gpuSource;
   };
 
   // `smcProcessor` and `smcGpu` are the controller's "Tp"/"Tg" values; the
@@ -71,9 +73,9 @@ struct Sensors {
   // (after − before) / seconds, 0 when the counter went backwards.
   static double rate(uint64_t before, uint64_t after, double seconds);
 
-  // Average watts between two energy readings: the whole-platform zone when
-  // both readings have one, else the sum of the zones in both; a counter
-  // that wrapped is unwrapped with its range. Absent when nothing counts.
+  // Average watts between two energy readings of the whole-platform zone; a
+  // counter that wrapped is unwrapped with its range. Absent without such a
+  // zone in both readings (package zones alone are not the machine).
   static std::optional<double> energyWatts(
       const std::map<std::string, platform::EnergyCounter>& before,
       const std::map<std::string, platform::EnergyCounter>& after, double seconds);

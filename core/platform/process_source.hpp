@@ -21,19 +21,25 @@ struct ProcessBasics {
   int32_t pid = 0;
   int32_t ppid = 0;
   uint32_t uid = 0;
-  std::string command;     // the kernel's short command name
-  uint64_t startTime = 0;  // whole seconds since 1970
-  char state = '?';        // the kernel's one-letter run state ('Z' for a zombie)
+  std::string command;  // the kernel's short command name
+  // When the process started, in a unit that no clock adjustment moves (clock
+  // ticks since boot on Linux); only ever compared for equality.
+  uint64_t startTime = 0;
+  char state = '?';  // the kernel's one-letter run state ('Z' for a zombie)
   // User + system time, where the cheap record carries it (Linux).
   std::optional<uint64_t> cpuNanos;
+  std::string bootId;  // the boot the start time counts from; empty where unknown
 };
 
 struct ProcessCommandLine {
-  std::string path;       // the executable; empty when not read
+  // The program as started (links not resolved) where the kernel's facts
+  // confirm it, else the executable; empty when not read.
+  std::string path;
   std::string arguments;  // joined by spaces, at most 400 characters then "…"
   // The desktop entry of the app the session launched this process in, when
   // the session put it into an app unit of its own (see process_parsers.hpp).
   std::optional<std::string> appEntry;
+  std::string executable;  // the file the kernel runs, links resolved
 };
 
 struct ProcessUsage {

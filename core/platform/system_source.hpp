@@ -4,7 +4,9 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -59,7 +61,7 @@ namespace system_source {
 // Ticks of this moment; {0, 0} when they cannot be read.
 ProcessorTicks processorTicks(const Roots& roots);
 
-// Seconds since boot on a clock that keeps counting through suspend.
+// Seconds the machine has been awake since boot; stands still during suspend.
 double uptimeSeconds();
 
 // Cumulative pages swapped out; absent when unknown.
@@ -88,9 +90,18 @@ ThermalLevel thermalLevel(const Roots& roots);
 
 bool lowPowerMode(const Roots& roots);
 
-// Mounted file systems in mount-table order, pseudo file systems and hidden
-// mounts already left out. Absent when the mount table cannot be read.
+// Mounted local file systems in mount-table order, pseudo file systems,
+// network file systems and hidden mounts already left out. A volume whose
+// read has not come back within 1.5 s is left out of this listing. Absent
+// when the mount table cannot be read.
 std::optional<std::vector<MountedVolume>> mountedVolumes(const Roots& roots);
+
+// The same with the read of each mount point given (absent: not a volume)
+// and the time all reads together may take.
+using VolumeReader = std::function<std::optional<MountedVolume>(const std::string& path)>;
+std::optional<std::vector<MountedVolume>> mountedVolumes(const Roots& roots,
+                                                         const VolumeReader& read,
+                                                         std::chrono::milliseconds deadline);
 
 // The figures of one path ("/" when the mount table is missing); absent when
 // the path cannot be examined.

@@ -51,6 +51,8 @@ constexpr auto sensorReportFields = record_fields::list(
     record_fields::field("cpuMaxCelsius", &SensorReport::cpuMaxCelsius),
     record_fields::field("gpuCelsius", &SensorReport::gpuCelsius),
     record_fields::field("socMaxCelsius", &SensorReport::socMaxCelsius),
+    record_fields::field("cpuSource", &SensorReport::cpuSource),
+    record_fields::field("gpuSource", &SensorReport::gpuSource),
     record_fields::field("systemWatts", &SensorReport::systemWatts),
     record_fields::field("gpuPercent", &SensorReport::gpuPercent),
     record_fields::field("battery", &SensorReport::battery),

@@ -58,6 +58,10 @@ struct SensorReport {
   std::optional<double> cpuMaxCelsius;
   std::optional<double> gpuCelsius;
   std::optional<double> socMaxCelsius;
+  // Where cpuCelsius and gpuCelsius came from: "smc", or the chips and zones
+  // the system names ("coretemp", "amdgpu", "acpitz").
+  std::optional<std::string> cpuSource;
+  std::optional<std::string> gpuSource;
   std::vector<Temperature> temperatures;
   std::vector<FanInfo> fans;
   bool hasFans = false;

@@ -4,10 +4,14 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 #include "child_process.hpp"
 #include "core/store/norvo_store.hpp"
+#include "core/uninstall/uninstall.hpp"
+#include "test_support.hpp"
 
 namespace norvo {
 namespace {
@@ -82,6 +86,63 @@ TEST(McpCommand, AClientThatStopsReadingDoesNotKillItWithSigpipe) {
       "\"2025-11-25\"}}\n{\"jsonrpc\":\"2.0\",\"id\":2,\"method\":\"ping\"}\n");
   // The failed write ends the server by itself.
   EXPECT_EQ(child.wait(5s), 0);
+}
+
+TEST(AgentTools, UninstallSuggestionIsFiledAnsweredAndReadBack) {
+  // The server runs with this test's HOME: one AppImage with its settings.
+  namespace fs = std::filesystem;
+  fs::path home = std::getenv("HOME");
+  auto appImage = home / "Applications/Demo-2.1.AppImage";
+  fs::create_directories(appImage.parent_path());
+  std::ofstream(appImage) << "ELF";
+  fs::create_directories(home / ".config/Demo");
+  std::ofstream(home / ".config/Demo/settings") << "{}";
+
+  auto pendingBefore = NorvoStore::pendingUninstalls().size();
+  test::AgentServer server;
+  auto apps = server.tool("installed_apps", json::object())["structuredContent"]["apps"];
+  ASSERT_EQ(apps.size(), 1u) << apps;
+  EXPECT_EQ(apps[0]["name"], "Demo");
+  EXPECT_EQ(apps[0]["version"], "2.1");
+  EXPECT_TRUE(apps[0]["size_gb"].is_number()) << apps;  // measured, not null
+  auto leftovers =
+      server.tool("app_leftovers", {{"app", "demo"}})["structuredContent"]["leftovers"];
+  ASSERT_EQ(leftovers.size(), 1u) << leftovers;
+  EXPECT_EQ(leftovers[0]["path"], (home / ".config/Demo").string());
+  EXPECT_EQ(leftovers[0]["preselected"], true);
+
+  auto product = server.tool("suggest_uninstall", {{"app", "Zemra Norvo"}, {"reason", "x"}});
+  EXPECT_EQ(product["isError"], true);
+  EXPECT_EQ(product["content"][0]["text"],
+            "Zemra Norvo cannot be uninstalled through its own agent server.");
+  auto unknown = server.tool("suggest_uninstall", {{"app", "Nope"}, {"reason", "x"}});
+  EXPECT_EQ(unknown["content"][0]["text"],
+            "No installed app named Nope. Call installed_apps to see the apps the owner can "
+            "uninstall.");
+  EXPECT_EQ(NorvoStore::pendingUninstalls().size(), pendingBefore);
+
+  auto filed = server.tool("suggest_uninstall", {{"app", "Demo"}, {"reason", "the disk is full"}});
+  ASSERT_EQ(filed["isError"], false) << filed;
+  auto id = filed["structuredContent"]["id"].get<std::string>();
+  EXPECT_TRUE(fs::exists(appImage));  // filing removes nothing
+  EXPECT_EQ(server.tool("suggestion_status", {{"id", id}})["structuredContent"]["status"],
+            "pending");
+
+  auto pending = NorvoStore::uninstall(id);
+  ASSERT_TRUE(pending);
+  // The owner answers as the app does; its log goes to a folder of the
+  // test's, so that the shared store's log stays as other tests expect it.
+  auto context = Uninstall::Context::forUser();
+  test::TempDir ownerStore;
+  context.store = ownerStore.path();
+  NorvoStore::resolveUninstall(Uninstall::answer(*pending, true, context));
+  auto answer = server.tool("suggestion_status", {{"id", id}})["structuredContent"];
+  EXPECT_EQ(answer["status"], "accepted");
+  EXPECT_EQ(answer["removed"], true);
+  EXPECT_EQ(answer["deleted"], false);
+  EXPECT_GT(answer["bytes"].get<int64_t>(), 0);
+  EXPECT_FALSE(fs::exists(appImage));
+  EXPECT_FALSE(fs::exists(home / ".config/Demo"));
 }
 
 }  // namespace

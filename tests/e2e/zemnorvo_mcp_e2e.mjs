@@ -6,7 +6,7 @@
 import assert from 'node:assert/strict';
 import { execFileSync, spawn } from 'node:child_process';
 import { once } from 'node:events';
-import { mkdtempSync, readFileSync, renameSync, writeFileSync } from 'node:fs';
+import { mkdirSync, mkdtempSync, readFileSync, renameSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { test } from 'node:test';
@@ -79,11 +79,15 @@ test('an agent reads the status, stops its own task, is refused the rest, and fi
 
     const { tools } = await client.listTools();
     assert.deepEqual(tools.map((tool) => tool.name).sort(), [
+      'app_leftovers',
+      'disk_usage',
       'explain_process',
+      'installed_apps',
       'kill_ai_process',
       'recent_actions',
       'status',
       'suggest_quit_apps',
+      'suggest_uninstall',
       'suggestion_status',
       'wait_for_capacity',
     ]);
@@ -159,7 +163,20 @@ test('an agent reads the status, stops its own task, is refused the rest, and fi
     let answer = await client.callTool({ name: 'suggestion_status', arguments: { id } });
     assert.equal(answer.structuredContent.status, 'pending');
     assert.match(run('suggestions'), /Image Editor/);
-    run('answer', id, 'keep');
+    // The owner's command refuses to answer for the owner from inside the
+    // agent's tree and names the agent's tool; the owner's app answers instead,
+    // writing the record to the done folder as it does.
+    assert.throws(() => run('answer', id, 'keep'), /suggestion_status/);
+    const suggestions = join(home, 'data', 'ZemraNorvo', 'suggestions');
+    const record = JSON.parse(readFileSync(join(suggestions, 'pending', `${id}.json`), 'utf8'));
+    Object.assign(record, {
+      status: 'declined',
+      kept: ['Image Editor'],
+      answeredAt: new Date().toISOString().replace(/\.\d+Z$/, 'Z'),
+    });
+    mkdirSync(join(suggestions, 'done'), { recursive: true });
+    writeFileSync(join(suggestions, 'done', `${id}.json`), JSON.stringify(record));
+    rmSync(join(suggestions, 'pending', `${id}.json`));
     answer = await client.callTool({ name: 'suggestion_status', arguments: { id } });
     assert.equal(answer.structuredContent.status, 'declined');
     assert.deepEqual(answer.structuredContent.kept, ['Image Editor']);

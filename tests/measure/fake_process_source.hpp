@@ -29,8 +29,8 @@ class FakeProcessSource : public platform::ProcessSource {
   void add(int32_t pid, uint64_t startTime, std::string name, uint32_t uid = 1000,
            int32_t ppid = 1) {
     change(pid, [&](Process& p) {
-      p.basics = {pid, ppid, uid, name, startTime, 'S', std::nullopt};
-      p.commandLine = {"/opt/" + name, "/opt/" + name + " --flag", std::nullopt};
+      p.basics = {pid, ppid, uid, name, startTime, 'S', std::nullopt, {}};
+      p.commandLine = {"/opt/" + name, "/opt/" + name + " --flag", std::nullopt, {}};
       p.usage = {uint64_t(pid) * 1000, uint64_t(pid) * 4096};
     });
   }

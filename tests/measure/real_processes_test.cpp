@@ -126,11 +126,12 @@ TEST(RealProcesses, OwnReadingIsConsistent) {
   // relative path when it was started by one.
   std::string argv0 = test::readFile("/proc/self/cmdline").c_str();
   EXPECT_EQ(own->arguments.substr(0, argv0.size()), argv0) << own->arguments;
-  auto now = uint64_t(std::chrono::duration_cast<std::chrono::seconds>(
-                          std::chrono::system_clock::now().time_since_epoch())
-                          .count());
-  EXPECT_LE(own->startTime, now);
-  EXPECT_GT(own->startTime + 24 * 3600, now);  // a test run is younger than a day
+  // The start time counts clock ticks since this boot.
+  auto hz = uint64_t(::sysconf(_SC_CLK_TCK));
+  auto now = uint64_t(std::stod(test::readFile("/proc/uptime")) * double(hz));
+  EXPECT_LE(own->startTime, now + hz);
+  EXPECT_GT(own->startTime + 24 * 3600 * hz, now);  // a test run is younger than a day
+  EXPECT_EQ(own->bootId + "\n", test::readFile("/proc/sys/kernel/random/boot_id"));
   ASSERT_TRUE(own->cpuNanos && own->footprintBytes);
   EXPECT_GT(*own->footprintBytes, 0u);
   auto pids = t.table.allPids();

@@ -159,6 +159,79 @@ std::optional<int64_t> bootTime(const Roots& roots) {
   return static_cast<int64_t>(*boot);
 }
 
+namespace {
+
+// NVIDIA's management library, looked up at run time so machines without
+// the driver need nothing. Initialised once per process and kept.
+struct Nvml {
+  using Init = int (*)();
+  using Count = int (*)(unsigned*);
+  using Handle = int (*)(unsigned, void**);
+  struct Utilization {
+    unsigned gpu;
+    unsigned memory;
+  };
+  using Rates = int (*)(void*, Utilization*);
+  using Temperature = int (*)(void*, int, unsigned*);
+
+  Count count = nullptr;
+  Handle handle = nullptr;
+  Rates rates = nullptr;
+  Temperature temperature = nullptr;
+  bool ready = false;
+
+  Nvml() {
+    void* lib = ::dlopen("libnvidia-ml.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (!lib) return;
+    auto init = reinterpret_cast<Init>(::dlsym(lib, "nvmlInit_v2"));
+    count = reinterpret_cast<Count>(::dlsym(lib, "nvmlDeviceGetCount_v2"));
+    handle = reinterpret_cast<Handle>(::dlsym(lib, "nvmlDeviceGetHandleByIndex_v2"));
+    rates = reinterpret_cast<Rates>(::dlsym(lib, "nvmlDeviceGetUtilizationRates"));
+    temperature = reinterpret_cast<Temperature>(::dlsym(lib, "nvmlDeviceGetTemperature"));
+    ready = init && count && handle && rates && init() == 0;  // 0 is NVML_SUCCESS
+  }
+
+  std::optional<int64_t> busiest() {
+    if (!ready) return std::nullopt;
+    unsigned n = 0;
+    if (count(&n) != 0) return std::nullopt;
+    std::optional<int64_t> best;
+    for (unsigned i = 0; i < n; ++i) {
+      void* device = nullptr;
+      Utilization u{};
+      if (handle(i, &device) != 0 || rates(device, &u) != 0) continue;
+      best = std::max<int64_t>(best.value_or(0), u.gpu);
+    }
+    return best;
+  }
+
+  // The die temperature of each GPU (NVML_TEMPERATURE_GPU is 0). The
+  // proprietary driver registers no hwmon sensor, so this is the only one.
+  std::vector<TemperatureReading> temperatures() {
+    std::vector<TemperatureReading> out;
+    unsigned n = 0;
+    if (!ready || !temperature || count(&n) != 0) return out;
+    for (unsigned i = 0; i < n && i < 64; ++i) {
+      void* device = nullptr;
+      unsigned celsius = 0;
+      if (handle(i, &device) != 0 || temperature(device, 0, &celsius) != 0) continue;
+      out.push_back(
+          {"nvidia gpu" + std::to_string(i), static_cast<double>(celsius), TemperatureRole::gpu});
+    }
+    return out;
+  }
+};
+
+// One library state for the process's life, like the library itself; calls
+// are serialised.
+std::mutex nvmlLock;
+Nvml& nvml() {
+  static Nvml* shared = new Nvml();
+  return *shared;
+}
+
+}  // namespace
+
 std::vector<TemperatureReading> temperatures(const Roots& roots) {
   std::optional<std::vector<parse::HwmonChip>> chips;
   if (isRealSystem(roots)) chips = libsensorsChips();
@@ -168,13 +241,30 @@ std::vector<TemperatureReading> temperatures(const Roots& roots) {
     auto readings = parse::hwmonTemperatures(c);
     out.insert(out.end(), readings.begin(), readings.end());
   }
-  if (!out.empty()) return out;
-  // Thermal zones cover machines whose zones are not registered with hwmon.
+  bool fromHwmon = !out.empty();
+  if (isRealSystem(roots)) {
+    std::lock_guard guard(nvmlLock);
+    auto gpus = nvml().temperatures();
+    out.insert(out.end(), gpus.begin(), gpus.end());
+  }
+  auto hasProcessor = [&] {
+    return std::any_of(out.begin(), out.end(), [](const TemperatureReading& r) {
+      return r.role == TemperatureRole::processor;
+    });
+  };
+  if (fromHwmon && hasProcessor()) return out;
+  // Thermal zones cover machines whose zones are not registered with hwmon,
+  // and a processor zone (x86_pkg_temp without coretemp loaded) must come
+  // before the firmware's acpitz, which hwmon does list.
+  bool onlyProcessor = fromHwmon;
   for (const auto& [n, dir] : numbered(roots.sys / "class/thermal", "thermal_zone")) {
     auto type = readLine(dir / "type");
     auto text = readText(dir / "temp", 64);
     auto celsius = text ? parse::millidegrees(*text) : std::nullopt;
-    if (type && celsius) out.push_back(parse::thermalZoneTemperature(*type, *celsius));
+    if (!type || !celsius) continue;
+    auto reading = parse::thermalZoneTemperature(*type, *celsius);
+    if (!onlyProcessor || reading.role == TemperatureRole::processor)
+      out.push_back(std::move(reading));
   }
   return out;
 }
@@ -250,52 +340,6 @@ std::map<std::string, EnergyCounter> energyCounters(const Roots& roots) {
   return out;
 }
 
-namespace {
-
-// NVIDIA's management library, looked up at run time so machines without
-// the driver need nothing. Initialised once per process and kept.
-struct Nvml {
-  using Init = int (*)();
-  using Count = int (*)(unsigned*);
-  using Handle = int (*)(unsigned, void**);
-  struct Utilization {
-    unsigned gpu;
-    unsigned memory;
-  };
-  using Rates = int (*)(void*, Utilization*);
-
-  Count count = nullptr;
-  Handle handle = nullptr;
-  Rates rates = nullptr;
-  bool ready = false;
-
-  Nvml() {
-    void* lib = ::dlopen("libnvidia-ml.so.1", RTLD_NOW | RTLD_LOCAL);
-    if (!lib) return;
-    auto init = reinterpret_cast<Init>(::dlsym(lib, "nvmlInit_v2"));
-    count = reinterpret_cast<Count>(::dlsym(lib, "nvmlDeviceGetCount_v2"));
-    handle = reinterpret_cast<Handle>(::dlsym(lib, "nvmlDeviceGetHandleByIndex_v2"));
-    rates = reinterpret_cast<Rates>(::dlsym(lib, "nvmlDeviceGetUtilizationRates"));
-    ready = init && count && handle && rates && init() == 0;  // 0 is NVML_SUCCESS
-  }
-
-  std::optional<int64_t> busiest() {
-    if (!ready) return std::nullopt;
-    unsigned n = 0;
-    if (count(&n) != 0) return std::nullopt;
-    std::optional<int64_t> best;
-    for (unsigned i = 0; i < n; ++i) {
-      void* device = nullptr;
-      Utilization u{};
-      if (handle(i, &device) != 0 || rates(device, &u) != 0) continue;
-      best = std::max<int64_t>(best.value_or(0), u.gpu);
-    }
-    return best;
-  }
-};
-
-}  // namespace
-
 std::optional<int64_t> gpuPercent(const Roots& roots) {
   std::optional<int64_t> best;
   for (const auto& [n, dir] : numbered(roots.sys / "class/drm", "card")) {
@@ -304,11 +348,8 @@ std::optional<int64_t> gpuPercent(const Roots& roots) {
       best = std::max(best.value_or(0), *busy);
   }
   if (isRealSystem(roots)) {
-    static std::mutex lock;
-    static Nvml* nvml = nullptr;
-    std::lock_guard guard(lock);
-    if (!nvml) nvml = new Nvml();  // kept for the process's life, like the library
-    if (auto busy = nvml->busiest()) best = std::max(best.value_or(0), *busy);
+    std::lock_guard guard(nvmlLock);
+    if (auto busy = nvml().busiest()) best = std::max(best.value_or(0), *busy);
   }
   return best;
 }

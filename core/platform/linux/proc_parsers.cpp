@@ -1,5 +1,7 @@
 #include "core/platform/linux/proc_parsers.hpp"
 
+#include <algorithm>
+
 #include "core/platform/linux/text_file.hpp"
 
 namespace norvo::platform::parse {
@@ -46,7 +48,7 @@ std::optional<CpuTicks> procStatCpu(std::string_view text) {
     }
     // Columns: user nice system idle iowait irq softirq steal.
     CpuTicks t;
-    t.busy = v[0] + v[1] + v[2] + v[5] + v[6] + v[7];
+    t.busy = v[0] + v[1] + v[2] + v[5] + v[6];
     t.total = t.busy + v[3] + v[4];
     result = t;
   });
@@ -75,6 +77,42 @@ std::map<std::string, uint64_t, std::less<>> meminfo(std::string_view text) {
     out.emplace(std::string(line.substr(0, colon)), value);
   });
   return out;
+}
+
+std::optional<MemoryFigures> memoryFigures(std::string_view meminfoText) {
+  auto m = meminfo(meminfoText);
+  auto field = [&](std::string_view key) -> uint64_t {
+    auto it = m.find(key);
+    return it == m.end() ? 0 : it->second;
+  };
+  bool hasLists = m.count("Active(anon)") && m.count("Inactive(anon)");
+  if (!m.count("MemTotal") || (!hasLists && !m.count("AnonPages"))) return std::nullopt;
+  MemoryFigures f;
+  // The anon LRU lists hold process memory and shared memory (tmpfs, /dev/shm,
+  // memfd) alike: neither can be dropped without swap. Mlocked pages sit on the
+  // unevictable list instead, so counting them under wired counts them once.
+  if (hasLists) {
+    f.appBytes = field("Active(anon)") + field("Inactive(anon)");
+  } else {
+    uint64_t anon = field("AnonPages") + field("Shmem");
+    uint64_t locked = std::min(field("Mlocked"), anon);
+    f.appBytes = anon - locked;
+  }
+  if (m.count("Active(file)") || m.count("Inactive(file)")) {
+    f.externalBytes = field("Active(file)") + field("Inactive(file)");
+  } else {
+    // Cached includes shared memory, which is app memory here.
+    uint64_t cached = field("Cached");
+    uint64_t shmem = std::min(field("Shmem"), cached);
+    f.externalBytes = cached - shmem;
+  }
+  // Reclaimable slab (dentries, inodes) is cache the kernel gives back on demand.
+  f.externalBytes += field("SReclaimable");
+  // Unevictable pages plus the kernel's own memory that is never paged out.
+  f.wiredBytes =
+      field("Unevictable") + field("SUnreclaim") + field("KernelStack") + field("PageTables");
+  f.zswapBytes = field("Zswap");
+  return f;
 }
 
 std::optional<uint64_t> vmstatField(std::string_view text, std::string_view key) {
@@ -138,6 +176,42 @@ std::optional<int> cpuListCount(std::string_view text) {
     pos = end + 1;
   }
   return count;
+}
+
+std::vector<int> cpuListMembers(std::string_view text) {
+  std::vector<int> out;
+  auto count = cpuListCount(text);
+  if (!count || *count > 65536) return out;
+  text = text_file::trim(text);
+  size_t pos = 0;
+  while (pos <= text.size()) {
+    size_t end = text.find(',', pos);
+    if (end == std::string_view::npos) end = text.size();
+    auto part = text.substr(pos, end - pos);
+    auto dash = part.find('-');
+    auto a = parseUnsigned(part.substr(0, dash));
+    auto b = dash == std::string_view::npos ? a : parseUnsigned(part.substr(dash + 1));
+    if (!a || !b || *b > INT32_MAX) return {};
+    for (uint64_t cpu = *a; cpu <= *b; ++cpu) out.push_back(static_cast<int>(cpu));
+    pos = end + 1;
+  }
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
+}
+
+std::optional<CapacitySplit> splitByCapacity(const std::map<int, uint64_t>& capacities) {
+  if (capacities.empty()) return std::nullopt;
+  uint64_t lowest = UINT64_MAX;
+  for (const auto& [cpu, capacity] : capacities) lowest = std::min(lowest, capacity);
+  CapacitySplit split;
+  for (const auto& [cpu, capacity] : capacities) {
+    auto& list = capacity == lowest ? split.efficiency : split.performance;
+    if (!list.empty()) list += ',';
+    list += std::to_string(cpu);
+  }
+  if (split.performance.empty()) return std::nullopt;
+  return split;
 }
 
 std::vector<MountEntry> mountinfo(std::string_view text) {

@@ -1,5 +1,6 @@
 #include "core/platform/linux/process_parsers.hpp"
 
+#include <filesystem>
 #include <pugixml.hpp>
 #include <vector>
 
@@ -215,6 +216,63 @@ std::optional<std::string> appIdFromCgroup(std::string_view text) {
     if (auto id = appIdFromUnit(unit)) return id;
     if (slash == std::string_view::npos) break;
     path = path.substr(0, slash);
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> environValue(std::string_view text, std::string_view name) {
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\0', pos);
+    if (end == std::string_view::npos) end = text.size();
+    auto entry = text.substr(pos, end - pos);
+    if (entry.size() > name.size() && entry.substr(0, name.size()) == name &&
+        entry[name.size()] == '=')
+      return std::string(entry.substr(name.size() + 1));
+    pos = end + 1;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> startedPath(
+    const StartFacts& facts,
+    const std::function<std::optional<std::string>(const std::string&)>& resolve) {
+  auto argv0 = facts.cmdline.substr(0, facts.cmdline.find('\0'));
+  // A login shell is started as "-bash".
+  if (!argv0.empty() && argv0[0] == '-') argv0.remove_prefix(1);
+  if (argv0.empty() || facts.command.empty()) return std::nullopt;
+  auto slash = argv0.rfind('/');
+  auto base = slash == std::string_view::npos ? argv0 : argv0.substr(slash + 1);
+  // comm is the base name of the file given to execve, cut to 15 bytes.
+  if (base.substr(0, 15) != facts.command) return std::nullopt;
+
+  auto absolute = [&](std::string_view dir, std::string_view file) -> std::optional<std::string> {
+    std::filesystem::path p(dir.empty() ? facts.cwd : dir);
+    if (p.is_relative()) p = std::filesystem::path(facts.cwd) / p;
+    if (p.is_relative()) return std::nullopt;
+    return (p / file).lexically_normal().string();
+  };
+  auto isTheExecutable = [&](const std::string& candidate) {
+    auto target = resolve(candidate);
+    return target && (facts.executable.empty() || *target == facts.executable);
+  };
+
+  if (slash != std::string_view::npos) {
+    auto p =
+        argv0[0] == '/'
+            ? std::optional<std::string>(std::filesystem::path(argv0).lexically_normal().string())
+            : absolute(facts.cwd, argv0);
+    if (p && isTheExecutable(*p)) return p;
+    return std::nullopt;
+  }
+  size_t pos = 0;
+  while (pos <= facts.pathList.size()) {
+    size_t end = facts.pathList.find(':', pos);
+    if (end == std::string_view::npos) end = facts.pathList.size();
+    // An empty entry is the working folder.
+    if (auto p = absolute(facts.pathList.substr(pos, end - pos), argv0); p && isTheExecutable(*p))
+      return p;
+    pos = end + 1;
   }
   return std::nullopt;
 }

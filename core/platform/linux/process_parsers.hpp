@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -46,6 +47,28 @@ std::string commandLineArguments(std::string_view cmdline);
 // "app[-<launcher>]-<id>[@<random>].service" and "app[-<launcher>]-<id>.slice",
 // with '-' inside the id escaped as "\x2d". The innermost such unit wins.
 std::optional<std::string> appIdFromCgroup(std::string_view text);
+
+// The value of `name` in /proc/<pid>/environ (NUL-separated "NAME=value").
+std::optional<std::string> environValue(std::string_view text, std::string_view name);
+
+// What the kernel says about how a process was started.
+struct StartFacts {
+  std::string_view cmdline;     // /proc/<pid>/cmdline
+  std::string_view command;     // /proc/<pid>/comm, at most 15 bytes
+  std::string_view cwd;         // /proc/<pid>/cwd
+  std::string_view pathList;    // the process's own PATH
+  std::string_view executable;  // /proc/<pid>/exe; empty when unreadable
+};
+
+// The program as it was started, before links were resolved: argv[0] made
+// absolute against the working folder, or looked up on PATH when it has no
+// slash. `resolve` gives the file a path finally leads to, absent when there
+// is none. Absent when argv[0] is not what the kernel ran: its base name is
+// not the command name (programs that rewrite their argv) or its file is not
+// the executable (it moved, or PATH changed since).
+std::optional<std::string> startedPath(
+    const StartFacts& facts,
+    const std::function<std::optional<std::string>(const std::string&)>& resolve);
 
 // "btime" of /proc/stat: the boot time in seconds since 1970.
 std::optional<uint64_t> bootTime(std::string_view procStat);

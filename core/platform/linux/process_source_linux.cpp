@@ -114,7 +114,9 @@ class LinuxProcessSource final : public ProcessSource {
         me_(::getuid()) {
     long ticks = ::sysconf(_SC_CLK_TCK);
     ticksPerSecond_ = ticks > 0 ? static_cast<uint64_t>(ticks) : 100;
-    if (auto stat = text_file::readText(roots.proc / "stat")) bootTime_ = parse::bootTime(*stat);
+    // btime is rounded and follows clock adjustments; the boot id and the start
+    // tick count do neither, so keys built on them last the whole boot.
+    if (auto id = text_file::readLine(roots.proc / "sys/kernel/random/boot_id")) bootId_ = *id;
     applicationDirs_ = applicationDirs();
     keptBudget_ = keptProcessBudget();
     long page = ::sysconf(_SC_PAGESIZE);
@@ -172,28 +174,28 @@ class LinuxProcessSource final : public ProcessSource {
     out.uid = owner;
     out.command = std::move(stat->command);
     out.state = stat->state;
-    out.startTime = bootTime_.value_or(0) + stat->startTicks / ticksPerSecond_;
+    out.startTime = stat->startTicks;
+    out.bootId = bootId_;
     return out;
   }
 
   ProcessCommandLine commandLine(int32_t pid) const override {
     ProcessCommandLine out;
     std::string dir = std::to_string(pid);
-    char buffer[4096];
-    ssize_t n = ::readlinkat(procFd_, (dir + "/exe").c_str(), buffer, sizeof buffer);
-    if (n > 0 && static_cast<size_t>(n) < sizeof buffer) {
-      out.path.assign(buffer, static_cast<size_t>(n));
-      // An executable replaced by an upgrade keeps running from its old inode;
-      // the path it was started from is still the one to show.
-      static constexpr std::string_view deleted = " (deleted)";
-      if (out.path.size() > deleted.size() &&
-          std::string_view(out.path).substr(out.path.size() - deleted.size()) == deleted)
-        out.path.resize(out.path.size() - deleted.size());
-    }
+    out.executable = linkAt(dir + "/exe");
+    // An executable replaced by an upgrade keeps running from its old inode;
+    // the path it was started from is still the one to show.
+    static constexpr std::string_view deleted = " (deleted)";
+    if (out.executable.size() > deleted.size() &&
+        std::string_view(out.executable).substr(out.executable.size() - deleted.size()) == deleted)
+      out.executable.resize(out.executable.size() - deleted.size());
+    out.path = out.executable;
     // 400 characters are at most 1600 bytes of UTF-8; reading a little more
     // tells whether the cut is needed without copying a huge command line.
-    if (auto cmdline = readAt(procFd_, dir + "/cmdline", 1700))
+    if (auto cmdline = readAt(procFd_, dir + "/cmdline", 1700)) {
       out.arguments = parse::commandLineArguments(*cmdline);
+      if (auto started = startedPath(dir, *cmdline, out.executable)) out.path = std::move(*started);
+    }
     if (auto cgroup = readAt(procFd_, dir + "/cgroup", 16 * 1024)) {
       if (auto id = parse::appIdFromCgroup(*cgroup)) out.appEntry = desktopEntry(*id);
     }
@@ -251,6 +253,37 @@ class LinuxProcessSource final : public ProcessSource {
   uint32_t currentUid() const override { return me_; }
 
  private:
+  std::string linkAt(const std::string& relative) const {
+    char buffer[4096];
+    ssize_t n = ::readlinkat(procFd_, relative.c_str(), buffer, sizeof buffer);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof buffer) return {};
+    return std::string(buffer, static_cast<size_t>(n));
+  }
+
+  // The name and folder a program was started under are the owner's: the
+  // resolved file of a virtualenv's bin/python is the system's interpreter,
+  // and a versioned install behind a link is named by its version.
+  std::optional<std::string> startedPath(const std::string& dir, std::string_view cmdline,
+                                         std::string_view executable) const {
+    auto comm = readAt(procFd_, dir + "/comm", 64);
+    if (!comm) return std::nullopt;
+    std::string cwd = linkAt(dir + "/cwd");
+    std::string pathList = "/bin:/usr/bin";  // execvp's search without PATH
+    if (cmdline.substr(0, cmdline.find('\0')).find('/') == std::string_view::npos) {
+      if (auto env = readAt(procFd_, dir + "/environ", 128 * 1024))
+        if (auto value = parse::environValue(*env, "PATH")) pathList = *value;
+    }
+    auto resolve = [](const std::string& candidate) -> std::optional<std::string> {
+      if (::access(candidate.c_str(), X_OK) != 0) return std::nullopt;
+      std::error_code ec;
+      auto target = std::filesystem::canonical(candidate, ec);
+      if (ec) return std::nullopt;
+      return target.string();
+    };
+    return parse::startedPath({cmdline, text_file::trim(*comm), cwd, pathList, executable},
+                              resolve);
+  }
+
   // Swapped-out memory is only in status; without swap in use statm tells the
   // same. Asked of /proc/meminfo at most once a second, not per process.
   bool swapInUse() const {
@@ -351,7 +384,7 @@ class LinuxProcessSource final : public ProcessSource {
   int procFd_ = -1;
   uint32_t me_ = 0;
   uint64_t ticksPerSecond_ = 100;
-  std::optional<uint64_t> bootTime_;
+  std::string bootId_;
   std::vector<fs::path> applicationDirs_;
   size_t keptBudget_ = 0;
   uint64_t pageSize_ = 4096;

@@ -5,8 +5,13 @@
 #include <time.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <string_view>
+#include <thread>
 
 #include "core/platform/linux/proc_parsers.hpp"
 #include "core/platform/linux/text_file.hpp"
@@ -107,10 +112,11 @@ ProcessorTicks processorTicks(const Roots& roots) {
 }
 
 double uptimeSeconds() {
-  // CLOCK_BOOTTIME keeps counting while suspended, like the system uptime the
-  // interval arithmetic expects.
+  // Awake time only: CLOCK_MONOTONIC stops during suspend, so the first
+  // interval after a resume is the time the machine actually ran, not the hours
+  // it slept, and the rates over it are not diluted to nothing.
   timespec ts{};
-  if (::clock_gettime(CLOCK_BOOTTIME, &ts) != 0) return 0;
+  if (::clock_gettime(CLOCK_MONOTONIC, &ts) != 0) return 0;
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
@@ -140,6 +146,26 @@ PerformanceLevels performanceLevels(const Roots& roots) {
   if (auto e = readText(roots.sys / "devices/cpu_atom/cpus")) {
     if (int64_t n = physicalCores(roots, *e); n > 0) levels.efficiency = n;
   }
+  if (levels.performance || levels.efficiency) return levels;
+  // Elsewhere (ARM big.LITTLE and DynamIQ, Apple silicon) the scheduler's
+  // cpu_capacity tells the kinds of core apart.
+  auto online = readText(roots.sys / "devices/system/cpu/online");
+  if (!online) return levels;
+  std::map<int, uint64_t> capacities;
+  for (int cpu : parse::cpuListMembers(*online)) {
+    auto capacity = text_file::readInt(roots.sys / "devices/system/cpu" /
+                                       ("cpu" + std::to_string(cpu)) / "cpu_capacity");
+    if (!capacity || *capacity <= 0) return levels;
+    capacities[cpu] = static_cast<uint64_t>(*capacity);
+  }
+  auto split = parse::splitByCapacity(capacities);
+  if (!split) return levels;
+  int64_t p = physicalCores(roots, split->performance);
+  int64_t e = physicalCores(roots, split->efficiency);
+  if (p > 0 && e > 0) {
+    levels.performance = p;
+    levels.efficiency = e;
+  }
   return levels;
 }
 
@@ -152,24 +178,18 @@ std::array<double, 3> loadAverages(const Roots& roots) {
 uint64_t physicalMemory(const Roots& roots) { return field(readMeminfo(roots), "MemTotal"); }
 
 std::optional<VmStatistics> vmStatistics(const Roots& roots) {
-  auto m = readMeminfo(roots);
-  if (!m.count("MemTotal") || !m.count("AnonPages")) return std::nullopt;
+  auto text = readText(roots.proc / "meminfo");
+  if (!text) return std::nullopt;
+  auto figures = parse::memoryFigures(*text);
+  if (!figures) return std::nullopt;
   VmStatistics v;
   // Linux reports no purgeable anonymous memory, so app memory is all of it.
-  v.internalBytes = field(m, "AnonPages");
+  v.internalBytes = figures->appBytes;
   v.purgeableBytes = 0;
-  if (m.count("Active(file)") || m.count("Inactive(file)")) {
-    v.externalBytes = field(m, "Active(file)") + field(m, "Inactive(file)");
-  } else {
-    v.externalBytes = field(m, "Cached");
-  }
-  // Reclaimable slab (dentries, inodes) is cache the kernel gives back on demand.
-  v.externalBytes += field(m, "SReclaimable");
-  // Pinned: unevictable pages plus the kernel's own memory that is never paged out.
-  v.wiredBytes = field(m, "Unevictable") + field(m, "SUnreclaim") + field(m, "KernelStack") +
-                 field(m, "PageTables");
+  v.externalBytes = figures->externalBytes;
+  v.wiredBytes = figures->wiredBytes;
   // The compressor's counterparts: the zswap pool and zram devices.
-  v.compressorBytes = field(m, "Zswap");
+  v.compressorBytes = figures->zswapBytes;
   std::error_code ec;
   for (fs::directory_iterator it(roots.sys / "block", ec), end; !ec && it != end;
        it.increment(ec)) {
@@ -293,40 +313,124 @@ std::optional<MountedVolume> volumeAt(const std::string& path) {
   return v;
 }
 
-std::optional<std::vector<MountedVolume>> mountedVolumes(const Roots& roots) {
+namespace {
+
+// One volume read running on its own thread. A read stuck in the kernel (a
+// dead FUSE server, a disk that stopped answering) cannot be cancelled; its
+// thread is left behind and the tick goes on without that volume.
+struct PendingRead {
+  std::mutex lock;
+  std::condition_variable done;
+  bool finished = false;
+  std::optional<MountedVolume> volume;
+};
+
+// Paths whose last read has not come back: not asked again until it does,
+// so a stuck mount costs one thread, not one per tick.
+std::mutex stuckLock;
+std::set<std::string> stuckPaths;
+
+}  // namespace
+
+std::optional<std::vector<MountedVolume>> mountedVolumes(const Roots& roots,
+                                                         const VolumeReader& read,
+                                                         std::chrono::milliseconds deadline) {
   auto text = readText(roots.proc / "self/mountinfo");
   if (!text) return std::nullopt;
   auto entries = parse::mountinfo(*text);
   if (entries.empty()) return std::nullopt;
 
-  std::vector<MountedVolume> out;
-  std::set<std::string> seenDevices;
-  std::set<std::string> seenPaths;
-  bool sawRoot = false;
+  // The type decides before anything touches the mount: statvfs on a dead
+  // hard NFS mount never returns. Network volumes are not listed anyway.
+  std::vector<const parse::MountEntry*> candidates;
   for (const auto& e : entries) {
     bool isRoot = e.mountPoint == "/";
     // "/" is always examined: containers mount an overlay there.
-    if (!isRoot && (isPseudoFileSystem(e.fsType) || isHiddenMount(e.mountPoint))) continue;
-    // Bind mounts repeat a file system already listed.
-    if (!seenDevices.insert(e.majorMinor).second || !seenPaths.insert(e.mountPoint).second)
+    if (!isRoot && (isPseudoFileSystem(e.fsType) || isHiddenMount(e.mountPoint) ||
+                    isNetworkFileSystem(e.fsType)))
       continue;
-    struct stat st {};
-    // A bind-mounted file (containers' /etc/hosts) is not a volume.
-    if (::stat(e.mountPoint.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
-    auto v = volumeAt(e.mountPoint);
+    candidates.push_back(&e);
+  }
+  // Bind mounts repeat a file system already listed. The first writable
+  // mount stands for it, so a read-only bind seen first (a sandbox's view of
+  // /home) does not hide the volume itself.
+  std::map<std::string, const parse::MountEntry*> chosen;
+  for (const auto* e : candidates) {
+    auto [it, inserted] = chosen.emplace(e->majorMinor, e);
+    if (!inserted && it->second->readOnly && !e->readOnly) it->second = e;
+  }
+  std::vector<const parse::MountEntry*> kept;
+  std::set<std::string> seenPaths;
+  for (const auto* e : candidates)
+    if (chosen[e->majorMinor] == e && seenPaths.insert(e->mountPoint).second) kept.push_back(e);
+
+  auto until = std::chrono::steady_clock::now() + deadline;
+  auto start = [&](const std::string& path) -> std::shared_ptr<PendingRead> {
+    {
+      std::lock_guard guard(stuckLock);
+      if (!stuckPaths.insert(path).second) return nullptr;
+    }
+    auto pending = std::make_shared<PendingRead>();
+    try {
+      std::thread([pending, path, read] {
+        std::optional<MountedVolume> v;
+        try {
+          v = read(path);
+        } catch (...) {
+        }
+        {
+          std::lock_guard guard(stuckLock);
+          stuckPaths.erase(path);
+        }
+        std::lock_guard guard(pending->lock);
+        pending->volume = std::move(v);
+        pending->finished = true;
+        pending->done.notify_all();
+      }).detach();
+    } catch (...) {  // no thread to be had: leave the volume out this tick
+      std::lock_guard guard(stuckLock);
+      stuckPaths.erase(path);
+      return nullptr;
+    }
+    return pending;
+  };
+  auto collect = [&](const std::shared_ptr<PendingRead>& pending) -> std::optional<MountedVolume> {
+    if (!pending) return std::nullopt;
+    std::unique_lock guard(pending->lock);
+    pending->done.wait_until(guard, until, [&] { return pending->finished; });
+    if (!pending->finished) return std::nullopt;
+    return pending->volume;
+  };
+
+  std::vector<std::shared_ptr<PendingRead>> reads;
+  for (const auto* e : kept) reads.push_back(start(e->mountPoint));
+  std::vector<MountedVolume> out;
+  bool sawRoot = false;
+  for (size_t i = 0; i < kept.size(); ++i) {
+    auto v = collect(reads[i]);
     if (!v) continue;
-    v->isLocal = !isNetworkFileSystem(e.fsType);
-    v->isReadOnly = *v->isReadOnly || e.readOnly;
-    sawRoot = sawRoot || isRoot;
+    v->isLocal = true;
+    v->isReadOnly = v->isReadOnly.value_or(false) || kept[i]->readOnly;
+    sawRoot = sawRoot || kept[i]->mountPoint == "/";
     out.push_back(std::move(*v));
   }
   if (!sawRoot) {
-    if (auto root = volumeAt("/")) {
+    if (auto root = collect(start("/"))) {
       root->isLocal = true;
       out.insert(out.begin(), std::move(*root));
     }
   }
   return out;
+}
+
+std::optional<std::vector<MountedVolume>> mountedVolumes(const Roots& roots) {
+  // A bind-mounted file (containers' /etc/hosts) is not a volume.
+  auto read = [](const std::string& path) -> std::optional<MountedVolume> {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+    return volumeAt(path);
+  };
+  return mountedVolumes(roots, read, std::chrono::milliseconds(1500));
 }
 
 }  // namespace norvo::platform::system_source

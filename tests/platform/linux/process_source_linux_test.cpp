@@ -28,7 +28,7 @@ TEST(LinuxProcessSource, ReadsAFixtureTree) {
   EXPECT_EQ(shell->command, "my (odd) shell");
   EXPECT_EQ(shell->state, 'S');
   uint64_t ticks = uint64_t(::sysconf(_SC_CLK_TCK));
-  EXPECT_EQ(shell->startTime, 1'700'000'000u + 1234 / ticks);  // whole seconds
+  EXPECT_EQ(shell->startTime, 1234u);
   EXPECT_FALSE(source->basics(404).has_value());  // listed, but gone before its record was read
   EXPECT_FALSE(source->basics(999).has_value());
 

@@ -1,0 +1,375 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <gio/gio.h>
+#include <linux/openat2.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "core/platform/file_removal.hpp"
+
+namespace norvo::platform {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  Fd(Fd&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
+  Fd& operator=(Fd&& o) noexcept {
+    if (this != &o) {
+      reset();
+      fd_ = std::exchange(o.fd_, -1);
+    }
+    return *this;
+  }
+  ~Fd() { reset(); }
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+
+ private:
+  void reset() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+  int fd_;
+};
+
+// `path` relative to `base` when it lies strictly below it, lexically; absent
+// otherwise ("..", ".", and paths outside give nothing).
+std::optional<fs::path> relativeBelow(const fs::path& base, const fs::path& path) {
+  auto b = base.lexically_normal();
+  auto p = path.lexically_normal();
+  if (!b.is_absolute() || !p.is_absolute()) return std::nullopt;
+  auto rel = p.lexically_relative(b);
+  if (rel.empty() || *rel.begin() == ".." || rel == ".") return std::nullopt;
+  return rel;
+}
+
+// Opens the folder `rel` below `baseFd` with no link anywhere on the way.
+// openat2 lets the kernel check the whole way in one step; without it (before
+// Linux 5.6, or where seccomp hides it) each component is opened with
+// O_NOFOLLOW from the previous one.
+Fd openFolderBelow(int baseFd, const fs::path& rel) {
+  if (rel.empty() || rel == ".") return Fd(::fcntl(baseFd, F_DUPFD_CLOEXEC, 0));
+  open_how how{};
+  how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+  long fd = ::syscall(SYS_openat2, baseFd, rel.c_str(), &how, sizeof how);
+  if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) return Fd(static_cast<int>(fd));
+  Fd current(::fcntl(baseFd, F_DUPFD_CLOEXEC, 0));
+  for (const auto& part : rel) {
+    if (!current.valid()) break;
+    if (part == ".." || part == ".") {
+      errno = EXDEV;
+      return Fd();
+    }
+    current =
+        Fd(::openat(current.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+  }
+  return current;
+}
+
+struct Located {
+  Fd parent;
+  std::string name;
+  ItemCheck check = ItemCheck::outside;
+  int errorCode = 0;
+};
+
+// What a failed lookup on the way means: a missing folder or item is gone;
+// one we may not look into is there as far as we know, and the removal will
+// fail with the permission error (the owner can grant access and retry); a
+// link (ELOOP), an escape (EXDEV) or a file where a folder should be refuse it.
+void classifyLookup(Located& out, int err) {
+  out.errorCode = err;
+  out.check = err == ENOENT                   ? ItemCheck::gone
+              : err == EACCES || err == EPERM ? ItemCheck::present
+                                              : ItemCheck::outside;
+}
+
+Located locate(const fs::path& base, const fs::path& path) {
+  Located out;
+  auto rel = relativeBelow(base, path);
+  if (!rel) return out;
+  Fd baseFd(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!baseFd.valid()) {
+    classifyLookup(out, errno);
+    return out;
+  }
+  out.name = rel->filename().string();
+  out.parent = openFolderBelow(baseFd.get(), rel->parent_path());
+  if (!out.parent.valid()) {
+    classifyLookup(out, errno);
+    return out;
+  }
+  struct stat st {};
+  if (::fstatat(out.parent.get(), out.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    classifyLookup(out, errno);
+    return out;
+  }
+  out.check = S_ISLNK(st.st_mode) ? ItemCheck::outside : ItemCheck::present;
+  return out;
+}
+
+// Walks one entry of `dirFd`: counts its allocated bytes and, unless
+// `dryRun`, removes it. Hard-linked files count once by (device, inode).
+class Walk {
+ public:
+  Walk(bool dryRun, std::chrono::steady_clock::time_point deadline)
+      : dryRun_(dryRun), deadline_(deadline) {}
+
+  // False at the first failure (its errno is kept) or when the deadline passed.
+  bool entry(int dirFd, const char* name, dev_t device) {
+    if (std::chrono::steady_clock::now() > deadline_) return fail(ETIMEDOUT);
+    struct stat st {};
+    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return fail(errno);
+    if (S_ISDIR(st.st_mode)) {
+      // A mount point or another file system inside is not the app's data.
+      if (st.st_dev != device) return fail(EXDEV);
+      Fd sub(::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+      if (!sub.valid()) return fail(errno);
+      if (!children(sub.get(), device)) return false;
+      count(st);
+      if (!dryRun_ && ::unlinkat(dirFd, name, AT_REMOVEDIR) != 0) return fail(errno);
+      return true;
+    }
+    count(st);
+    if (!dryRun_ && ::unlinkat(dirFd, name, 0) != 0) return fail(errno);
+    return true;
+  }
+
+  int64_t bytes() const { return bytes_; }
+  int errorCode() const { return error_; }
+
+ private:
+  bool children(int fd, dev_t device) {
+    // fdopendir takes the descriptor over; a duplicate keeps `fd` for the calls.
+    int listFd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (listFd < 0) return fail(errno);
+    DIR* dir = ::fdopendir(listFd);
+    if (!dir) {
+      ::close(listFd);
+      return fail(errno);
+    }
+    std::vector<std::string> names;
+    errno = 0;
+    while (dirent* e = ::readdir(dir)) {
+      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+        names.emplace_back(e->d_name);
+    }
+    int listError = errno;
+    ::closedir(dir);
+    if (listError != 0) return fail(listError);
+    for (const auto& n : names)
+      if (!entry(fd, n.c_str(), device)) return false;
+    return true;
+  }
+
+  // Removing one link of a file lowers the count the other links show, so
+  // membership is looked up for every file and only files with more links
+  // are remembered.
+  void count(const struct stat& st) {
+    if (!S_ISDIR(st.st_mode)) {
+      std::pair key{st.st_dev, st.st_ino};
+      if (seen_.count(key)) return;
+      if (st.st_nlink > 1) seen_.insert(key);
+    }
+    bytes_ += static_cast<int64_t>(st.st_blocks) * 512;
+  }
+
+  bool fail(int code) {
+    error_ = code;
+    return false;
+  }
+
+  bool dryRun_;
+  std::chrono::steady_clock::time_point deadline_;
+  int64_t bytes_ = 0;
+  int error_ = 0;
+  std::set<std::pair<dev_t, ino_t>> seen_;
+};
+
+Removal failure(int code, const fs::path& path) {
+  Removal r;
+  r.errorCode = code;
+  r.message = path.string() + ": " + std::strerror(code);
+  return r;
+}
+
+Removal refusal(const Located& where, const fs::path& path) {
+  Removal r = where.check == ItemCheck::gone
+                  ? failure(ENOENT, path)
+                  : failure(where.errorCode ? where.errorCode : ELOOP, path);
+  r.check = where.check;
+  return r;
+}
+
+// The walk over an item already located; `dryRun` only counts.
+Removal walkLocated(const Located& where, const fs::path& path, bool dryRun) {
+  if (where.errorCode != 0) return failure(where.errorCode, path);
+  struct stat parent {};
+  if (::fstat(where.parent.get(), &parent) != 0) return failure(errno, path);
+  Walk walk(dryRun, std::chrono::steady_clock::time_point::max());
+  if (!walk.entry(where.parent.get(), where.name.c_str(), parent.st_dev))
+    return failure(walk.errorCode(), path);
+  Removal r;
+  r.ok = true;
+  r.bytes = walk.bytes();
+  return r;
+}
+
+// GIO's error codes as errno values, so that callers classify one kind of
+// code only.
+int errnoOf(const GError* error) {
+  if (error->domain != G_IO_ERROR) return EIO;
+  switch (error->code) {
+    case G_IO_ERROR_NOT_FOUND: return ENOENT;
+    case G_IO_ERROR_PERMISSION_DENIED: return EACCES;
+    case G_IO_ERROR_READ_ONLY: return EROFS;
+    case G_IO_ERROR_NOT_SUPPORTED: return ENOTSUP;
+    case G_IO_ERROR_NO_SPACE: return ENOSPC;
+    default: return EIO;
+  }
+}
+
+}  // namespace
+
+ItemCheck checkBelow(const fs::path& base, const fs::path& path) {
+  return locate(base, path).check;
+}
+
+Removal deleteBelow(const fs::path& base, const fs::path& path, bool dryRun) {
+  auto where = locate(base, path);
+  if (where.check != ItemCheck::present) return refusal(where, path);
+  return walkLocated(where, path, dryRun);
+}
+
+Removal trashBelow(const fs::path& base, const fs::path& path) {
+  auto where = locate(base, path);
+  if (where.check != ItemCheck::present) return refusal(where, path);
+  auto size = walkLocated(where, path, true);
+  if (where.errorCode != 0) return size;
+  GFile* file = g_file_new_for_path(path.c_str());
+  GError* error = nullptr;
+  bool trashed = g_file_trash(file, nullptr, &error);
+  g_object_unref(file);
+  if (!trashed) {
+    Removal r;
+    r.errorCode = error ? errnoOf(error) : EIO;
+    r.message = path.string() + ": " + (error ? error->message : "could not be moved to the Trash");
+    if (error) g_error_free(error);
+    return r;
+  }
+  Removal r;
+  r.ok = true;
+  r.bytes = size.ok ? size.bytes : 0;
+  return r;
+}
+
+std::optional<int64_t> measureBytes(const fs::path& path,
+                                    std::chrono::steady_clock::time_point deadline) {
+  auto parentPath = path.parent_path();
+  Fd parent(::open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!parent.valid()) return std::nullopt;
+  struct stat st {};
+  if (::fstat(parent.get(), &st) != 0) return std::nullopt;
+  Walk walk(true, deadline);
+  if (!walk.entry(parent.get(), path.filename().c_str(), st.st_dev)) return std::nullopt;
+  return walk.bytes();
+}
+
+Removal uninstallFlatpak(const std::string& appID) {
+  Removal r;
+  r.errorCode = EIO;
+  if (appID.empty() || appID[0] == '-') {
+    r.message = appID + ": not a Flatpak app id";
+    return r;
+  }
+  std::vector<std::string> argv{"flatpak", "uninstall", "--user", "--noninteractive", appID};
+  std::vector<char*> args;
+  for (auto& a : argv) args.push_back(a.data());
+  args.push_back(nullptr);
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return failure(errno, appID);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  pid_t pid = 0;
+  int rc = ::posix_spawnp(&pid, "flatpak", &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(fds[1]);
+  Fd out(fds[0]);
+  if (rc != 0) {
+    r.errorCode = rc;
+    r.message = appID + ": flatpak could not be started: " + std::strerror(rc);
+    return r;
+  }
+  std::string output;
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  char buffer[4096];
+  bool late = false;
+  for (;;) {
+    pollfd p{out.get(), POLLIN, 0};
+    if (::poll(&p, 1, 200) == 0) {
+      if ((late = std::chrono::steady_clock::now() > until)) break;
+      continue;
+    }
+    ssize_t n = ::read(out.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    if (output.size() < 16 * 1024) output.append(buffer, static_cast<size_t>(n));
+  }
+  if (late) ::kill(pid, SIGKILL);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (!late && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+    r.ok = true;
+    r.errorCode = 0;
+    return r;
+  }
+  while (!output.empty() && (output.back() == '\n' || output.back() == ' ')) output.pop_back();
+  auto lastLine =
+      output.substr(output.rfind('\n') == std::string::npos ? 0 : output.rfind('\n') + 1);
+  r.message =
+      appID + ": " +
+      (late ? std::string("flatpak did not finish in 120 seconds")
+            : "flatpak uninstall failed" + (lastLine.empty() ? std::string() : ": " + lastLine));
+  return r;
+}
+
+bool canListFolder(const fs::path& path) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+  if (!fd.valid()) return false;
+  DIR* dir = ::fdopendir(::fcntl(fd.get(), F_DUPFD_CLOEXEC, 0));
+  if (!dir) return false;
+  std::vector<std::string> folders;
+  while (dirent* e = ::readdir(dir)) {
+    if (e->d_type == DT_DIR && std::strcmp(e->d_name, ".") != 0 &&
+        std::strcmp(e->d_name, "..") != 0)
+      folders.emplace_back(e->d_name);
+  }
+  ::closedir(dir);
+  for (const auto& name : folders) {
+    Fd sub(::openat(fd.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+    if (!sub.valid()) return false;
+  }
+  return true;
+}
+
+}  // namespace norvo::platform

@@ -1,0 +1,206 @@
+#include "core/disk/disk_advice.hpp"
+
+#include <gtest/gtest.h>
+
+#include "core/disk/disk_report.hpp"
+#include "core/disk/disk_scan.hpp"
+
+namespace norvo::DiskUsage {
+namespace {
+
+constexpr int64_t kMiB = 1024 * 1024;
+constexpr int64_t kGiB = 1024 * kMiB;
+
+TEST(DiskKind, RuleTableOverRepresentativePaths) {
+  Places p = Places::standard("/home/u");
+  struct Case {
+    std::string path;
+    std::string what;
+    Safety safety;
+    Action::Case action;
+  } cases[] = {
+      {"/System", "macOS, swap, snapshots, other users and the folders not counted", Safety::keep,
+       Action::Case::settings},
+      {"/home/u/.local/share/Trash/files", "Trash", Safety::safe, Action::Case::reveal},
+      {"/media/usb/.Trash-1000", "Trash", Safety::safe, Action::Case::reveal},
+      {"/home/u/.npm/_cacache", "npm cache", Safety::safe, Action::Case::cleanup},
+      {"/home/u/.cache/pip", "Tool caches", Safety::safe, Action::Case::cleanup},
+      {"/home/u/.cargo/registry", "Rust packages", Safety::safe, Action::Case::cleanup},
+      {"/home/u/go/pkg/mod/x", "Go modules", Safety::safe, Action::Case::cleanup},
+      {"/home/u/src/app/node_modules", "Build folder of a project", Safety::safe,
+       Action::Case::cleanup},
+      {"/home/u/.local/share/Trash/node_modules", "Trash", Safety::safe, Action::Case::reveal},
+      {"/home/u/Pictures/Old.photoslibrary", "Photos library", Safety::keep, Action::Case::reveal},
+      {"/home/u/Dropbox/photos", "Cloud drive (Google Drive, OneDrive, Dropbox…)", Safety::keep,
+       Action::Case::reveal},
+      {"/home/u/.var/app/org.gimp.GIMP", "App data (sandboxed apps)", Safety::keep,
+       Action::Case::reveal},
+      {"/home/u/.local/share/Steam", "App data", Safety::keep, Action::Case::reveal},
+      {"/home/u/.config/Code", "App data", Safety::keep, Action::Case::reveal},
+      {"/home/u/.local", "Settings and system data of your account", Safety::keep,
+       Action::Case::reveal},
+      {"/home/u/vms/win.qcow2", "Virtual machine disk", Safety::review, Action::Case::reveal},
+      {"/home/u/.docker/Docker.raw", "Virtual machine disk", Safety::review, Action::Case::reveal},
+      {"/opt/google", "App", Safety::review, Action::Case::uninstall},
+      {"/var/lib/flatpak/app/com.vadro.ZemraNorvo", "Part of macOS", Safety::keep,
+       Action::Case::none},
+      {"/opt", "Apps", Safety::review, Action::Case::reveal},
+      {"/mnt/x/.Spotlight-V100", "Disk index kept by macOS", Safety::keep, Action::Case::none},
+      {"/mnt/b/Backups.backupdb", "Time Machine backups", Safety::keep, Action::Case::reveal},
+      {"/home/u/.ssh", "Data of a command-line tool (hidden folder)", Safety::review,
+       Action::Case::reveal},
+      {"/home/u/photos/cat.lrcat",
+       "Database or library of an app (DEVONthink, Lightroom, Final Cut…)", Safety::keep,
+       Action::Case::reveal},
+      {"/home/u/Downloads/ubuntu.ISO", "Installer", Safety::safe, Action::Case::reveal},
+      {"/home/u/Downloads/Tool.app/x.dmg", "Downloads", Safety::review, Action::Case::reveal},
+      {"/home/u/Downloads/notes", "Downloads", Safety::review, Action::Case::reveal},
+      {"/home/u/Music/song.mp3", "Your files", Safety::review, Action::Case::reveal},
+      {"/home/u/Library/Logs/x", "Your files", Safety::review, Action::Case::reveal},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    Kind k = kind(c.path, p);
+    EXPECT_EQ(k.what, c.what);
+    EXPECT_EQ(k.safety, c.safety);
+    EXPECT_EQ(k.action.kind, c.action);
+    EXPECT_FALSE(k.whatRu.empty());
+    EXPECT_FALSE(k.howRu.empty());
+  }
+  EXPECT_EQ(kind("/opt/google", p).action.payload, "/opt/google");
+  EXPECT_EQ(kind("/System", p).action.payload, kStoragePane);
+}
+
+TEST(DiskKind, ActionJsonAndItsDecodeErrors) {
+  for (const auto& a :
+       {Action{Action::Case::cleanup, ""}, Action{Action::Case::uninstall, "/opt/x"},
+        Action{Action::Case::settings, kStoragePane}}) {
+    nlohmann::json j = a;
+    EXPECT_EQ(j.get<Action>(), a);
+  }
+  EXPECT_EQ(nlohmann::json(Action{Action::Case::reveal, "/p"}).dump(), R"({"reveal":{"_0":"/p"}})");
+  for (const char* bad : {R"({})", R"({"reveal":{"_0":"/p"},"none":{}})"}) {
+    try {
+      (void)nlohmann::json::parse(bad).get<Action>();
+      ADD_FAILURE() << bad;
+    } catch (const nlohmann::json::exception& e) {
+      EXPECT_NE(std::string(e.what()).find("Invalid number of keys found, expected one."),
+                std::string::npos);
+    }
+  }
+}
+
+Node folder(const std::string& path, int64_t bytes, std::vector<Node> kids = {}) {
+  Node n;
+  n.name = lastComponent(path);
+  n.path = path;
+  n.bytes = bytes;
+  n.children = std::move(kids);
+  return n;
+}
+
+TEST(DiskAdvice, PicksTheBiggestPlacesWorthActingOn) {
+  Places p = Places::standard("/home/u");
+  Report r;
+  r.volume.path = "/";
+  std::vector<Node> apps;
+  for (int i = 0; i < 10; ++i) apps.push_back(folder("/opt/app" + std::to_string(i), 2 * kGiB));
+  apps.push_back(folder("/opt/com.vadro.ZemraNorvo", 2 * kGiB));
+  Node home = folder("/home/u", 40 * kGiB,
+                     {folder("/home/u/.cache", 3 * kGiB),
+                      folder("/home/u/projects", 5 * kGiB,
+                             {folder("/home/u/projects/web/node_modules", 2 * kGiB)}),
+                      folder("/home/u/Downloads", 4 * kGiB), folder("/home/u/small", 299 * kMiB),
+                      folder("/home/u/.local", 6 * kGiB,
+                             {folder("/home/u/.local/share", 6 * kGiB,
+                                     {folder("/home/u/.local/share/Steam", 5 * kGiB)})})});
+  // projects/web is folded away, so its node_modules hangs under projects here.
+  home.children[1].children[0].path = "/home/u/projects/node_modules";
+  r.root = folder("/", 70 * kGiB, {home, folder("/opt", 24 * kGiB, apps)});
+  r.bigFiles = {{"/home/u/Downloads/disk.iso", 1536 * kMiB, std::nullopt},
+                {"/home/u/movies/film.mkv", 3 * kGiB, std::nullopt},
+                {"/home/u/.local/share/x.db", 2 * kGiB, std::nullopt}};
+
+  auto advice = advise(r, p, 30);
+  std::vector<std::string> paths;
+  int appCount = 0;
+  for (const auto& a : advice) {
+    paths.push_back(a.path);
+    if (a.kind.what == "App") ++appCount;
+  }
+  EXPECT_EQ(appCount, 8);
+  auto has = [&](const std::string& path) {
+    return std::find(paths.begin(), paths.end(), path) != paths.end();
+  };
+  EXPECT_TRUE(has("/home/u/.cache"));
+  EXPECT_TRUE(has("/home/u/projects/node_modules"));
+  EXPECT_TRUE(has("/opt/com.vadro.ZemraNorvo"));
+  EXPECT_TRUE(has("/home/u/.local/share/Steam"));
+  EXPECT_FALSE(has("/home/u/.local")) << "the account's data folder is looked into";
+  EXPECT_FALSE(has("/home/u/.local/share")) << "app data is looked into";
+  EXPECT_FALSE(has("/home/u/small"));
+  EXPECT_FALSE(has("/home/u/Downloads/disk.iso")) << "inside an advised item";
+  EXPECT_TRUE(has("/home/u/movies/film.mkv"));
+  EXPECT_FALSE(has("/home/u/.local/share/x.db")) << "keep-class big files are not advised";
+  // A generic folder is advised only for what its advised items leave over.
+  auto projects = std::find_if(advice.begin(), advice.end(),
+                               [](const Advice& a) { return a.path == "/home/u/projects"; });
+  ASSERT_NE(projects, advice.end());
+  EXPECT_EQ(projects->bytes, 3 * kGiB);
+  for (size_t i = 1; i < advice.size(); ++i) {
+    ASSERT_LE(advice[i - 1].kind.safety, advice[i].kind.safety);
+    if (advice[i - 1].kind.safety == advice[i].kind.safety) {
+      EXPECT_GE(advice[i - 1].bytes, advice[i].bytes);
+    }
+  }
+  EXPECT_EQ(advise(r, p, 3).size(), 3u);
+}
+
+TEST(DiskGrowth, ReportsThePlacesThatGrew) {
+  Places p = Places::standard("/home/u");
+  Node root =
+      folder("/home/u", 0,
+             {folder("/home/u/.cache", 0, {folder("/home/u/.cache/pip", 0)}),
+              folder("/home/u/work", 0, {folder("/home/u/work/a", 0), folder("/home/u/work/b", 0)}),
+              folder("/home/u/.local/share", 0)});
+  auto set = [&](const std::string& path, int64_t bytes, int64_t recent) {
+    Node* n = const_cast<Node*>(find(path, root));
+    n->bytes = bytes;
+    n->recentBytes = recent;
+  };
+  set("/home/u/.cache", 4 * kGiB, 2 * kGiB);
+  set("/home/u/.cache/pip", 3 * kGiB, 2 * kGiB);
+  set("/home/u/work", 9 * kGiB, 3 * kGiB);
+  set("/home/u/work/a", 5 * kGiB, 2 * kGiB);
+  set("/home/u/work/b", 4 * kGiB, 1 * kGiB);
+  set("/home/u/.local/share", 1 * kGiB, 100 * kMiB);
+  set("/home/u", 14 * kGiB, 5 * kGiB + 100 * kMiB);
+  Node top = folder("/", 0, {root});
+  int64_t min = 500 * kMiB;
+
+  // Without a baseline: the recent bytes. Containers and "Your files" are
+  // explained by the children that carry the growth; a tool cache is
+  // reported whole.
+  auto recent = changes(top, std::nullopt, min, 12, p);
+  ASSERT_EQ(recent.size(), 3u);
+  EXPECT_EQ(recent[0].path, "/home/u/.cache/pip");
+  EXPECT_EQ(recent[1].path, "/home/u/work/a");
+  EXPECT_EQ(recent[2].path, "/home/u/work/b");
+  EXPECT_EQ(recent[2].bytes, 1 * kGiB);
+
+  // Against a baseline: current minus old, missing paths counting 0.
+  std::map<std::string, int64_t> old{{"/home/u", 13 * kGiB},
+                                     {"/home/u/.cache", 4 * kGiB},
+                                     {"/home/u/work", 8 * kGiB},
+                                     {"/home/u/work/a", 5 * kGiB},
+                                     {"/home/u/work/b", 4 * kGiB}};
+  auto grown = changes(top, old, min, 12, p);
+  ASSERT_EQ(grown.size(), 2u);
+  EXPECT_EQ(grown[0].path, "/home/u/work");
+  EXPECT_EQ(grown[1].path, "/home/u/.local/share");
+  EXPECT_EQ(grown[1].bytes, 1 * kGiB);
+  EXPECT_TRUE(changes(top, old, 2 * kGiB, 12, p).empty());
+}
+
+}  // namespace
+}  // namespace norvo::DiskUsage

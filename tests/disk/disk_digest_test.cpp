@@ -1,0 +1,152 @@
+#include "core/disk/disk_digest.hpp"
+
+#include <gtest/gtest.h>
+
+#include "core/records/json_codec.hpp"
+
+namespace norvo {
+namespace {
+
+using namespace DiskUsage;
+constexpr int64_t kMiB = 1024 * 1024;
+constexpr int64_t kGiB = 1024 * kMiB;
+
+Node folder(const std::string& path, int64_t bytes, std::vector<Node> kids = {}) {
+  Node n;
+  n.name = lastComponent(path);
+  n.path = path;
+  n.bytes = bytes;
+  n.children = std::move(kids);
+  return n;
+}
+
+std::vector<std::string> listed(const nlohmann::json& node) {
+  std::vector<std::string> out;
+  if (node.contains("children"))
+    for (const auto& c : node["children"]) out.push_back(c["path"]);
+  return out;
+}
+
+TEST(DiskDigest, MinimumSizeFollowsTheTreeAndLocksShowAtTheTopOnly) {
+  Places p = Places::standard("/home/u");
+  Node locked = folder("/home/u/Documents", 0);
+  locked.lock = Lock::privacy;
+  struct Case {
+    int64_t total;
+    int64_t child;
+    bool listed;
+  } cases[] = {
+      {10 * kGiB, 100 * kMiB, true},
+      {10 * kGiB, 100 * kMiB - 1, false},
+      {400 * kGiB, 2 * kGiB, true},
+      {400 * kGiB, 2 * kGiB - 1, false},
+  };
+  for (const auto& c : cases) {
+    Report r;
+    r.root = folder("/home/u", c.total, {folder("/home/u/x", c.child, {locked}), locked});
+    auto out = Compact::diskReport(r, 3, p, {});
+    const auto& top = out["scanned"];
+    auto kids = listed(top);
+    bool hasX = std::find(kids.begin(), kids.end(), "/home/u/x") != kids.end();
+    EXPECT_EQ(hasX, c.listed) << c.total << " " << c.child;
+    ASSERT_NE(std::find(kids.begin(), kids.end(), "/home/u/Documents"), kids.end());
+    for (const auto& k : top["children"]) {
+      if (k["path"] == "/home/u/Documents") {
+        EXPECT_TRUE(k["size_gb"].is_null());
+        EXPECT_EQ(k["not_counted"], "macOS asks the owner first");
+      }
+      if (k["path"] == "/home/u/x") {
+        EXPECT_FALSE(k.contains("children"));
+      }
+    }
+  }
+}
+
+TEST(DiskDigest, DepthAndTheRestOfTheReport) {
+  Places p = Places::standard("/home/u");
+  Report r;
+  r.root = folder("/home/u", 10 * kGiB, {folder("/home/u/a", kGiB, {folder("/home/u/a/b", kGiB)})});
+  for (int i = 0; i < 30; ++i) r.bigFiles.push_back({"/home/u/f" + std::to_string(i), kGiB, {}});
+  r.advice = {{"/home/u/.cache", ".cache", 3 * kGiB, kind("/home/u/.cache", p)},
+              {"/home/u/a", "a", kGiB, kind("/home/u/a", p)},
+              {"/home/u/.cache/x", "x", kGiB, kind("/home/u/.cache/x", p)}};
+  r.volume = {"/", "root", 100 * kGiB, 40 * kGiB, 0, true, false, "ext4"};
+  r.seconds = 2.6;
+
+  EXPECT_FALSE(Compact::diskReport(r, 0, p, {})["scanned"].contains("children"));
+  auto one = Compact::diskReport(r, 1, p, {});
+  ASSERT_EQ(one["scanned"]["children"].size(), 1u);
+  EXPECT_FALSE(one["scanned"]["children"][0].contains("children"));
+  EXPECT_TRUE(Compact::diskReport(r, 2, p, {})["scanned"]["children"][0].contains("children"));
+
+  EXPECT_EQ(one["largest_files"].size(), 25u);
+  EXPECT_TRUE(one["largest_files"][0]["modified"].is_null());
+  EXPECT_EQ(one["advice_totals_may_overlap"]["safe_gb"], 4.0);
+  EXPECT_EQ(one["advice_totals_may_overlap"]["review_gb"], 1.0);
+  EXPECT_EQ(one["grew_recently_basis"],
+            "files created or changed in the last 7 days (no earlier scan to compare with yet)");
+  EXPECT_EQ(one["volume"]["used_gb"], 60.0);
+  EXPECT_EQ(one["volume"]["external"], true);
+  EXPECT_EQ(one["seconds"], 3);
+  EXPECT_FALSE(one.contains("free_change_gb"));
+
+  r.recentSince = *parseIso8601("2026-11-01T08:00:00Z");
+  Compact::FreeChangeLookup lookup = [](const std::string& path, double days, int64_t free,
+                                        Date) -> std::optional<Compact::FreeChange> {
+    if (path != "/" || days != 7) return std::nullopt;
+    return Compact::FreeChange{free - 45 * kGiB, *parseIso8601("2026-11-02T00:00:00Z")};
+  };
+  auto later = Compact::diskReport(r, 1, p, lookup);
+  EXPECT_EQ(later["grew_recently_basis"], "grown since the scan of 2026-11-01T08:00:00Z");
+  EXPECT_EQ(later["free_change_gb"], -5.0);
+  EXPECT_EQ(later["free_change_since"], "2026-11-02T00:00:00Z");
+}
+
+TEST(DiskReport, TreeOperations) {
+  Node tree =
+      folder("/", 10, {folder("/a", 6, {folder("/a/b", 4), folder("/ab", 1)}), folder("/c", 3)});
+  tree.files = 7;
+  tree.children[0].files = 5;
+  EXPECT_EQ(find("/a/b", tree)->bytes, 4);
+  EXPECT_EQ(find("/a/x", tree), nullptr);
+
+  Node before = tree;
+  EXPECT_FALSE(graft(folder("/d/e", 1), tree));
+  EXPECT_EQ(tree, before);
+  Node fresh = folder("/a/b", 9);
+  fresh.recentBytes = 2;
+  ASSERT_TRUE(graft(fresh, tree));
+  EXPECT_EQ(tree.bytes, 15);
+  EXPECT_EQ(tree.children[0].bytes, 11);
+  EXPECT_EQ(tree.recentBytes, 2);
+  EXPECT_EQ(tree.files, 7);
+  EXPECT_EQ(tree.children[0].files, 5);
+
+  EXPECT_EQ(sizeMap(tree, 0, 0).size(), 1u);
+  auto map = sizeMap(tree, 4, 10);
+  EXPECT_EQ(map.size(), 3u);  // "/", "/a", "/a/b"; "/c" and "/ab" are too small
+  tree.lock = Lock::noAccess;
+  EXPECT_TRUE(sizeMap(tree, 0, 10).empty());
+}
+
+TEST(DiskReport, AccessKeysAndDecodingRules) {
+  EXPECT_EQ((Access{false, false, {}}).key(), "-");
+  EXPECT_EQ((Access{true, true, {}}).key(), "fda+user");
+  EXPECT_EQ((Access{false, true, {"/b", "/a"}}).key(), "-+user/a,/b");
+
+  Report r = sample("/home/u", *parseIso8601("2026-11-20T12:00:00Z"));
+  auto text = json_codec::encodeRecord(r);
+  auto back = json_codec::decodeAs<Report>(text);
+  ASSERT_TRUE(back.has_value());
+  EXPECT_EQ(*back, r);
+  auto j = nlohmann::json::parse(text);
+  EXPECT_FALSE(j.contains("recentSince"));
+  for (const char* required : {"recent", "accessKey", "volume"}) {
+    auto missing = j;
+    missing.erase(required);
+    EXPECT_FALSE(json_codec::decodeAs<Report>(missing.dump()).has_value()) << required;
+  }
+}
+
+}  // namespace
+}  // namespace norvo

@@ -1,0 +1,121 @@
+#include "core/disk/disk_history.hpp"
+
+#include <gtest/gtest.h>
+
+#include "core/disk/disk_report.hpp"
+#include "test_support.hpp"
+
+namespace norvo::DiskHistory {
+namespace {
+
+using std::chrono::hours;
+using std::chrono::minutes;
+
+Date at(const char* iso) { return *parseIso8601(iso); }
+
+TEST(DiskHistory, FreePointsOnePerHourAndThirtyDays) {
+  test::TempDir dir;
+  Date t0 = at("2026-11-01T10:00:00Z");
+  ASSERT_TRUE(recordFree(dir.path(), {{"/", 100}, {"/data", 5}}, t0));
+  ASSERT_TRUE(recordFree(dir.path(), {{"/", 90}}, t0 + minutes(10)));
+  EXPECT_EQ(readFree(dir.path()).size(), 2u);
+  ASSERT_TRUE(recordFree(dir.path(), {{"/", 80}, {"/data", 4}}, t0 + hours(2)));
+  EXPECT_EQ(readFree(dir.path()).size(), 4u);
+  ASSERT_TRUE(recordFree(dir.path(), {{"/", 70}}, t0 + hours(24 * 30 + 1)));
+  EXPECT_EQ(readFree(dir.path()).size(), 3u) << "the two points 30 days old are dropped";
+  ASSERT_TRUE(recordFree(dir.path(), {{"/", 60}}, t0 + hours(24 * 30 + 2)));
+  auto kept = readFree(dir.path());
+  ASSERT_EQ(kept.size(), 2u) << "a point exactly 30 days old is dropped";
+  EXPECT_EQ(kept.back().free, 60);
+}
+
+TEST(DiskHistory, FreeChangePicksThePointNearestTheTarget) {
+  test::TempDir dir;
+  Date now = at("2026-11-10T12:00:00Z");
+  ASSERT_TRUE(recordFree(dir.path(), {{"/", 300}}, now - hours(72)));
+  ASSERT_TRUE(recordFree(dir.path(), {{"/", 200}}, now - hours(26)));
+  ASSERT_TRUE(recordFree(dir.path(), {{"/", 150}}, now - minutes(30)));
+  auto c = freeChange(dir.path(), "/", 1, 120, now);
+  ASSERT_TRUE(c.has_value());
+  EXPECT_EQ(c->bytes, -80);
+  EXPECT_EQ(c->since, now - hours(26));
+  EXPECT_FALSE(freeChange(dir.path(), "/other", 1, 120, now).has_value());
+
+  test::TempDir fresh;
+  ASSERT_TRUE(recordFree(fresh.path(), {{"/", 150}}, now - minutes(30)));
+  EXPECT_FALSE(freeChange(fresh.path(), "/", 1, 120, now).has_value())
+      << "a point younger than an hour never qualifies";
+}
+
+DiskUsage::Report reportOf(const std::string& volume, const std::string& key, int64_t bytes) {
+  DiskUsage::Report r;
+  r.volume.path = volume;
+  r.accessKey = key;
+  r.root.path = volume;
+  r.root.bytes = bytes;
+  r.complete = true;
+  return r;
+}
+
+TEST(DiskHistory, SnapshotsOnePerDayAndGrantWithAWeekOldBaseline) {
+  test::TempDir dir;
+  Date now = at("2026-11-20T12:00:00Z");
+  const int64_t big = 100ll << 20;
+  ASSERT_TRUE(recordSnapshot(dir.path(), reportOf("/", "-", big), now - hours(24 * 8)));
+  ASSERT_TRUE(recordSnapshot(dir.path(), reportOf("/", "-", 2 * big), now - hours(24 * 6)));
+  ASSERT_TRUE(recordSnapshot(dir.path(), reportOf("/", "fda", 3 * big), now - hours(24 * 7)));
+  ASSERT_TRUE(recordSnapshot(dir.path(), reportOf("/", "-", 4 * big), now - hours(19)));
+  auto b = baseline(dir.path(), "/", "-", now);
+  ASSERT_TRUE(b.has_value());
+  EXPECT_EQ(b->date, now - hours(24 * 8)) << "8 and 6 days tie; the earlier wins";
+  EXPECT_EQ(b->sizes.at("/"), big);
+  EXPECT_EQ(baseline(dir.path(), "/", "fda", now)->sizes.at("/"), 3 * big);
+  EXPECT_FALSE(baseline(dir.path(), "/", "fda+user", now).has_value());
+
+  // A second scan on the same day and grant replaces the first.
+  ASSERT_TRUE(recordSnapshot(dir.path(), reportOf("/", "-", 5 * big), now - hours(18)));
+  auto all = readSnapshots(dir.path(), "/");
+  EXPECT_EQ(all.size(), 4u);
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / "startup.json"));
+
+  test::TempDir young;
+  ASSERT_TRUE(recordSnapshot(young.path(), reportOf("/", "-", big), now - hours(19)));
+  EXPECT_FALSE(baseline(young.path(), "/", "-", now).has_value());
+}
+
+TEST(DiskHistory, SnapshotRetentionKeepsTheFortyNewest) {
+  test::TempDir dir;
+  Date now = at("2026-11-20T12:00:00Z");
+  for (int i = 45; i >= 0; --i)
+    ASSERT_TRUE(recordSnapshot(dir.path(), reportOf("/Volumes/Data", std::to_string(i), 1),
+                               now - hours(12 * i)));
+  auto kept = readSnapshots(dir.path(), "/Volumes/Data");
+  ASSERT_EQ(kept.size(), 40u);
+  EXPECT_EQ(kept.back().accessKey, "0");
+  EXPECT_EQ(kept.front().accessKey, "39");
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / "_Volumes_Data.json"));
+}
+
+TEST(DiskHistory, CorruptOrForeignFilesReadAsEmptyAndAreReplaced) {
+  test::TempDir dir;
+  Date now = at("2026-11-20T12:00:00Z");
+  for (const char* text :
+       {"", "{not json", R"({"date":"x"})", R"([{"path":"/","free":"many"}])", "\xff\xfe"}) {
+    dir.write("free.json", text);
+    EXPECT_TRUE(readFree(dir.path()).empty()) << text;
+    EXPECT_FALSE(freeChange(dir.path(), "/", 1, 0, now).has_value());
+  }
+  ASSERT_TRUE(recordFree(dir.path(), {{"/", 1}}, now));
+  EXPECT_EQ(readFree(dir.path()).size(), 1u);
+}
+
+TEST(DiskHistory, UnwritableFolderSaysWhy) {
+  test::TempDir dir;
+  dir.write("blocker", "a file where the folder should be");
+  std::string error;
+  EXPECT_FALSE(recordFree(dir.path() / "blocker", {{"/", 1}}, Date{}, &error));
+  EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace norvo::DiskHistory

@@ -1,0 +1,359 @@
+#include "core/disk/disk_scan.hpp"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "core/platform/directory_reader.hpp"
+#include "core/records/json_codec.hpp"
+#include "test_support.hpp"
+
+namespace norvo::DiskUsage {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr int64_t kMiB = 1024 * 1024;
+
+// A file of `bytes` really allocated (not sparse), so that its blocks count.
+void allocate(const fs::path& p, int64_t bytes) {
+  fs::create_directories(p.parent_path());
+  int fd = ::open(p.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::posix_fallocate(fd, 0, bytes), 0);
+  ::close(fd);
+}
+
+int64_t blocksOf(const fs::path& p) {
+  struct stat st {};
+  ::lstat(p.c_str(), &st);
+  return static_cast<int64_t>(st.st_blocks) * 512;
+}
+
+Report scanFolder(const fs::path& folder, const Places& places, const Access& access = {},
+                  double deadline = 60) {
+  Progress progress;
+  ScanSetup setup{places, {}, std::nullopt};
+  return scan(folder.string(), std::nullopt, access, deadline, progress, setup);
+}
+
+const Node* child(const Node& n, const std::string& name) {
+  for (const auto& c : n.children)
+    if (c.name == name) return &c;
+  return nullptr;
+}
+
+TEST(DiskScan, CountsAllocatedBlocksOncePerInodeWithoutFollowingLinks) {
+  test::TempDir dir;
+  auto root = dir.path() / "t";
+  allocate(root / "a/data", 3 * kMiB);
+  fs::create_directories(root / "b");
+  fs::create_hard_link(root / "a/data", root / "b/same");
+  allocate(root / "c/big", 2 * kMiB);
+  fs::create_directories(root / "l");
+  fs::create_symlink(root / "c/big", root / "l/to-big");
+  fs::create_directory_symlink(root, root / "l/loop");
+  { std::ofstream sparse(root / "l/sparse"); }
+  fs::resize_file(root / "l/sparse", 512 * kMiB);
+
+  auto r = scanFolder(root, Places::standard(dir.path().string()));
+  ASSERT_TRUE(r.complete);
+  // Files: data, same (a second name, not counted), big, to-big, loop, sparse.
+  EXPECT_EQ(r.root.files, 5);
+  int64_t folders = 0;
+  for (const char* f : {"", "a", "b", "c", "l"}) folders += blocksOf(root / f);
+  int64_t files = blocksOf(root / "a/data") + blocksOf(root / "c/big") +
+                  blocksOf(root / "l/to-big") + blocksOf(root / "l/loop") +
+                  blocksOf(root / "l/sparse");
+  EXPECT_EQ(r.root.bytes, folders + files);
+  // Whichever name the walk meets first carries the file; the other adds nothing.
+  EXPECT_NE(child(r.root, "a") == nullptr, child(r.root, "b") == nullptr);
+  const Node* l = child(r.root, "l");
+  EXPECT_TRUE(l == nullptr || l->bytes < kMiB) << "links and a sparse file take almost nothing";
+  EXPECT_EQ(r.root.name, root.string());
+  ASSERT_NE(child(r.root, "c"), nullptr);
+  EXPECT_EQ(child(r.root, "c")->path, (root / "c").string());
+}
+
+TEST(DiskScan, BigFilesStartAt200MiB) {
+  test::TempDir dir;
+  allocate(dir.path() / "t/under", 199 * kMiB);
+  allocate(dir.path() / "t/at", 200 * kMiB);
+  auto r = scanFolder(dir.path() / "t", Places::standard(dir.path().string()));
+  ASSERT_EQ(r.bigFiles.size(), 1u);
+  EXPECT_EQ(r.bigFiles[0].path, (dir.path() / "t/at").string());
+  EXPECT_GE(r.bigFiles[0].bytes, 200 * kMiB);
+  EXPECT_TRUE(r.bigFiles[0].modified.has_value());
+}
+
+TEST(DiskScan, SmallFoldersFoldIntoTheirParent) {
+  test::TempDir dir;
+  allocate(dir.path() / "t/small/f", 900 * 1024);
+  allocate(dir.path() / "t/large/f", 2 * kMiB);
+  auto r = scanFolder(dir.path() / "t", Places::standard(dir.path().string()));
+  ASSERT_EQ(r.root.children.size(), 1u);
+  EXPECT_EQ(r.root.children[0].name, "large");
+  EXPECT_GE(r.root.bytes, 900 * 1024 + 2 * kMiB);
+  EXPECT_EQ(r.root.files, 2);
+}
+
+TEST(DiskScan, ProtectedFoldersFollowTheGrant) {
+  test::TempDir dir;
+  auto home = dir.path().string();
+  Places places = Places::standard(home);
+  places.appFolders.clear();
+  allocate(dir.path() / "Documents/d", 2 * kMiB);
+  allocate(dir.path() / "Dropbox/x", 2 * kMiB);
+  allocate(dir.path() / "code/y", 2 * kMiB);
+  struct Case {
+    const char* name;
+    Access access;
+    bool documentsMeasured;
+    bool cloudMeasured;
+  } cases[] = {
+      {"no grant", {}, false, false},
+      {"user folders", {false, true, {}}, true, false},
+      {"full access", {true, false, {}}, true, false},
+      {"cloud allowed", {false, false, {home + "/Dropbox"}}, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Volume startup{"/", "root", 0, 0, 0, true, true, "ext4"};
+    Progress progress;
+    auto r = scan(std::nullopt, startup, c.access, 60, progress, {places, {startup}, std::nullopt});
+    const Node* homeNode = find(home, r.root);
+    ASSERT_NE(homeNode, nullptr);
+    const Node* docs = child(*homeNode, "Documents");
+    ASSERT_NE(docs, nullptr);
+    EXPECT_EQ(!docs->lock, c.documentsMeasured);
+    const Node* cloud = child(*homeNode, "Dropbox");
+    ASSERT_NE(cloud, nullptr);
+    EXPECT_EQ(!cloud->lock, c.cloudMeasured);
+    bool docsSkipped = false;
+    for (const auto& s : r.skipped) docsSkipped |= s.path == home + "/Documents";
+    EXPECT_EQ(docsSkipped, !c.documentsMeasured);
+  }
+}
+
+TEST(DiskScan, LockRuleOverProtectedFolders) {
+  Places p = Places::standard("/home/u");
+  struct Case {
+    std::string path;
+    Access access;
+    bool locked;
+  } cases[] = {
+      {"/home/u/code", {}, false},
+      {"/home/u/Documents", {}, true},
+      {"/home/u/Documents", {false, true, {}}, false},
+      {"/home/u/.var/app", {false, true, {}}, true},
+      {"/home/u/.var/app", {true, false, {}}, false},
+      {"/home/u/OneDrive", {true, true, {}}, true},
+      {"/home/u/OneDrive", {false, false, {"/home/u/OneDrive"}}, false},
+      {"/home/u/Downloads", {false, false, {"/home/u/Downloads"}}, false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(isLocked(c.path, p, c.access), c.locked) << c.path << " " << c.access.key();
+}
+
+TEST(DiskScan, UserFoldersFromUserDirs) {
+  struct Case {
+    const char* text;
+    std::string documents;
+    std::string downloads;
+  } cases[] = {
+      {"XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n", "/home/u/Dokumente", "/home/u/Downloads"},
+      {"# XDG_DOCUMENTS_DIR=\"$HOME/x\"\n  XDG_DOWNLOAD_DIR=\"/data/dl/\"\n", "/home/u/Documents",
+       "/data/dl"},
+      {"XDG_DOCUMENTS_DIR=\"$HOME/\"\nXDG_DOWNLOAD_DIR=\"relative\"\n", "/home/u/Documents",
+       "/home/u/Downloads"},
+      {"XDG_DOCUMENTS_DIR=\"$HOME/a\"\nXDG_DOCUMENTS_DIR=\"$HOME/b\"\n", "/home/u/b",
+       "/home/u/Downloads"},
+      {"\xff\xfe garbage", "/home/u/Documents", "/home/u/Downloads"},
+  };
+  for (const auto& c : cases) {
+    Places p = withUserDirs(Places::standard("/home/u"), c.text);
+    EXPECT_EQ(p.documents, c.documents) << c.text;
+    EXPECT_EQ(p.downloads, c.downloads) << c.text;
+    EXPECT_TRUE(isLocked(c.documents, p, {})) << "the named folder is the protected one";
+  }
+}
+
+TEST(DiskScan, StartupVolumeGetsTheRemainderNode) {
+  test::TempDir dir;
+  allocate(dir.path() / "f", 3 * kMiB);
+  Places places = Places::standard(dir.path().string());
+  places.appFolders.clear();
+  Volume startup{"/", "root", 100 * kMiB, 50 * kMiB, 0, true, true, "ext4"};
+  Progress progress;
+  auto r = scan(std::nullopt, startup, {}, 60, progress, {places, {startup}, std::nullopt});
+  ASSERT_EQ(r.root.children.size(), 2u);
+  EXPECT_EQ(r.root.bytes, 50 * kMiB);
+  const Node& rest = r.root.children[0];
+  EXPECT_EQ(rest.path, "/System");
+  EXPECT_FALSE(rest.isFolder);
+  EXPECT_EQ(rest.bytes + r.root.children[1].bytes, 50 * kMiB);
+}
+
+TEST(DiskScan, DeadlineAndCancelGiveAConsistentPartialTree) {
+  test::TempDir dir;
+  for (int d = 0; d < 12; ++d) {
+    auto folder = dir.path() / "t" / ("d" + std::to_string(d));
+    fs::create_directories(folder);
+    for (int f = 0; f < 500; ++f) std::ofstream(folder / std::to_string(f)) << "x";
+  }
+  Places places = Places::standard(dir.path().string());
+  auto zero = scanFolder(dir.path() / "t", places, {}, 0);
+  EXPECT_FALSE(zero.complete);
+
+  Progress progress;
+  progress.cancel();
+  auto cancelled =
+      scan((dir.path() / "t").string(), std::nullopt, {}, 60, progress, {places, {}, std::nullopt});
+  EXPECT_FALSE(cancelled.complete);
+  EXPECT_GT(cancelled.root.files, 0);
+  EXPECT_LT(cancelled.root.files, 6000);
+  // Everything counted before the stop is in the tree, and nothing else.
+  EXPECT_EQ(progress.files(), cancelled.root.files);
+  EXPECT_EQ(progress.bytes(), cancelled.root.bytes);
+  EXPECT_FALSE(progress.path().empty());
+
+  auto whole = scanFolder(dir.path() / "t", places);
+  EXPECT_TRUE(whole.complete);
+  EXPECT_EQ(whole.root.files, 6000);
+}
+
+TEST(DiskScan, OddNamesAreCountedAndEncode) {
+  test::TempDir dir;
+  auto root = dir.path() / "t";
+  allocate(root / "line\nbreak/f", 2 * kMiB);
+  allocate(root / std::string("bad\xff\xfe") / "f", 2 * kMiB);
+  auto r = scanFolder(root, Places::standard(dir.path().string()));
+  EXPECT_EQ(r.root.files, 2);
+  ASSERT_EQ(r.root.children.size(), 2u);
+  auto text = json_codec::encodeRecord(r);
+  EXPECT_NE(text.find("line\\nbreak"), std::string::npos);
+  EXPECT_TRUE(json_codec::decodeAs<Report>(text).has_value());
+}
+
+TEST(DiskScan, TreeDeeperThanTheDescriptorLimit) {
+  test::TempDir dir;
+  constexpr int kDepth = 300;
+  fs::path p = dir.path() / "t";
+  fs::create_directories(p);
+  // Relative steps keep every path short of PATH_MAX while creating.
+  int fd = ::open(p.c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(fd, 0);
+  for (int i = 0; i < kDepth; ++i) {
+    ASSERT_EQ(::mkdirat(fd, "d", 0755), 0);
+    int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
+    ::close(fd);
+    fd = next;
+  }
+  int file = ::openat(fd, "leaf", O_CREAT | O_WRONLY, 0644);
+  ASSERT_EQ(::write(file, "x", 1), 1);
+  ::close(file);
+  ::close(fd);
+
+  int open = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/self/fd")) ++open;
+  rlimit old{};
+  ::getrlimit(RLIMIT_NOFILE, &old);
+  rlimit tight = old;
+  tight.rlim_cur = static_cast<rlim_t>(open + 100);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+  auto r = scanFolder(p, Places::standard(dir.path().string()));
+  ::setrlimit(RLIMIT_NOFILE, &old);
+  EXPECT_TRUE(r.complete);
+  EXPECT_EQ(r.root.files, 1);
+}
+
+// Root reads every folder, so under root the scan runs in a child that has
+// given up its privileges; the answer comes back as its exit status.
+TEST(DiskScan, UnreadableFolderBecomesANoAccessNode) {
+  test::TempDir dir;
+  allocate(dir.path() / "closed/f", 2 * kMiB);
+  allocate(dir.path() / "open/f", 2 * kMiB);
+  fs::permissions(dir.path(), fs::perms::all);
+  fs::permissions(dir.path() / "open", fs::perms::all);
+  fs::permissions(dir.path() / "open/f", fs::perms::all);
+  fs::permissions(dir.path() / "closed", fs::perms::none);
+  auto check = [&]() -> int {
+    auto r = scanFolder(dir.path(), Places::standard("/nonexistent-home"));
+    const Node* closed = child(r.root, "closed");
+    if (!closed || closed->lock != Lock::noAccess) return 1;
+    if (r.root.files != 1 || !r.complete) return 2;
+    return 0;
+  };
+  int outcome;
+  if (::geteuid() != 0) {
+    outcome = check();
+  } else {
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+      ::_exit(check());
+    }
+    int status = 0;
+    for (int waited = 0; ::waitpid(pid, &status, WNOHANG) == 0; ++waited) {
+      if (waited > 300) ::kill(pid, SIGKILL);
+      ::usleep(20000);
+    }
+    outcome = WIFEXITED(status) ? WEXITSTATUS(status) : 4;
+  }
+  fs::permissions(dir.path() / "closed", fs::perms::owner_all);
+  EXPECT_EQ(outcome, 0) << "1: no noAccess node, 2: wrong count, 3: could not drop root";
+}
+
+TEST(DiskScan, MissingFolderGivesANoAccessRoot) {
+  test::TempDir dir;
+  auto r = scanFolder(dir.path() / "missing", Places::standard(dir.path().string()));
+  EXPECT_EQ(r.root.lock, Lock::noAccess);
+  EXPECT_EQ(r.root.name, "missing");
+}
+
+TEST(DirectoryReader, EntriesThatVanishAfterTheListingAreGone) {
+  test::TempDir dir;
+  fs::create_directories(dir.path() / "sub");
+  platform::DirectoryReader reader, childReader;
+  platform::EntryStatus st;
+  ASSERT_EQ(reader.openPath(dir.path().string(), st), platform::OpenOutcome::opened);
+  std::string_view name;
+  ASSERT_TRUE(reader.next(name));
+  ASSERT_EQ(name, "sub");
+  platform::EntryStatus sub;
+  ASSERT_TRUE(reader.status(name.data(), sub));
+  fs::remove(dir.path() / "sub");
+  EXPECT_FALSE(reader.status(name.data(), sub));
+  EXPECT_EQ(childReader.openChild(reader, name.data(), sub), platform::OpenOutcome::gone);
+}
+
+TEST(DirectoryReader, SuspendedFolderResumesWhereItStood) {
+  test::TempDir dir;
+  for (int i = 0; i < 50; ++i) fs::create_directories(dir.path() / ("d" + std::to_string(i)));
+  platform::DirectoryReader parent, child;
+  platform::EntryStatus st;
+  ASSERT_EQ(parent.openPath(dir.path().string(), st), platform::OpenOutcome::opened);
+  std::set<std::string> seen;
+  std::string_view name;
+  while (parent.next(name)) {
+    ASSERT_TRUE(seen.insert(std::string(name)).second) << "listed twice: " << name;
+    platform::EntryStatus s;
+    ASSERT_TRUE(parent.status(name.data(), s));
+    ASSERT_EQ(child.openChild(parent, name.data(), s), platform::OpenOutcome::opened);
+    parent.suspend();
+    ASSERT_TRUE(parent.resume(child));
+    child.close();
+  }
+  EXPECT_EQ(seen.size(), 50u);
+}
+
+}  // namespace
+}  // namespace norvo::DiskUsage

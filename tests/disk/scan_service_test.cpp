@@ -1,0 +1,71 @@
+#include "core/disk/scan_service.hpp"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "core/records/json_codec.hpp"
+#include "core/store/norvo_store.hpp"
+#include "test_support.hpp"
+
+namespace norvo::DiskUsage {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(ScanService, AgentsGetLocksForFoldersOutsideTheirLeave) {
+  test::TempDir home;
+  fs::create_directories(home.path() / "Documents/secret");
+  fs::create_directories(home.path() / "project");
+  fs::create_directory_symlink("/etc", home.path() / "project/etc-link");
+  Places p = Places::standard(home.path().string());
+  std::string h = home.path().string();
+  struct Case {
+    std::string path;
+    Access access;
+    bool allowed;
+  } cases[] = {
+      {h + "/project", {}, true},
+      {"/etc", {}, false},
+      {h + "/project/etc-link", {}, false},
+      {h + "/project/../../", {}, false},
+      {"relative/path", {}, false},
+      {h + "/Documents/secret", {}, false},
+      {h + "/Documents/secret", {false, true, {}}, true},
+      {h + "/Documents", {false, false, {h + "/Documents"}}, true},
+  };
+  for (const auto& c : cases) EXPECT_EQ(agentMayScan(c.path, p, c.access), c.allowed) << c.path;
+
+  Progress progress;
+  ScanSetup setup{p, {}, std::nullopt};
+  auto locked = serve(NorvoStore::ScanRequest::make(std::nullopt, h + "/Documents/secret"), {}, 60,
+                      progress, setup);
+  EXPECT_EQ(locked.root.lock, Lock::privacy);
+  EXPECT_EQ(locked.root.bytes, 0);
+  EXPECT_TRUE(locked.root.children.empty());
+}
+
+TEST(ScanService, PendingRequestsAreAnsweredAndBadOnesLeftAlone) {
+  test::TempDir home, store;
+  int fd = ::open((home.path() / "data").c_str(), O_CREAT | O_WRONLY, 0644);
+  ASSERT_EQ(::posix_fallocate(fd, 0, 3 << 20), 0);
+  ::close(fd);
+  auto good = NorvoStore::ScanRequest::make(std::nullopt, home.path().string());
+  NorvoStore::addScan(good, store.path());
+  store.write("scans/pending/BROKEN.json", "{\"id\": 12");
+
+  Progress progress;
+  ScanSetup setup{Places::standard(home.path().string()), {}, std::nullopt};
+  EXPECT_EQ(servePending(store.path(), setup, progress), 1);
+  auto text = NorvoStore::scanResult(good.id, store.path());
+  ASSERT_TRUE(text.has_value());
+  auto report = json_codec::decodeAs<Report>(*text);
+  ASSERT_TRUE(report.has_value());
+  EXPECT_TRUE(report->complete);
+  EXPECT_EQ(report->root.files, 1);
+  EXPECT_TRUE(fs::exists(store.path() / "scans/pending/BROKEN.json"));
+  EXPECT_FALSE(fs::exists(store.path() / "scans/done/BROKEN.json"));
+}
+
+}  // namespace
+}  // namespace norvo::DiskUsage

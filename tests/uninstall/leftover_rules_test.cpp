@@ -1,0 +1,108 @@
+// Which entries of the data folders belong to an app, on plain values: the
+// rules that keep one app's uninstall from taking another app's data.
+#include "core/uninstall/leftover_rules.hpp"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace norvo::Uninstall {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(LeftoverRules, MatchesIdentifier) {
+  struct Case {
+    const char* entry;
+    const char* id;
+    std::vector<std::string> others;
+    bool belongs;
+  };
+  const Case cases[] = {
+      {"org.example.App", "org.example.App", {}, true},
+      {"org.example.App.desktop", "org.example.App", {}, true},
+      {"org.example.App.service", "org.example.App", {}, true},
+      {"org.example.App.db", "org.example.App", {}, true},
+      // A longer id that merely shares the prefix is another app's name.
+      {"org.example.AppHelper", "org.example.App", {}, false},
+      {"org.example.AppHelper.desktop", "org.example.App", {}, false},
+      // The more specific app owns what matches both.
+      {"org.example.App.Sync", "org.example.App", {"org.example.App.Sync"}, false},
+      {"org.example.App.Sync.desktop", "org.example.App", {"org.example.App.Sync"}, false},
+      {"org.example.App.Sync", "org.example.App", {}, true},
+      {"org.example.App.Sync", "org.example.App.Sync", {"org.example.App"}, true},
+      {"org.example.Ap", "org.example.App", {}, false},
+      {"org.example.app", "org.example.App", {}, false},  // ids are case-sensitive
+      {"anything", "", {}, false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(matchesIdentifier(c.entry, c.id, c.others), c.belongs) << c.entry << " / " << c.id;
+}
+
+TEST(LeftoverRules, FoldersStayInsideHome) {
+  auto folders =
+      leftoverFolders("/h", "/h/.local/share", "/etc/xdg", "/h/.cache", "/h/.local/state");
+  std::vector<std::string> labels;
+  for (const auto& f : folders) labels.push_back(f.label);
+  // The configuration folder lies outside home, so neither it nor its
+  // autostart and systemd folders are searched.
+  EXPECT_EQ(labels, (std::vector<std::string>{".local/share", ".cache", ".local/state",
+                                              ".local/share/applications", ".var/app"}));
+}
+
+TEST(LeftoverRules, FindsOnlyTheAppsOwnEntries) {
+  auto folders =
+      leftoverFolders("/h", "/h/.local/share", "/h/.config", "/h/.cache", "/h/.local/state");
+  std::map<fs::path, std::vector<std::string>> tree{
+      {"/h/.local/share",
+       {"org.example.App", "Example Editor", "flatpak", "applications", "notes"}},
+      {"/h/.config", {"example", "org.example.AppHelper", "org.example.App.Sync", "Notes", "ab"}},
+      {"/h/.cache", {"EXAMPLE", "org.example.App.thumbnails"}},
+      {"/h/.local/share/applications",
+       {"org.example.App.desktop", "org.example.AppHelper.desktop"}},
+      {"/h/.config/autostart", {"org.example.App.desktop"}},
+      {"/h/.var/app", {"org.example.App", "org.example.AppHelper", "org.example.App.Sync"}},
+  };
+  auto list = [&](const fs::path& p) {
+    return tree.count(p) ? tree.at(p) : std::vector<std::string>{};
+  };
+  App app{"Example", "/h/Applications/Example.AppImage", "org.example.App"};
+  std::vector<App> others{
+      {"ExampleHelper", "/h/Applications/ExampleHelper.AppImage", "org.example.AppHelper"},
+      {"Sync", "/x/org.example.App.Sync", "org.example.App.Sync"},
+      {"notes", "/h/Apps/notes.AppImage"},
+      {"Flatpak", "/h/Apps/Flatpak.AppImage"}};
+  LeftoverQuery query{
+      app, "Example Editor", {"/h/.local/share/applications/example-launcher.desktop"}};
+
+  auto found = findLeftovers(query, others, folders, list);
+  std::vector<Leftover> expected{
+      {"/h/.local/share/org.example.App", ".local/share", std::nullopt, false},
+      {"/h/.cache/org.example.App.thumbnails", ".cache", std::nullopt, false},
+      {"/h/.local/share/applications/org.example.App.desktop", ".local/share/applications",
+       std::nullopt, false},
+      {"/h/.config/autostart/org.example.App.desktop", ".config/autostart", std::nullopt, false},
+      {"/h/.var/app/org.example.App", ".var/app", std::nullopt, false},
+      {"/h/.config/example", ".config", std::nullopt, false},
+      {"/h/.cache/EXAMPLE", ".cache", std::nullopt, false},
+      {"/h/.local/share/Example Editor", ".local/share", std::nullopt, true},
+      {"/h/.local/share/applications/example-launcher.desktop", ".local/share/applications",
+       std::nullopt, false},
+  };
+  EXPECT_EQ(found, expected);
+
+  // Names that another app has too, ignoring case, and names too short to
+  // tell apart are never used; shared folders of the desktop never go.
+  LeftoverQuery notes{App{"Notes", "/h/Apps/Notes.AppImage"}, "ab", {}};
+  EXPECT_TRUE(findLeftovers(notes, others, folders, list).empty());
+  LeftoverQuery flatpak{App{"flatpak", "/h/Apps/flatpak.AppImage"}, std::nullopt, {}};
+  EXPECT_TRUE(findLeftovers(flatpak, {}, folders, list).empty());
+
+  // A desktop entry outside the data folders is not offered.
+  LeftoverQuery stray{
+      App{"Stray", "/h/Apps/Stray.AppImage"}, std::nullopt, {"/usr/share/applications/x.desktop"}};
+  EXPECT_TRUE(findLeftovers(stray, others, folders, list).empty());
+}
+
+}  // namespace
+}  // namespace norvo::Uninstall

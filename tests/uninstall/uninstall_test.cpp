@@ -1,0 +1,395 @@
+// The uninstaller on a fixture home: apps whose ids share prefixes, names that
+// differ only in case, leftovers that are links or lie inside one, items that
+// vanish or resist, a running app. Every test shows that nothing but the app
+// and its chosen leftovers leaves the disk.
+#include "core/uninstall/uninstall.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <regex>
+#include <set>
+
+#include "core/store/norvo_store.hpp"
+#include "test_support.hpp"
+
+namespace norvo::Uninstall {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A home with four AppImages, two Flatpak apps, an unpacked app with its
+// desktop entry, their data, and data of nobody's; a folder outside home that
+// links point to; a store.
+struct FixtureHome {
+  test::TempDir dir;
+  fs::path home = dir.path() / "home";
+  fs::path outside = dir.path() / "outside";
+  Context context;
+  ProcessReadings processes;
+
+  FixtureHome() {
+    context.places = platform::AppPlaces::under(home, dir.path() / "var/lib/flatpak");
+    context.store = dir.path() / "store";
+    context.readProcesses = [this] { return processes; };
+    put("Applications/Example-1.2.0-x86_64.AppImage", "ELF");
+    put("Applications/ExampleHelper-2.0.AppImage", "ELF");
+    put("Apps/Notes-1.0.AppImage", "ELF");
+    put(".local/bin/notes-2.0.AppImage", "ELF");
+    put("Applications/ZemraNorvo.AppImage", "ELF");
+    put(".local/share/applications/appimagekit-example.desktop",
+        "[Desktop Entry]\nName=Example Editor\nExec=\"" +
+            (home / "Applications/Example-1.2.0-x86_64.AppImage").string() + "\" %U\n");
+    put(".local/opt/tool/bin/tool", "ELF");
+    put(".local/share/applications/com.example.Tool.desktop",
+        "[Desktop Entry]\nName=Tool\nExec=env A=1 " + (home / ".local/opt/tool/bin/tool").string() +
+            " %F\n");
+    // A suite: two programs in sub-folders of one folder are two apps.
+    for (const char* app : {"alpha", "beta"}) {
+      put(fs::path(".local/opt/suite") / app / "bin/run", "ELF");
+      put(fs::path(".local/share/applications") / (std::string("com.suite.") + app + ".desktop"),
+          "[Desktop Entry]\nExec=" + (home / ".local/opt/suite" / app / "bin/run").string() + "\n");
+    }
+    for (const char* id : {"org.example.App", "org.example.AppHelper"}) {
+      auto active = fs::path(".local/share/flatpak/app") / id / "current/active";
+      put(active / "metadata", "[Application]\n");
+      put(active / "files/share/metainfo" / (std::string(id) + ".metainfo.xml"),
+          "<component><releases><release version=\"3.1\"/></releases></component>");
+      put(".var/app/" + std::string(id) + "/config/settings", "x");
+    }
+    dir.write("var/lib/flatpak/app/org.example.Shared/current/active/metadata", "[Application]\n");
+    put(".config/Example/settings.json", "{}");
+    put(".cache/example/blob", "1234");
+    put(".config/ExampleHelper/settings.json", "{}");
+    put(".config/notes/list", "keep");
+    put("Documents/Example/report.txt", "mine");
+    put("outside/precious/data", "keep");
+    fs::create_directory_symlink(outside / "precious", home / ".config/Example/shortcut");
+    fs::create_directories(outside / "state/Example");
+    fs::create_directory_symlink(outside / "precious", home / ".local/share/Example");
+    fs::create_directory_symlink(outside / "state", home / ".local/state");
+  }
+
+  void put(const fs::path& relative, const std::string& content) {
+    dir.write(relative.begin()->string() == "outside" ? relative : fs::path("home") / relative,
+              content);
+  }
+
+  std::vector<App> apps() { return installedApps(false, 0, context); }
+  App app(const std::string& name) { return *find(name, apps()); }
+
+  // Every file and link below the fixture's top folder, the Trash aside.
+  std::set<std::string> files() const {
+    std::set<std::string> out;
+    for (auto it = fs::recursive_directory_iterator(dir.path());
+         it != fs::recursive_directory_iterator(); ++it)
+      if (!it->is_directory() || it->is_symlink()) out.insert(it->path().string());
+    return out;
+  }
+};
+
+std::vector<std::string> pathsOf(const std::vector<Leftover>& leftovers) {
+  std::vector<std::string> out;
+  for (const auto& l : leftovers) out.push_back(l.path);
+  return out;
+}
+
+TEST(UninstallInstalledApps, ListsEachKindButTheProduct) {
+  FixtureHome f;
+  std::vector<std::string> names;
+  for (const auto& a : f.apps()) names.push_back(a.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"Example", "ExampleHelper", "Notes", "alpha", "beta",
+                                             "notes", "org.example.App", "org.example.AppHelper",
+                                             "org.example.Shared", "tool"}));
+  EXPECT_EQ(f.app("beta").path, (f.home / ".local/opt/suite/beta").string());
+  auto example = f.app("example");  // found ignoring case
+  EXPECT_EQ(example.path, (f.home / "Applications/Example-1.2.0-x86_64.AppImage").string());
+  EXPECT_EQ(example.version, "1.2.0");
+  EXPECT_TRUE(example.lastUsed.has_value());
+  auto flatpak = f.app("org.example.App");
+  EXPECT_EQ(flatpak.version, "3.1");
+  EXPECT_EQ(f.app("Tool").bundleID, "com.example.Tool");
+  EXPECT_EQ(f.app(f.home.string() + "/.local/opt/tool").name, "tool");
+  EXPECT_FALSE(find("ZemraNorvo", f.apps()));
+  EXPECT_FALSE(find("  ", f.apps()));
+
+  auto measured = installedApps(true, 10, f.context);
+  for (const auto& a : measured) EXPECT_GT(a.bytes.value_or(0), 0) << a.name;
+}
+
+TEST(UninstallLeftovers, NoOtherAppsDataAndNothingThroughLinks) {
+  FixtureHome f;
+  auto apps = f.apps();
+  auto example = f.app("Example");
+  EXPECT_EQ(pathsOf(leftovers(example, apps, false, 0, f.context)),
+            (std::vector<std::string>{
+                (f.home / ".config/Example").string(), (f.home / ".cache/example").string(),
+                (f.home / ".local/share/applications/appimagekit-example.desktop").string()}));
+  // org.example.AppHelper's sandbox is not org.example.App's.
+  EXPECT_EQ(pathsOf(leftovers(f.app("org.example.App"), apps, false, 0, f.context)),
+            std::vector<std::string>{(f.home / ".var/app/org.example.App").string()});
+  // "Notes" and "notes" are two apps: neither takes ~/.config/notes.
+  EXPECT_TRUE(
+      leftovers(f.app(f.home.string() + "/Apps/Notes-1.0.AppImage"), apps, false, 0, f.context)
+          .empty());
+  auto measured = leftovers(example, apps, true, 10, f.context);
+  for (const auto& l : measured) EXPECT_GT(l.bytes.value_or(0), 0) << l.path;
+}
+
+TEST(UninstallRun, RemovesTheAppAndChosenLeftoversOnly) {
+  FixtureHome f;
+  auto example = f.app("Example");
+  auto chosen = pathsOf(leftovers(example, f.apps(), false, 0, f.context));
+  auto before = f.files();
+  std::vector<std::string> refused{
+      (f.home / ".local/share/Example").string(),  // a link out of home
+      (f.home / ".local/state/Example").string(),  // inside a link
+      (f.outside / "precious").string(),           // outside home
+      (f.home / "Documents/Example").string(),     // not a data folder
+      (f.home / ".config/Example/../notes").string()};
+  auto requested = chosen;
+  requested.insert(requested.end(), refused.begin(), refused.end());
+  RunOptions options;
+  options.permanently = true;
+  options.detail = "not used any more";
+  auto result = run(example.path, requested, options, f.context);
+
+  std::vector<std::string> expectedDeleted{example.path};
+  expectedDeleted.insert(expectedDeleted.end(), chosen.begin(), chosen.end());
+  EXPECT_EQ(result.deleted, expectedDeleted);
+  EXPECT_TRUE(result.trashed.empty());
+  EXPECT_GT(result.bytes, 0);
+  ASSERT_EQ(result.errors.size(), refused.size());
+  for (size_t i = 0; i < refused.size(); ++i) {
+    EXPECT_EQ(result.errors[i], refused[i] + ": refused (outside home or a link)");
+    EXPECT_EQ(result.failures[i].reason, "refused (outside home or a link)");
+    EXPECT_EQ(result.failures[i].kind, Failure::Kind::refused);
+  }
+  // Exactly the removed items' files are gone; everything else is untouched.
+  auto after = f.files();
+  std::set<std::string> gone;
+  for (const auto& p : before)
+    if (!after.count(p)) gone.insert(p);
+  for (const auto& p : gone) {
+    bool removedItem = false;
+    for (const auto& d : expectedDeleted) removedItem |= p == d || p.starts_with(d + "/");
+    EXPECT_TRUE(removedItem) << p;
+  }
+  EXPECT_TRUE(fs::exists(f.outside / "precious/data"));
+  EXPECT_TRUE(fs::exists(f.home / ".config/notes/list"));
+  EXPECT_TRUE(savedFailures(f.context.store).empty());  // refusals are not retried
+
+  auto logged = NorvoStore::recentActions(1, f.context.store);
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_EQ(logged[0].kind, "uninstall");
+  EXPECT_EQ(logged[0].actor, "owner");
+  EXPECT_EQ(logged[0].name, "Example");
+  EXPECT_TRUE(logged[0].detail.starts_with(
+      "not used any more; 0 item(s) to the Trash, 4 deleted, 0.0 GB freed, 5 error(s): "))
+      << logged[0].detail;
+}
+
+TEST(UninstallRun, RefusesWhatIsNotOfferedOrRunning) {
+  FixtureHome f;
+  auto before = f.files();
+  auto product = (f.home / "Applications/ZemraNorvo.AppImage").string();
+  auto notOffered = run(product, {}, {}, f.context);
+  EXPECT_EQ(notOffered.errors,
+            std::vector<std::string>{product + ": not an installed app Zemra Norvo offers"});
+
+  auto example = f.app("Example");
+  ProcessReading runtime;
+  runtime.pid = 4242;
+  runtime.path = example.path;  // an AppImage's runtime runs as the file itself
+  f.processes[runtime.pid] = runtime;
+  auto running = run(example.path, {(f.home / ".config/Example").string()}, {}, f.context);
+  EXPECT_EQ(running.errors, std::vector<std::string>{"Example is running: quit it first"});
+  EXPECT_EQ(f.files(), before);
+
+  // A Flatpak app runs in its scope, whatever its executable's path reads.
+  ProcessReading sandboxed;
+  sandboxed.pid = 4343;
+  sandboxed.path = "/app/bin/example";
+  sandboxed.appEntry = "/var/lib/flatpak/exports/share/applications/org.example.App.desktop";
+  f.processes = {{sandboxed.pid, sandboxed}};
+  EXPECT_EQ(processes(f.app("org.example.App"), f.processes), std::vector<int32_t>{4343});
+  EXPECT_TRUE(processes(f.app("org.example.AppHelper"), f.processes).empty());
+}
+
+TEST(UninstallRun, LeftoverGoneOrSwappedForALinkBeforeRemoval) {
+  FixtureHome f;
+  auto example = f.app("Example");
+  auto chosen = pathsOf(leftovers(example, f.apps(), false, 0, f.context));
+  fs::remove_all(f.home / ".cache/example");                      // the owner deleted it meanwhile
+  fs::rename(f.home / ".config/Example", f.outside / "Example");  // and swapped this for a link
+  fs::create_directory_symlink(f.outside / "Example", f.home / ".config/Example");
+  RunOptions options;
+  options.permanently = true;
+  auto result = run(example.path, chosen, options, f.context);
+  ASSERT_EQ(result.failures.size(), 2u);
+  EXPECT_EQ(result.failures[0].kind, Failure::Kind::refused);
+  EXPECT_EQ(result.failures[1].path, (f.home / ".cache/example").string());
+  EXPECT_EQ(result.failures[1].reason, "not found again, left alone");
+  EXPECT_EQ(result.failures[1].kind, Failure::Kind::gone);
+  EXPECT_TRUE(fs::exists(f.outside / "Example/settings.json"));
+  EXPECT_TRUE(savedFailures(f.context.store).empty());
+}
+
+TEST(UninstallRetry, ProtectedSandboxRetriedAfterAccessIsGranted) {
+  FixtureHome f;
+  auto app = f.app("org.example.App");
+  auto sandbox = (f.home / ".var/app/org.example.App").string();
+  bool granted = false;
+  Remover remove = [&](const std::string& path) {
+    if (path == sandbox && !granted)
+      return platform::Removal{false, 0, EACCES, path + ": Permission denied"};
+    return deleteNow(path, f.home);
+  };
+  // The app itself goes through flatpak; here only its sandbox is asked for.
+  RunOptions options;
+  options.remove = remove;
+  options.permanently = true;
+  auto first = run(app.path, {sandbox}, options, f.context);
+  auto saved = savedFailures(f.context.store);
+  ASSERT_EQ(saved.size(), first.failures.size());
+  auto protectedOne =
+      std::find_if(saved.begin(), saved.end(), [&](auto& s) { return s.path == sandbox; });
+  ASSERT_NE(protectedOne, saved.end());
+  EXPECT_EQ(protectedOne->kind, Failure::Kind::protected_);
+  EXPECT_EQ(protectedOne->app, "org.example.App");
+  EXPECT_TRUE(fs::exists(sandbox));
+  EXPECT_TRUE(canAccess(*protectedOne));
+
+  if (::geteuid() != 0) {  // root reads every folder whatever its mode
+    fs::permissions(fs::path(sandbox) / "config", fs::perms::none);
+    EXPECT_FALSE(canAccess(*protectedOne));
+    fs::permissions(fs::path(sandbox) / "config", fs::perms::owner_all);
+  }
+  granted = true;
+  auto second = retry(true, true, remove, f.context);
+  EXPECT_NE(std::find(second.deleted.begin(), second.deleted.end(), sandbox), second.deleted.end());
+  EXPECT_FALSE(fs::exists(sandbox));
+  EXPECT_TRUE(fs::exists(f.home / ".var/app/org.example.AppHelper/config/settings"));
+  EXPECT_EQ(NorvoStore::recentActions(1, f.context.store).at(0).name, "retry");
+}
+
+TEST(UninstallRun, FlatpakAppsGoThroughFlatpak) {
+  FixtureHome f;
+  // A stand-in flatpak first on the PATH: it records its arguments, and
+  // removes the deployment the way the real one does, unless told to fail.
+  auto bin = f.dir.path() / "bin";
+  f.put("outside/args", "");
+  auto script =
+      f.dir.write("bin/flatpak", "#!/bin/sh\necho \"$@\" > '" + (f.outside / "args").string() +
+                                     "'\n[ -e '" + (f.outside / "fail").string() +
+                                     "' ] && { echo 'error: app is busy' >&2; exit 1; }\n"
+                                     "rm -rf '" +
+                                     (f.home / ".local/share/flatpak/app").string() + "'/\"$4\"\n");
+  fs::permissions(script, fs::perms::owner_all);
+  std::string path = std::getenv("PATH");
+  ::setenv("PATH", (bin.string() + ":" + path).c_str(), 1);
+  auto app = f.app("org.example.App");
+  RunOptions options;
+  f.put("outside/fail", "");
+  auto failed = run(app.path, {}, options, f.context);
+  EXPECT_EQ(failed.errors, std::vector<std::string>{
+                               "org.example.App: flatpak uninstall failed: error: app is busy"});
+  fs::remove(f.outside / "fail");
+  auto removed =
+      run(app.path, {(f.home / ".var/app/org.example.App").string()}, options, f.context);
+  ::setenv("PATH", path.c_str(), 1);
+  EXPECT_EQ(test::readFile(f.outside / "args"),
+            "uninstall --user --noninteractive org.example.App\n");
+  EXPECT_EQ(removed.deleted, std::vector<std::string>{app.path});
+  EXPECT_EQ(removed.trashed,
+            std::vector<std::string>{(f.home / ".var/app/org.example.App").string()});
+  EXPECT_GT(removed.bytes, 0);
+  EXPECT_TRUE(fs::exists(f.home / ".local/share/flatpak/app/org.example.AppHelper"));
+  EXPECT_TRUE(fs::exists(f.home / ".var/app/org.example.AppHelper"));
+
+  // An app installed for all users needs an administrator: the owner is told
+  // the command, and nothing is run.
+  auto shared = f.app("org.example.Shared");
+  EXPECT_EQ(run(shared.path, {}, options, f.context).errors,
+            std::vector<std::string>{shared.path +
+                                     ": installed for all users; run `flatpak uninstall --system "
+                                     "org.example.Shared` as an administrator"});
+  EXPECT_TRUE(fs::exists(shared.path));
+}
+
+TEST(UninstallAnswer, AcceptedAppImageGoesToTheFreedesktopTrash) {
+  // The test run's own XDG_DATA_HOME, on the same file system as the fixture;
+  // emptied so that an earlier run's items keep their names.
+  fs::path trash = fs::path(std::getenv("XDG_DATA_HOME")) / "Trash";
+  fs::remove_all(trash);
+  FixtureHome f;
+  auto example = f.app("Example");
+  auto declined = answer(UninstallSuggestion::make("unused", example), false, f.context);
+  EXPECT_EQ(declined.status, "declined");
+  EXPECT_FALSE(declined.deleted.has_value());
+  EXPECT_TRUE(fs::exists(example.path));
+
+  auto filed = UninstallSuggestion::make("the disk is full", example);
+  NorvoStore::addUninstall(filed, f.context.store);
+  Result result;
+  auto answered = answer(filed, true, f.context, &result);
+  auto entry = (f.home / ".local/share/applications/appimagekit-example.desktop").string();
+  EXPECT_EQ(result.trashed,
+            (std::vector<std::string>{example.path, (f.home / ".config/Example").string(),
+                                      (f.home / ".cache/example").string(), entry}));
+  EXPECT_TRUE(result.errors.empty());
+  auto stored = NorvoStore::uninstall(filed.id, f.context.store);  // dates in whole seconds
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->status, "accepted");
+  EXPECT_EQ(stored->bytes, answered.bytes);
+  EXPECT_EQ(answered.status, "accepted");
+  EXPECT_TRUE(answered.removed);
+  EXPECT_EQ(answered.deleted, false);
+  EXPECT_EQ(answered.bytes, result.bytes);
+  EXPECT_TRUE(answered.answeredAt.has_value());
+  EXPECT_TRUE(NorvoStore::pendingUninstalls(f.context.store).empty());
+
+  auto name = fs::path(example.path).filename().string();
+  EXPECT_EQ(test::readFile(trash / "files" / name), "ELF");
+  auto info = test::readFile(trash / "info" / (name + ".trashinfo"));
+  EXPECT_NE(info.find("[Trash Info]\nPath=" + example.path + "\n"), std::string::npos) << info;
+  EXPECT_TRUE(std::regex_search(
+      info, std::regex("\nDeletionDate=\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\n")))
+      << info;
+  EXPECT_TRUE(fs::exists(trash / "files/Example/settings.json"));
+}
+
+TEST(UninstallFailures, KindsAndTheFailureFile) {
+  struct Case {
+    int code;
+    const char* path;
+    Failure::Kind kind;
+  };
+  const Case cases[] = {
+      {EACCES, "/h/.var/app/org.example.App", Failure::Kind::protected_},
+      {EPERM, "/h/.var/app/org.example.App/data", Failure::Kind::protected_},
+      {EACCES, "/h/.config/Example", Failure::Kind::permission},
+      {EPERM, "/h/Applications/Example.AppImage", Failure::Kind::permission},
+      {ENOENT, "/h/.var/app/org.example.App", Failure::Kind::other},
+      {EIO, "/h/.config/Example", Failure::Kind::other},
+  };
+  for (const auto& c : cases) EXPECT_EQ(kindOf(c.code, c.path), c.kind) << c.path;
+
+  test::TempDir store;
+  std::vector<Failure> failures{{"/a", "gone", Failure::Kind::gone, "A"},
+                                {"/b", "refused", Failure::Kind::refused, "A"},
+                                {"/c", "Permission denied", Failure::Kind::permission, "A"}};
+  EXPECT_TRUE(saveFailures(failures, store.path()));
+  EXPECT_EQ(savedFailures(store.path()), std::vector<Failure>{failures[2]});
+  EXPECT_TRUE(saveFailures({failures[0]}, store.path()));
+  EXPECT_FALSE(fs::exists(store.path() / "uninstall-leftovers.json"));
+  store.write("uninstall-leftovers.json",
+              R"([{"path":"/c","reason":"r","kind":"stolen","app":"A"}])");
+  EXPECT_TRUE(savedFailures(store.path()).empty());
+}
+
+}  // namespace
+}  // namespace norvo::Uninstall
