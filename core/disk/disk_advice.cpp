@@ -562,7 +562,11 @@ void from_json(const nlohmann::json& j, Action& a) {
   if (!j.is_object() || j.size() != 1)
     throw nlohmann::json::type_error::create(302, "Invalid number of keys found, expected one.",
                                              &j);
-  const auto& [key, inner] = *j.items().begin();
+  // The key and value are read through an iterator of `j` itself: a binding
+  // to *j.items().begin() would outlive the items() proxy it points into.
+  auto only = j.begin();
+  const std::string& key = only.key();
+  const nlohmann::json& inner = only.value();
   for (size_t i = 0; i < kActionNames.size(); ++i) {
     if (key != kActionNames[i]) continue;
     a.kind = static_cast<Action::Case>(i);
