@@ -4,12 +4,13 @@
 
 #include "core/disk/disk_report.hpp"
 #include "core/disk/disk_scan.hpp"
+#include "disk/disk_trees.hpp"
 
 namespace norvo::DiskUsage {
 namespace {
 
-constexpr int64_t kMiB = 1024 * 1024;
-constexpr int64_t kGiB = 1024 * kMiB;
+using test::kGiB;
+using test::kMiB;
 
 TEST(DiskKind, RuleTableOverRepresentativePaths) {
   Places p = Places::standard("/home/u");
@@ -90,14 +91,7 @@ TEST(DiskKind, ActionJsonAndItsDecodeErrors) {
   }
 }
 
-Node folder(const std::string& path, int64_t bytes, std::vector<Node> kids = {}) {
-  Node n;
-  n.name = lastComponent(path);
-  n.path = path;
-  n.bytes = bytes;
-  n.children = std::move(kids);
-  return n;
-}
+using test::folder;
 
 TEST(DiskAdvice, PicksTheBiggestPlacesWorthActingOn) {
   Places p = Places::standard("/home/u");

@@ -3,22 +3,16 @@
 #include <gtest/gtest.h>
 
 #include "core/records/json_codec.hpp"
+#include "disk/disk_trees.hpp"
 
 namespace norvo {
 namespace {
 
 using namespace DiskUsage;
-constexpr int64_t kMiB = 1024 * 1024;
-constexpr int64_t kGiB = 1024 * kMiB;
+using test::kGiB;
+using test::kMiB;
 
-Node folder(const std::string& path, int64_t bytes, std::vector<Node> kids = {}) {
-  Node n;
-  n.name = lastComponent(path);
-  n.path = path;
-  n.bytes = bytes;
-  n.children = std::move(kids);
-  return n;
-}
+using test::folder;
 
 std::vector<std::string> listed(const nlohmann::json& node) {
   std::vector<std::string> out;

@@ -154,35 +154,15 @@ std::optional<Pressure> psi(std::string_view text) {
   return Pressure{*some, full};
 }
 
-std::optional<int> cpuListCount(std::string_view text) {
-  text = text_file::trim(text);
-  if (text.empty()) return std::nullopt;
-  int count = 0;
-  size_t pos = 0;
-  while (pos <= text.size()) {
-    size_t end = text.find(',', pos);
-    if (end == std::string_view::npos) end = text.size();
-    auto part = text.substr(pos, end - pos);
-    auto dash = part.find('-');
-    if (dash == std::string_view::npos) {
-      if (!parseUnsigned(part)) return std::nullopt;
-      count += 1;
-    } else {
-      auto a = parseUnsigned(part.substr(0, dash));
-      auto b = parseUnsigned(part.substr(dash + 1));
-      if (!a || !b || *b < *a || *b - *a > 1'000'000) return std::nullopt;
-      count += static_cast<int>(*b - *a + 1);
-    }
-    pos = end + 1;
-  }
-  return count;
-}
+namespace {
 
-std::vector<int> cpuListMembers(std::string_view text) {
-  std::vector<int> out;
-  auto count = cpuListCount(text);
-  if (!count || *count > 65536) return out;
+// Calls `range(first, last)` for each entry of a kernel CPU list ("0-3,8,10-11");
+// false, after calling it for the entries before, when an entry is malformed
+// or a range runs backwards or spans more than a million CPUs.
+template <typename Range>
+bool forEachCpuRange(std::string_view text, Range&& range) {
   text = text_file::trim(text);
+  if (text.empty()) return false;
   size_t pos = 0;
   while (pos <= text.size()) {
     size_t end = text.find(',', pos);
@@ -191,10 +171,32 @@ std::vector<int> cpuListMembers(std::string_view text) {
     auto dash = part.find('-');
     auto a = parseUnsigned(part.substr(0, dash));
     auto b = dash == std::string_view::npos ? a : parseUnsigned(part.substr(dash + 1));
-    if (!a || !b || *b > INT32_MAX) return {};
-    for (uint64_t cpu = *a; cpu <= *b; ++cpu) out.push_back(static_cast<int>(cpu));
+    if (!a || !b || *b < *a || *b - *a > 1'000'000) return false;
+    range(*a, *b);
     pos = end + 1;
   }
+  return true;
+}
+
+}  // namespace
+
+std::optional<int> cpuListCount(std::string_view text) {
+  int count = 0;
+  if (!forEachCpuRange(text, [&](uint64_t a, uint64_t b) { count += static_cast<int>(b - a + 1); }))
+    return std::nullopt;
+  return count;
+}
+
+std::vector<int> cpuListMembers(std::string_view text) {
+  auto count = cpuListCount(text);
+  if (!count || *count > 65536) return {};
+  std::vector<int> out;
+  bool fits = true;
+  forEachCpuRange(text, [&](uint64_t a, uint64_t b) {
+    if (b > INT32_MAX) fits = false;
+    for (uint64_t cpu = a; fits && cpu <= b; ++cpu) out.push_back(static_cast<int>(cpu));
+  });
+  if (!fits) return {};
   std::sort(out.begin(), out.end());
   out.erase(std::unique(out.begin(), out.end()), out.end());
   return out;
