@@ -185,6 +185,26 @@ test('an agent reads the status, stops its own task, is refused the rest, and fi
     const unknown = await client.callTool({ name: 'suggestion_status', arguments: { id: 'nope' } });
     assert.equal(unknown.isError, true);
 
+    // A store that cannot be written: a file stands where the suggestions
+    // folder belongs (root ignores permission bits, so a read-only folder
+    // would not stop this test's writes). The agent must hear that nothing
+    // was filed, with the reason, and no id to wait on.
+    const aside = `${suggestions}.aside`;
+    renameSync(suggestions, aside);
+    writeFileSync(suggestions, 'not a folder');
+    try {
+      const unfiled = await client.callTool({
+        name: 'suggest_quit_apps',
+        arguments: { reason: 'the build needs memory', apps: ['Image Editor'] },
+      });
+      assert.equal(unfiled.isError, true, JSON.stringify(unfiled));
+      assert.match(unfiled.content[0].text, /^The suggestion was not filed: .+\. The owner cannot see it/);
+      assert.equal(unfiled.structuredContent?.id, undefined);
+    } finally {
+      rmSync(suggestions);
+      renameSync(aside, suggestions);
+    }
+
     // A malformed request gets an error and the server goes on serving.
     child.stdin.write('{"jsonrpc":"2.0","id":77,"method":"tools/call","params":\n');
     await client.ping();
