@@ -213,17 +213,13 @@ TEST(AIProcessControl, StopsItsOwnTasksAndOrphansTheOwnerAnyTaskAndLogsEach) {
   EXPECT_EQ(s.stop(*otherTask, StopCaller(std::nullopt), true),
             (StopResult{true, "Sent SIGKILL to 1 process(es); 1 exited.", {*otherTask}, {}}));
 
-  auto log = s.log();
-  ASSERT_EQ(log.size(), 3u);
-  EXPECT_EQ(log[2].actor, "ai");
-  EXPECT_EQ(log[2].kind, "stop_ai_process");
-  EXPECT_EQ(log[2].pid, *task);
-  EXPECT_EQ(log[2].name, "cc1plus");
-  EXPECT_EQ(log[2].detail, "SIGTERM; runaway");
-  EXPECT_EQ(log[1].pid, *orphan);
-  EXPECT_EQ(log[1].actor, "ai");
-  EXPECT_EQ(log[0].actor, "owner");
-  EXPECT_EQ(log[0].detail, "SIGKILL; runaway");
+  using Entry = std::tuple<std::string, std::string, int32_t, std::string, std::string>;
+  std::vector<Entry> logged;
+  for (const auto& a : s.log()) logged.emplace_back(a.actor, a.kind, a.pid, a.name, a.detail);
+  EXPECT_EQ(logged, (std::vector<Entry>{
+                        {"owner", "stop_ai_process", *otherTask, "rustc", "SIGKILL; runaway"},
+                        {"ai", "stop_ai_process", *orphan, "ld", "SIGTERM; runaway"},
+                        {"ai", "stop_ai_process", *task, "cc1plus", "SIGTERM; runaway"}}));
 }
 
 TEST(AIProcessControl, ATaskIgnoringSigtermIsStillRunningUntilForced) {
@@ -412,10 +408,8 @@ TEST(QuitPlan, TheOwnersAnswerQuitsEveryProcessOfTheAppAndNothingElse) {
   EXPECT_EQ(no->kept, (std::vector<std::string>{"Editor", "Closed", "Simulator"}));
   auto log = s.log();
   ASSERT_EQ(log.size(), 1u);
-  EXPECT_EQ(log[0].actor, "owner");
-  EXPECT_EQ(log[0].kind, "quit_app");
-  EXPECT_EQ(log[0].name, "Editor");
-  EXPECT_EQ(log[0].pid, main);
+  EXPECT_EQ(std::tuple(log[0].actor, log[0].kind, log[0].name, log[0].pid),
+            std::tuple("owner", "quit_app", "Editor", main));
 }
 
 }  // namespace
