@@ -63,14 +63,12 @@ TEST(Mountinfo, OptionalFieldsEscapesAndReadOnly) {
       "27 26 8:17 / /media/My\\040Disk ro,nosuid master:2 unbindable - vfat /dev/sdb1 ro\n"
       "short line\n"
       "29 26 0:6 / /no-separator rw ext4 x\n");
-  ASSERT_EQ(m.size(), 2u);
-  EXPECT_EQ(m[0].mountPoint, "/");
-  EXPECT_EQ(m[0].fsType, "ext4");
-  EXPECT_EQ(m[0].majorMinor, "254:0");
-  EXPECT_FALSE(m[0].readOnly);
-  EXPECT_EQ(m[1].mountPoint, "/media/My Disk");
-  EXPECT_EQ(m[1].fsType, "vfat");
-  EXPECT_TRUE(m[1].readOnly);
+  using Row = std::tuple<std::string, std::string, std::string, std::string, bool>;
+  std::vector<Row> rows;
+  for (const auto& e : m)
+    rows.emplace_back(e.mountPoint, e.fsType, e.source, e.majorMinor, e.readOnly);
+  EXPECT_EQ(rows, (std::vector<Row>{{"/", "ext4", "/dev/vda", "254:0", false},
+                                    {"/media/My Disk", "vfat", "/dev/sdb1", "8:17", true}}));
 }
 
 }  // namespace
