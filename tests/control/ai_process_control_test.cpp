@@ -397,15 +397,14 @@ TEST(QuitPlan, TheOwnersAnswerQuitsEveryProcessOfTheAppAndNothingElse) {
   auto yes = NorvoStore::suggestion(accepted.id, s.store.path());
   auto no = NorvoStore::suggestion(declined.id, s.store.path());
   ASSERT_TRUE(yes && no);
-  EXPECT_EQ(yes->status, "accepted");
-  EXPECT_EQ(yes->quit, std::vector<std::string>{"Editor"});
-  EXPECT_EQ(yes->kept, (std::vector<std::string>{"Closed", "Simulator"}));
+  using Names = std::vector<std::string>;
+  EXPECT_EQ(std::tuple(yes->status, yes->quit, yes->kept),
+            std::tuple("accepted", Names{"Editor"}, Names{"Closed", "Simulator"}));
   EXPECT_EQ(keptBecause, (std::map<std::string, std::string>{{"Closed", "it was not running"},
                                                              {"Simulator", "it was not running"}}));
   EXPECT_TRUE(yes->answeredAt.has_value());
-  EXPECT_EQ(no->status, "declined");
-  EXPECT_TRUE(no->quit.empty());
-  EXPECT_EQ(no->kept, (std::vector<std::string>{"Editor", "Closed", "Simulator"}));
+  EXPECT_EQ(std::tuple(no->status, no->quit, no->kept),
+            std::tuple("declined", Names{}, Names{"Editor", "Closed", "Simulator"}));
   auto log = s.log();
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(std::tuple(log[0].actor, log[0].kind, log[0].name, log[0].pid),
