@@ -184,9 +184,8 @@ TEST(UninstallRun, RemovesTheAppAndChosenLeftoversOnly) {
 
   auto logged = NorvoStore::recentActions(1, f.context.store);
   ASSERT_EQ(logged.size(), 1u);
-  EXPECT_EQ(logged[0].kind, "uninstall");
-  EXPECT_EQ(logged[0].actor, "owner");
-  EXPECT_EQ(logged[0].name, "Example");
+  EXPECT_EQ(std::tuple(logged[0].kind, logged[0].actor, logged[0].name),
+            std::tuple("uninstall", "owner", "Example"));
   EXPECT_TRUE(logged[0].detail.starts_with(
       "not used any more; 0 item(s) to the Trash, 4 deleted, 0.0 GB freed, 5 error(s): "))
       << logged[0].detail;
@@ -231,9 +230,10 @@ TEST(UninstallRun, LeftoverGoneOrSwappedForALinkBeforeRemoval) {
   auto result = run(example.path, chosen, options, f.context);
   ASSERT_EQ(result.failures.size(), 2u);
   EXPECT_EQ(result.failures[0].kind, Failure::Kind::refused);
-  EXPECT_EQ(result.failures[1].path, (f.home / ".cache/example").string());
-  EXPECT_EQ(result.failures[1].reason, "not found again, left alone");
-  EXPECT_EQ(result.failures[1].kind, Failure::Kind::gone);
+  const auto& gone = result.failures[1];
+  EXPECT_EQ(std::tuple(gone.path, gone.reason, gone.kind),
+            std::tuple((f.home / ".cache/example").string(), "not found again, left alone",
+                       Failure::Kind::gone));
   EXPECT_TRUE(fs::exists(f.outside / "Example/settings.json"));
   EXPECT_TRUE(savedFailures(f.context.store).empty());
 }
