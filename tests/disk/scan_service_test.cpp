@@ -1,8 +1,6 @@
 #include "core/disk/scan_service.hpp"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "core/store/norvo_store.hpp"
 #include "test_support.hpp"
@@ -40,9 +38,6 @@ TEST(ScanService, AgentsGetLocksForFoldersOutsideTheirLeave) {
 
 TEST(ScanService, PendingRequestsAreAnsweredAndBadOnesLeftAlone) {
   test::TempDir home, store;
-  int fd = ::open((home.path() / "data").c_str(), O_CREAT | O_WRONLY, 0644);
-  ASSERT_EQ(::posix_fallocate(fd, 0, 3 << 20), 0);
-  ::close(fd);
   auto good = NorvoStore::ScanRequest::make(std::nullopt, home.path().string());
   NorvoStore::addScan(good, store.path());
   store.write("scans/pending/BROKEN.json", "{\"id\": 12");
