@@ -6,7 +6,6 @@
 #pragma once
 
 #include <fcntl.h>
-#include <poll.h>
 #include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -22,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/child_process.hpp"
 #include "core/measure/process_table.hpp"
 #include "core/platform/process_source.hpp"
 
@@ -124,45 +124,14 @@ inline std::optional<int32_t> childOf(const ProcessReadings& readings, int32_t p
   return std::nullopt;
 }
 
-// Runs `program` with `arguments` and returns its exit status and standard
-// output; a run longer than 60 seconds is killed and gives status -1.
+// Runs `program` with `arguments` and returns its exit status (-1 when it did
+// not exit by itself within a minute) and standard output.
 inline std::pair<int, std::string> run(const std::string& program,
                                        const std::vector<std::string>& arguments) {
-  int fds[2];
-  if (::pipe(fds) != 0) return {-1, ""};
   std::vector<std::string> argv{program};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
-  std::vector<char*> args;
-  for (auto& a : argv) args.push_back(a.data());
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-  posix_spawn_file_actions_addclose(&actions, fds[0]);
-  pid_t pid = 0;
-  int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(fds[1]);
-  std::string out;
-  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  bool late = false;
-  char buf[65536];
-  while (rc == 0) {
-    pollfd p{fds[0], POLLIN, 0};
-    if (::poll(&p, 1, 100) == 0) {
-      if ((late = std::chrono::steady_clock::now() > until)) break;
-      continue;
-    }
-    ssize_t n = ::read(fds[0], buf, sizeof buf);
-    if (n <= 0) break;
-    out.append(buf, size_t(n));
-  }
-  ::close(fds[0]);
-  if (rc != 0) return {-1, out};
-  if (late) ::kill(pid, SIGKILL);
-  int status = 0;
-  if (::waitpid(pid, &status, 0) != pid || late) return {-1, out};
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+  auto ran = run(argv);
+  return {ran.status.value_or(-1) < 0 ? -1 : *ran.status, ran.out};
 }
 
 }  // namespace norvo::test

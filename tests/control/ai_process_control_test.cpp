@@ -213,17 +213,13 @@ TEST(AIProcessControl, StopsItsOwnTasksAndOrphansTheOwnerAnyTaskAndLogsEach) {
   EXPECT_EQ(s.stop(*otherTask, StopCaller(std::nullopt), true),
             (StopResult{true, "Sent SIGKILL to 1 process(es); 1 exited.", {*otherTask}, {}}));
 
-  auto log = s.log();
-  ASSERT_EQ(log.size(), 3u);
-  EXPECT_EQ(log[2].actor, "ai");
-  EXPECT_EQ(log[2].kind, "stop_ai_process");
-  EXPECT_EQ(log[2].pid, *task);
-  EXPECT_EQ(log[2].name, "cc1plus");
-  EXPECT_EQ(log[2].detail, "SIGTERM; runaway");
-  EXPECT_EQ(log[1].pid, *orphan);
-  EXPECT_EQ(log[1].actor, "ai");
-  EXPECT_EQ(log[0].actor, "owner");
-  EXPECT_EQ(log[0].detail, "SIGKILL; runaway");
+  using Entry = std::tuple<std::string, std::string, int32_t, std::string, std::string>;
+  std::vector<Entry> logged;
+  for (const auto& a : s.log()) logged.emplace_back(a.actor, a.kind, a.pid, a.name, a.detail);
+  EXPECT_EQ(logged, (std::vector<Entry>{
+                        {"owner", "stop_ai_process", *otherTask, "rustc", "SIGKILL; runaway"},
+                        {"ai", "stop_ai_process", *orphan, "ld", "SIGTERM; runaway"},
+                        {"ai", "stop_ai_process", *task, "cc1plus", "SIGTERM; runaway"}}));
 }
 
 TEST(AIProcessControl, ATaskIgnoringSigtermIsStillRunningUntilForced) {
@@ -401,21 +397,18 @@ TEST(QuitPlan, TheOwnersAnswerQuitsEveryProcessOfTheAppAndNothingElse) {
   auto yes = NorvoStore::suggestion(accepted.id, s.store.path());
   auto no = NorvoStore::suggestion(declined.id, s.store.path());
   ASSERT_TRUE(yes && no);
-  EXPECT_EQ(yes->status, "accepted");
-  EXPECT_EQ(yes->quit, std::vector<std::string>{"Editor"});
-  EXPECT_EQ(yes->kept, (std::vector<std::string>{"Closed", "Simulator"}));
+  using Names = std::vector<std::string>;
+  EXPECT_EQ(std::tuple(yes->status, yes->quit, yes->kept),
+            std::tuple("accepted", Names{"Editor"}, Names{"Closed", "Simulator"}));
   EXPECT_EQ(keptBecause, (std::map<std::string, std::string>{{"Closed", "it was not running"},
                                                              {"Simulator", "it was not running"}}));
   EXPECT_TRUE(yes->answeredAt.has_value());
-  EXPECT_EQ(no->status, "declined");
-  EXPECT_TRUE(no->quit.empty());
-  EXPECT_EQ(no->kept, (std::vector<std::string>{"Editor", "Closed", "Simulator"}));
+  EXPECT_EQ(std::tuple(no->status, no->quit, no->kept),
+            std::tuple("declined", Names{}, Names{"Editor", "Closed", "Simulator"}));
   auto log = s.log();
   ASSERT_EQ(log.size(), 1u);
-  EXPECT_EQ(log[0].actor, "owner");
-  EXPECT_EQ(log[0].kind, "quit_app");
-  EXPECT_EQ(log[0].name, "Editor");
-  EXPECT_EQ(log[0].pid, main);
+  EXPECT_EQ(std::tuple(log[0].actor, log[0].kind, log[0].name, log[0].pid),
+            std::tuple("owner", "quit_app", "Editor", main));
 }
 
 }  // namespace

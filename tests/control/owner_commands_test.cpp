@@ -49,8 +49,8 @@ TEST(OwnerCommands, ListAndAnswerAQuitSuggestion) {
   EXPECT_EQ(answered.out, "declined: quit none; kept Closed\n");
   auto back = NorvoStore::suggestion(s.id, home.store());
   ASSERT_TRUE(back);
-  EXPECT_EQ(back->status, "declined");
-  EXPECT_EQ(back->kept, std::vector<std::string>{"Closed"});
+  EXPECT_EQ(std::pair(back->status, back->kept),
+            std::pair(std::string("declined"), std::vector<std::string>{"Closed"}));
   EXPECT_TRUE(back->answeredAt.has_value());
   // Answered once only; unknown ids and choices are errors.
   EXPECT_EQ(zemnorvo({"answer", s.id, "quit"}).status, 1);
@@ -121,9 +121,8 @@ TEST(OwnerCommands, StopActsForTheOwnerOnlyOutsideAnAgent) {
 
   auto log = NorvoStore::recentActions(10, home.store());
   ASSERT_EQ(log.size(), 2u);
-  EXPECT_EQ(log[0].actor, "owner");
-  EXPECT_EQ(log[0].pid, *victim);
-  EXPECT_EQ(log[0].detail, "SIGKILL; stopped by the owner");
+  EXPECT_EQ(std::tuple(log[0].actor, log[0].pid, log[0].detail),
+            std::tuple("owner", *victim, "SIGKILL; stopped by the owner"));
   EXPECT_EQ(log[1].actor, "ai");  // agent B's own task
   EXPECT_NE(log[1].pid, *victim);
 }

@@ -123,19 +123,16 @@ json errorCode(const json& reply) {
   return reply.contains("error") ? reply["error"]["code"] : json();
 }
 
-TEST(McpLifecycle, InitializeNegotiatesAndDescribesTheServer) {
+// What a client sees of the answer is checked end to end (mcp_sdk_e2e.mjs);
+// here only the versions no client there asks for.
+TEST(McpLifecycle, NegotiatesTheProtocolVersion) {
   const std::pair<const char*, const char*> versions[] = {{"2025-06-18", "2025-06-18"},
+                                                          {"2024-11-05", "2024-11-05"},
                                                           {"2024-10-07", "2025-11-25"},
                                                           {"2099-01-01", "2025-11-25"},
                                                           {"", "2025-11-25"}};
   for (const auto& [requested, answered] : versions)
     EXPECT_EQ(negotiateProtocolVersion(requested), answered) << requested;
-
-  Harness h;
-  auto result = h.initialize("2024-11-05")["result"];
-  EXPECT_EQ(result, json::parse(R"({"protocolVersion":"2024-11-05",
-    "capabilities":{"tools":{"listChanged":false}}, "instructions":"Ask before work.",
-    "serverInfo":{"name":"zemra-norvo","version":"9.8.7","title":"Zemra Norvo"}})"));
 }
 
 TEST(McpLifecycle, OnlyPingAndInitializeAreServedBeforeInitializeAndInitializeOnce) {
@@ -155,10 +152,9 @@ TEST(McpTools, CallResultsToolErrorsAndStructuredContent) {
   Harness h;
   h.initialize();
   const std::tuple<const char*, json, bool, std::string> cases[] = {
+      // A plain answer, a bad argument and a ToolError are driven end to end
+      // (mcp_sdk_e2e.mjs); these are the handler failures no client there sees.
       {"echo", {{"text", "ab"}, {"times", 2.0}}, false, "abab"},
-      // Wrong arguments come back as a result the agent can read.
-      {"echo", {{"text", "a"}, {"shell", "rm"}}, true, "Unknown argument \"shell\""},
-      {"fail", {{"kind", "tool_error"}}, true, "the disk is not mounted"},
       {"fail", {{"kind", "exception"}}, true, "Tool fail failed: vector too long"},
       {"fail", {{"kind", "other"}}, true, "Tool fail failed."},
   };
@@ -275,28 +271,6 @@ TEST(McpErrors, RandomBytesNeverStopTheServer) {
   // Whatever was half-sent ends here; every answer so far must be JSON-RPC.
   h.sendRaw("\n{\"jsonrpc\":\"2.0\",\"id\":\"alive\",\"method\":\"ping\"}\n");
   for (json m = h.next(); m.is_object() && m["id"] != "alive";) m = h.next();
-}
-
-TEST(McpCalls, ProgressNotificationsRiseAndCarryTheToken) {
-  Harness h;
-  h.initialize();
-  for (bool withToken : {true, false}) {
-    h.call(1, "slow", {{"steps", 4}, {"step_ms", 5}},
-           withToken ? json{{"progressToken", "tok-1"}} : json());
-    std::vector<json> progress;
-    json reply;
-    for (reply = h.next(); reply.is_object() && reply["method"] == "notifications/progress";
-         reply = h.next())
-      progress.push_back(reply["params"]);
-    EXPECT_EQ(reply["result"]["structuredContent"], json({{"steps", 4}}));
-    // Without a token the same call sends no notification.
-    ASSERT_EQ(progress.size(), withToken ? 4u : 0u);
-    for (std::size_t i = 0; i < progress.size(); ++i)
-      EXPECT_EQ(progress[i], json({{"progressToken", "tok-1"},
-                                   {"progress", double(i)},
-                                   {"total", 4.0},
-                                   {"message", "step " + std::to_string(i + 1)}}));
-  }
 }
 
 // A long call holds up nothing else; its id stays taken until it ended, and

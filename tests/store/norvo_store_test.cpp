@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <fstream>
 
@@ -326,20 +325,6 @@ TEST(NorvoStoreFlag, SetClearAndOddEntries) {
   EXPECT_FALSE(NorvoStore::scanUserFolders(dir));
   NorvoStore::setScanUserFolders(false, dir);
   EXPECT_TRUE(fs::exists(tmp.path() / "target"));
-}
-
-TEST(NorvoStoreWrites, UnwritableStoreDoesNothing) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root writes anywhere";
-  test::TempDir tmp;
-  fs::path dir = tmp.path() / "store";
-  fs::create_directories(dir);
-  ::chmod(dir.c_str(), 0555);
-  NorvoStore::log(action(1), dir);
-  NorvoStore::addSuggestion(quitAt(1), dir);
-  NorvoStore::setScanUserFolders(true, dir);
-  NorvoStore::addScan(NorvoStore::ScanRequest::make(), dir);
-  EXPECT_TRUE(fs::is_empty(dir));
-  ::chmod(dir.c_str(), 0755);
 }
 
 }  // namespace

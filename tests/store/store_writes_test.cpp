@@ -17,6 +17,9 @@ TEST(StoreWrites, FailuresNameTheFileAndTheReason) {
   EXPECT_FALSE(filed);
   EXPECT_NE(filed.error.find("Not a directory"), std::string::npos) << filed.error;
   EXPECT_FALSE(NorvoStore::saveStatus(NorvoSnapshot{}, blocked));
+  EXPECT_FALSE(NorvoStore::setScanUserFolders(true, blocked));
+  EXPECT_FALSE(NorvoStore::addScan(NorvoStore::ScanRequest::make(), blocked));
+  EXPECT_NO_THROW(NorvoStore::log({Date{}, "ai", "kill", 1, "p", ""}, blocked));
   EXPECT_FALSE(NorvoStore::resolve(s, blocked));
   EXPECT_FALSE(NorvoStore::suggestion(s.id, blocked));
 

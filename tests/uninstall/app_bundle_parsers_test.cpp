@@ -11,9 +11,8 @@ TEST(AppBundleParsers, DesktopEntryReadsOnlyItsOwnGroup) {
       "# comment\n[Desktop Entry]\nType=Application\nName=Example Editor\nName[de]=Beispiel\n"
       "Exec=example %U\n[Desktop Action new]\nExec=example --new\nName=New\n");
   ASSERT_TRUE(entry);
-  EXPECT_EQ(entry->name, "Example Editor");
-  EXPECT_EQ(entry->exec, "example %U");
-  EXPECT_EQ(entry->type, "Application");
+  EXPECT_EQ(std::tuple(entry->name, entry->exec, entry->type),
+            std::tuple("Example Editor", "example %U", "Application"));
   EXPECT_FALSE(desktopEntry("[Desktop Action new]\nExec=x\n"));
   EXPECT_FALSE(desktopEntry(""));
 }

@@ -184,9 +184,8 @@ TEST(UninstallRun, RemovesTheAppAndChosenLeftoversOnly) {
 
   auto logged = NorvoStore::recentActions(1, f.context.store);
   ASSERT_EQ(logged.size(), 1u);
-  EXPECT_EQ(logged[0].kind, "uninstall");
-  EXPECT_EQ(logged[0].actor, "owner");
-  EXPECT_EQ(logged[0].name, "Example");
+  EXPECT_EQ(std::tuple(logged[0].kind, logged[0].actor, logged[0].name),
+            std::tuple("uninstall", "owner", "Example"));
   EXPECT_TRUE(logged[0].detail.starts_with(
       "not used any more; 0 item(s) to the Trash, 4 deleted, 0.0 GB freed, 5 error(s): "))
       << logged[0].detail;
@@ -231,9 +230,10 @@ TEST(UninstallRun, LeftoverGoneOrSwappedForALinkBeforeRemoval) {
   auto result = run(example.path, chosen, options, f.context);
   ASSERT_EQ(result.failures.size(), 2u);
   EXPECT_EQ(result.failures[0].kind, Failure::Kind::refused);
-  EXPECT_EQ(result.failures[1].path, (f.home / ".cache/example").string());
-  EXPECT_EQ(result.failures[1].reason, "not found again, left alone");
-  EXPECT_EQ(result.failures[1].kind, Failure::Kind::gone);
+  const auto& gone = result.failures[1];
+  EXPECT_EQ(std::tuple(gone.path, gone.reason, gone.kind),
+            std::tuple((f.home / ".cache/example").string(), "not found again, left alone",
+                       Failure::Kind::gone));
   EXPECT_TRUE(fs::exists(f.outside / "Example/settings.json"));
   EXPECT_TRUE(savedFailures(f.context.store).empty());
 }
@@ -341,15 +341,12 @@ TEST(UninstallAnswer, AcceptedAppImageGoesToTheFreedesktopTrash) {
             (std::vector<std::string>{example.path, (f.home / ".config/Example").string(),
                                       (f.home / ".cache/example").string(), entry}));
   EXPECT_TRUE(result.errors.empty());
+  EXPECT_EQ(std::tuple(answered.status, answered.removed, answered.deleted, answered.bytes),
+            std::tuple("accepted", true, std::optional(false), result.bytes));
+  EXPECT_TRUE(answered.answeredAt.has_value());
   auto stored = NorvoStore::uninstall(filed.id, f.context.store);  // dates in whole seconds
   ASSERT_TRUE(stored);
-  EXPECT_EQ(stored->status, "accepted");
-  EXPECT_EQ(stored->bytes, answered.bytes);
-  EXPECT_EQ(answered.status, "accepted");
-  EXPECT_TRUE(answered.removed);
-  EXPECT_EQ(answered.deleted, false);
-  EXPECT_EQ(answered.bytes, result.bytes);
-  EXPECT_TRUE(answered.answeredAt.has_value());
+  EXPECT_EQ(std::pair(stored->status, stored->bytes), std::pair(answered.status, answered.bytes));
   EXPECT_TRUE(NorvoStore::pendingUninstalls(f.context.store).empty());
 
   auto name = fs::path(example.path).filename().string();

@@ -87,12 +87,8 @@ TEST(Nl80211, StandardsAndReadings) {
   auto r = nl80211::readingFrom("wlp2s0", facts);
   EXPECT_EQ(r.bsdName, "wlp2s0");
   EXPECT_EQ(r.transmitRateMbps, 2401);
-  EXPECT_EQ(r.details.standard, "Wi-Fi 6E");
-  EXPECT_EQ(r.details.bandGHz, "6");
-  EXPECT_EQ(r.details.channel, 33);
-  EXPECT_EQ(r.details.widthMHz, 160);
-  EXPECT_EQ(r.details.rssi, -52);
-  EXPECT_FALSE(r.details.noise);  // 0 means the driver does not know
+  // A noise of 0 means the driver does not know.
+  EXPECT_EQ(r.details, (NetworkConnection::WiFi{"Wi-Fi 6E", "6", 33, 160, -52, std::nullopt}));
   // Not associated: the interface alone, no rate and no standard.
   r = nl80211::readingFrom("wlan0", {});
   EXPECT_EQ(r.details, NetworkConnection::WiFi{});

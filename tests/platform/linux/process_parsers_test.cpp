@@ -12,17 +12,12 @@ TEST(PidStat, CommandNamesWithSpacesAndParentheses) {
       "42 (my (odd) cmd) S 7 42 42 0 -1 4194560 100 0 0 0 250 75 0 0 20 0 1 0 "
       "123456 1000 50 18446744073709551615\n");
   ASSERT_TRUE(s.has_value());
-  EXPECT_EQ(s->pid, 42);
-  EXPECT_EQ(s->command, "my (odd) cmd");
-  EXPECT_EQ(s->state, 'S');
-  EXPECT_EQ(s->ppid, 7);
-  EXPECT_EQ(s->utimeTicks, 250u);
-  EXPECT_EQ(s->stimeTicks, 75u);
-  EXPECT_EQ(s->startTicks, 123456u);
+  EXPECT_EQ(std::tuple(s->pid, s->command, s->state, s->ppid, s->utimeTicks, s->stimeTicks,
+                       s->startTicks),
+            std::tuple(42, "my (odd) cmd", 'S', 7, 250u, 75u, 123456u));
   auto zombie = pidStat("9 () Z 1 0 0 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 5 0 0");
   ASSERT_TRUE(zombie.has_value());
-  EXPECT_EQ(zombie->state, 'Z');
-  EXPECT_EQ(zombie->command, "");
+  EXPECT_EQ(std::pair(zombie->state, zombie->command), std::pair('Z', std::string()));
   for (const char* bad : {"", "42 cmd S 1", "42 (cmd) S 1 2 3",
                           "x (cmd) S 7 42 42 0 -1 0 0 0 0 0 1 1 0 0 20 0 1 0 5 0",
                           "42 (cmd) S -3 42 42 0 -1 0 0 0 0 0 1 1 0 0 20 0 1 0 5 0"})

@@ -23,12 +23,9 @@ TEST(LinuxProcessSource, ReadsAFixtureTree) {
   ASSERT_TRUE(shell.has_value());
   struct stat st {};
   ASSERT_EQ(::stat((root / "proc/400/stat").c_str(), &st), 0);
-  EXPECT_EQ(shell->uid, st.st_uid);
-  EXPECT_EQ(shell->ppid, 1);
-  EXPECT_EQ(shell->command, "my (odd) shell");
-  EXPECT_EQ(shell->state, 'S');
+  EXPECT_EQ(std::tuple(shell->uid, shell->ppid, shell->command, shell->state, shell->startTime),
+            std::tuple(st.st_uid, 1, "my (odd) shell", 'S', 1234u));
   uint64_t ticks = uint64_t(::sysconf(_SC_CLK_TCK));
-  EXPECT_EQ(shell->startTime, 1234u);
   EXPECT_FALSE(source->basics(404).has_value());  // listed, but gone before its record was read
   EXPECT_FALSE(source->basics(999).has_value());
 
