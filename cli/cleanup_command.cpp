@@ -80,12 +80,14 @@ void runCleanup(const RunArguments& a) {
     std::printf("%s\n", json_codec::encode(nlohmann::json(result)).c_str());
   } else {
     for (const auto& s : steps) {
-      const char* verb = s.removal == Cleanup::Removal::contents  ? "the contents of"
-                         : s.removal == Cleanup::Removal::trash   ? "to the Trash:"
-                         : s.removal == Cleanup::Removal::command ? "ran:"
-                                                                  : "deleted:";
-      std::printf("%s%s %s %s%s\n", a.dryRun ? "would go, " : "", s.id.c_str(), verb,
-                  printable(s.path).c_str(),
+      bool tool = s.removal == Cleanup::Removal::command;
+      const char* what = s.removal == Cleanup::Removal::contents ? "the contents of "
+                         : s.removal == Cleanup::Removal::trash
+                             ? (a.dryRun ? "to the Trash: " : "moved to the Trash: ")
+                         : tool ? (a.dryRun ? "" : "ran ")
+                                : (a.dryRun ? "" : "deleted ");
+      std::printf("%s%s: %s%s%s\n", a.dryRun ? (tool ? "would run, " : "would go, ") : "",
+                  s.id.c_str(), what, printable(s.path).c_str(),
                   s.bytes ? (" (" + size(s.bytes) + ")").c_str() : (s.ok ? "" : " (failed)"));
     }
     for (const auto& [id, why] : result.skipped)

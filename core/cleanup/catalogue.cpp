@@ -221,13 +221,14 @@ std::optional<Entry> projectBuildFolders(const Search& s) {
 // The newest modification in the tree of `path` (its own included), in
 // seconds of age, and whether something in it is in use: a socket or pipe (a
 // live session's), or a file a process holds a lock on. Absent when the tree
-// could not be read whole before `until`.
+// could not be read whole before `until`. Stops at the first entry younger
+// than `minimum` seconds or in use: the tree is then known not to qualify.
 struct TreeAge {
   int64_t youngest = 0;
   bool inUse = false;
 };
 std::optional<TreeAge> treeAge(const fs::path& path, const std::set<platform::FileIdentity>& locked,
-                               Clock::time_point until) {
+                               int64_t minimum, Clock::time_point until) {
   auto own = ageSeconds(path);
   if (!own) return std::nullopt;
   TreeAge t{*own, false};
@@ -243,6 +244,7 @@ std::optional<TreeAge> treeAge(const fs::path& path, const std::set<platform::Fi
     if (Clock::now() > until) return std::nullopt;
     examine(it->path(), it->symlink_status(ec).type());
     if (auto age = ageSeconds(it->path())) t.youngest = std::min(t.youngest, *age);
+    if (t.inUse || t.youngest <= minimum) return t;
   }
   if (ec) return std::nullopt;  // a part could not be read: not known to be old
   return t;
@@ -270,7 +272,7 @@ std::optional<Entry> tempFiles(const Search& s) {
       continue;
     // Old as a whole: nothing in it changed for 3 days, and nothing in it is
     // in use (a running session's socket or pipe, a file held locked).
-    auto age = treeAge(p, locked, s.until);
+    auto age = treeAge(p, locked, 3 * kDay, s.until);
     if (age && age->youngest > 3 * kDay && !age->inUse) found.push_back(p);
   }
   setPaths(e, found);

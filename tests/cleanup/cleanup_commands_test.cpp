@@ -132,7 +132,7 @@ TEST(CleanupCommands, PreviewForTheOwnerAndRefusalsUnderAnAgent) {
   // Looking is allowed: a dry run shows what would go and removes nothing.
   auto dry = asAgent("cleanup run pip-cache --dry-run");
   EXPECT_NE(
-      dry.find("would go, pip-cache the contents of " + (h.fresh.home() / ".cache/pip").string()),
+      dry.find("would go, pip-cache: the contents of " + (h.fresh.home() / ".cache/pip").string()),
       std::string::npos)
       << dry;
   EXPECT_TRUE(fs::exists(h.blob));

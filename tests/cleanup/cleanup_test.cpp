@@ -252,6 +252,8 @@ class CleanupAdversarial : public ::testing::Test {
     auto before = treeOf(h.outside);
     act();
     auto after = treeOf(h.outside);
+    RecordProperty("files_outside_before", static_cast<int>(before.size()));
+    RecordProperty("files_outside_after", static_cast<int>(after.size()));
     EXPECT_EQ(after.size(), before.size());
     EXPECT_EQ(after, before);
   }
