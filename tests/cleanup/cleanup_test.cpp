@@ -106,6 +106,10 @@ TEST(CleanupCatalogue, FindsWhatQualifiesOverAFixtureHome) {
   EXPECT_GE(*pip->bytes, 5000);
   EXPECT_EQ(pip->removal, Removal::contents);
   EXPECT_FALSE(pip->skipped);
+  // Without time to measure, the items are still found, their sizes unknown.
+  auto unmeasured = preview(config, 0, false, h.context);
+  EXPECT_EQ(idsOf(unmeasured), idsOf(closed));
+  EXPECT_FALSE(itemNamed(unmeasured, "pip-cache")->bytes);
   // Items keep the catalogue's order: fixed targets first, then computed ones.
   EXPECT_EQ(idsOf(open).front(), "yarn-cache");
   EXPECT_EQ(idsOf(open).back(), "old-tool-versions");
@@ -115,11 +119,17 @@ TEST(CleanupCatalogue, ABusyToolMakesItsItemsWaitAtPreviewAndAtRun) {
   test::CleanupHome h;
   h.write(h.home / ".cache/yarn/v6/pkg", "y");
   h.write(h.home / ".cache/pip/wheel", "w");
-  // Another user's yarn (a build server's, say) is not the owner's.
+  h.write(h.home / "Library/Developer/Xcode/DerivedData/App-abc/Build/x.o", "o");
+  // Another user's yarn (a build server's, say) is not the owner's; of two
+  // build tools the first in sorted order is named.
   h.running("yarn", h.context.places.user + 1);
+  h.running("swift-frontend", h.context.places.user);
+  h.running("XCBBuildService", h.context.places.user);
   auto items = preview(NorvoConfig::defaults(), 5, false, h.context);
   ASSERT_TRUE(itemNamed(items, "yarn-cache"));
   EXPECT_FALSE(itemNamed(items, "yarn-cache")->skipped);
+  ASSERT_TRUE(itemNamed(items, "xcode-derived-data"));
+  EXPECT_EQ(itemNamed(items, "xcode-derived-data")->skipped, "XCBBuildService is running");
 
   // The owner's own yarn, started under that name, read from the real table.
   test::Processes processes;
