@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "cli/cleanup_tools.hpp"
 #include "cli/current_status.hpp"
 #include "core/assess/advisor.hpp"
 #include "core/assess/compact.hpp"
@@ -155,6 +156,7 @@ ToolResult suggestionStatus(const Arguments& args, ToolContext&) {
   auto id = *args.string("id");
   if (auto s = NorvoStore::suggestion(id)) return ToolResult::structured(nlohmann::json(*s));
   if (auto u = NorvoStore::uninstall(id)) return ToolResult::structured(nlohmann::json(*u));
+  if (auto c = NorvoStore::cleanup(id)) return ToolResult::structured(nlohmann::json(*c));
   throw ToolError("No suggestion with id " + id + ".");
 }
 
@@ -388,9 +390,11 @@ void registerAgentTools(mcp::ToolRegistry& registry) {
       Tool{"suggestion_status",
            "Read the owner's answer",
            "The suggestion filed earlier with its status (pending, accepted, declined) "
-           "and which apps were quit or kept, or whether the app was uninstalled.",
-           {Param{"id", ParamType::String, "The id suggest_quit_apps or suggest_uninstall returned",
-                  true, std::nullopt, std::nullopt, 128}},
+           "and which apps were quit or kept, whether the app was uninstalled, or which "
+           "cleanup items were cleaned and how much space came free.",
+           {Param{"id", ParamType::String,
+                  "The id suggest_quit_apps, suggest_cleanup or suggest_uninstall returned", true,
+                  std::nullopt, std::nullopt, 128}},
            suggestionStatus});
   registry.add(Tool{"explain_process",
                     "Why a process is classified as it is",
@@ -420,6 +424,7 @@ void registerAgentTools(mcp::ToolRegistry& registry) {
        Param{"scan_id", ParamType::String, "Read the result of an earlier call that timed out",
              false, std::nullopt, std::nullopt, 128}},
       diskUsage});
+  registerCleanupTools(registry);
 }
 
 std::string agentInstructions() {
@@ -430,7 +435,8 @@ std::string agentInstructions() {
          "touches the owner's apps or files is filed as a suggestion for the owner to answer. "
          "When the disk fills up, call disk_usage to see what took the space and what can "
          "safely go; installed_apps and app_leftovers show what an app takes, and "
-         "suggest_uninstall asks the owner to remove one.";
+         "suggest_uninstall asks the owner to remove one; cleanup_preview lists the caches and "
+         "old files that can go, and suggest_cleanup asks the owner to clean them.";
 }
 
 }  // namespace norvo::cli

@@ -1,9 +1,11 @@
 // The owner's side of what agents ask for: `zemnorvo suggestions` lists what
 // is pending, `zemnorvo answer ID quit|keep` answers a quit suggestion, and
 // `zemnorvo stop PID` stops an AI task as the owner. `answer` uninstalls
-// the app of an uninstall suggestion the owner accepts.
+// the app of an uninstall suggestion the owner accepts, and cleans the items
+// of a cleanup suggestion.
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -11,6 +13,7 @@
 #include "cli/commands.hpp"
 #include "cli/owner_guard.hpp"
 #include "core/assess/text_format.hpp"
+#include "core/cleanup/cleanup.hpp"
 #include "core/control/ai_process_control.hpp"
 #include "core/control/quit_plan.hpp"
 #include "core/measure/session.hpp"
@@ -74,16 +77,42 @@ void addOwnerCommands(CLI::App& app) {
   });
 
   auto* answer = app.add_subcommand(
-      "answer", "Answer a suggestion: quit its apps or uninstall its app, or keep them");
+      "answer",
+      "Answer a suggestion: quit its apps, clean its items or uninstall its app, or keep them");
   static std::string id;
   static std::string choice;
   answer->add_option("id", id, "Id of the suggestion")->required();
-  answer->add_option("choice", choice, "quit, uninstall or keep")
+  answer->add_option("choice", choice, "quit, clean, uninstall or keep")
       ->required()
-      ->check(CLI::IsMember({"quit", "uninstall", "keep"}));
+      ->check(CLI::IsMember({"quit", "clean", "uninstall", "keep"}));
   answer->callback([] {
-    refuseUnderAgent("zemnorvo answer", "suggestion_status");
-    if (auto u = NorvoStore::uninstall(id); u && u->status == "pending" && choice != "quit") {
+    auto cleanup = NorvoStore::cleanup(id);
+    refuseUnderAgent("zemnorvo answer", cleanup ? "suggest_cleanup" : "suggestion_status");
+    if (cleanup && cleanup->status == "pending" && (choice == "clean" || choice == "keep")) {
+      Cleanup::Result result;
+      auto answered = Cleanup::answer(*cleanup, choice == "clean", NorvoConfig::load(),
+                                      Cleanup::Context::forUser(), &result);
+      auto joined = [](const std::vector<std::string>& ids) {
+        std::string text;
+        for (const auto& i : ids) text += (text.empty() ? "" : ", ") + printable(i);
+        return text.empty() ? std::string("nothing") : text;
+      };
+      if (choice == "keep")
+        std::printf("%s: kept %s\n", answered.status.c_str(), joined(answered.itemIDs).c_str());
+      else
+        std::printf(
+            "%s: cleaned %s; free space grew by %s\n", answered.status.c_str(),
+            joined(answered.cleaned).c_str(),
+            megabytes(static_cast<uint64_t>(std::max<int64_t>(0, answered.freedBytes))).c_str());
+      for (const auto& [item, why] : result.skipped)
+        std::printf("skipped %s: %s\n", printable(item).c_str(), printable(why).c_str());
+      for (const auto& e : result.errors)
+        std::fprintf(stderr, "zemnorvo: %s\n", printable(e).c_str());
+      if (answered.status == "failed") throw CLI::RuntimeError(1);
+      return;
+    }
+    if (auto u = NorvoStore::uninstall(id);
+        u && u->status == "pending" && (choice == "uninstall" || choice == "keep")) {
       Uninstall::Result result;
       auto answered =
           Uninstall::answer(*u, choice == "uninstall", Uninstall::Context::forUser(), &result);
@@ -96,7 +125,7 @@ void addOwnerCommands(CLI::App& app) {
       return;
     }
     auto s = NorvoStore::suggestion(id);
-    if (!s || s->status != "pending" || choice == "uninstall") {
+    if (!s || s->status != "pending" || choice == "uninstall" || choice == "clean") {
       std::fprintf(stderr, "zemnorvo: no pending suggestion with id %s to answer that way\n",
                    id.c_str());
       throw CLI::RuntimeError(1);

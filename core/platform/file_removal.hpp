@@ -1,5 +1,5 @@
-// Removing the owner's files for the uninstaller: to the freedesktop Trash or
-// at once, and measuring what would go. Everything that removes is checked at
+// Removing the owner's files for the uninstaller and the cleanup: to the
+// freedesktop Trash or at once, and measuring what would go. Everything that removes is checked at
 // the moment of acting: the item is reached from the base folder through
 // descriptors only, no component may be a link, and a deletion walks the tree
 // with descriptor-relative calls that never follow a link, so a folder swapped
@@ -10,7 +10,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "core/platform/roots.hpp"
 
 namespace norvo::platform {
 
@@ -44,9 +49,23 @@ struct Removal {
 // opened with O_NOFOLLOW; folders on another device are left alone (the
 // removal then fails with the error of the folder that stayed). With
 // `dryRun` the same walk counts the bytes and removes nothing, so a preview
-// and the act cannot disagree.
+// and the act cannot disagree. With `owner`, an entry owned by another user
+// (the item itself or anything inside it) ends the walk with EPERM and is
+// left as it is.
 Removal deleteBelow(const std::filesystem::path& base, const std::filesystem::path& path,
-                    bool dryRun = false);
+                    bool dryRun = false, std::optional<uint32_t> owner = std::nullopt);
+
+// The entry names of the folder `path` (below `base`, checked as
+// `checkBelow`), listed through the descriptor that check opened, in no
+// particular order. With `check` other than `present`, or a non-zero
+// `errorCode` (the folder could not be listed, or the listing broke off),
+// `names` holds what was read, possibly nothing.
+struct Listing {
+  ItemCheck check = ItemCheck::outside;
+  int errorCode = 0;
+  std::vector<std::string> names;
+};
+Listing listBelow(const std::filesystem::path& base, const std::filesystem::path& path);
 
 // Moves `path` to the freedesktop Trash through GIO (g_file_trash: the home
 // trash in $XDG_DATA_HOME/Trash, or the volume's .Trash-UID, with an info
@@ -62,9 +81,32 @@ std::optional<int64_t> measureBytes(const std::filesystem::path& path,
 
 // Uninstalls a Flatpak app of the user's installation with the flatpak
 // program (`flatpak uninstall --user --noninteractive APP-ID`, an argument
-// vector, at most 120 seconds), which also removes its exported desktop entry
+// vector, at most 120 seconds, through `runTool`), which also removes its exported desktop entry
 // and prunes what only it used. The message carries flatpak's own.
 Removal uninstallFlatpak(const std::string& appID);
+
+// The bytes an unprivileged user may still write on the volume holding `path`
+// (statvfs: available blocks × fragment size); absent when it cannot be read.
+std::optional<int64_t> availableBytes(const std::filesystem::path& path);
+
+// The user id owning `path` itself (a link is not followed); absent when it
+// cannot be examined.
+std::optional<uint32_t> ownerOf(const std::filesystem::path& path);
+
+// The real user id of this process.
+uint32_t currentUser();
+
+// A file's identity: its device and inode number.
+using FileIdentity = std::pair<uint64_t, uint64_t>;
+
+// The identity of `path` itself (a link is not followed); absent when it
+// cannot be examined.
+std::optional<FileIdentity> identityOf(const std::filesystem::path& path);
+
+// The files some process holds a lock on now (flock, POSIX and open file
+// description locks, waiters included), from "locks" under `roots.proc`;
+// empty when it cannot be read. A locked file is in use, however old it is.
+std::set<FileIdentity> lockedFiles(const Roots& roots);
 
 // Whether `path` can be listed as a folder and so can each folder directly
 // inside it.

@@ -1,7 +1,7 @@
 # bash completion for zemnorvo
 _zemnorvo() {
   local cur=${COMP_WORDS[COMP_CWORD]}
-  local commands="status advice sensors ps explain suggestions answer stop watch config metrics widget mcp hook disk apps uninstall"
+  local commands="status advice sensors ps explain suggestions answer stop watch config metrics widget mcp hook disk apps uninstall cleanup"
   if [[ $COMP_CWORD -eq 1 ]]; then
     COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
     return
@@ -14,7 +14,8 @@ _zemnorvo() {
     disk) flags="allow disallow --depth --json --help" ;;
     uninstall) flags="--leftovers --permanently --dry-run --retry --help" ;;
     suggestions) flags="--json --help" ;;
-    answer) flags="quit uninstall keep --help" ;;
+    answer) flags="quit clean uninstall keep --help" ;;
+    cleanup) flags="run --dry-run --timeout --json --help" ;;
     stop) flags="--force --children --reason --json --help" ;;
     watch) flags="--interval --once --quiet --help" ;;
     widget) flags="--family --format --appearance --out --help" ;;

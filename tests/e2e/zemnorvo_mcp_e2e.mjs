@@ -80,12 +80,14 @@ test('an agent reads the status, stops its own task, is refused the rest, and fi
     const { tools } = await client.listTools();
     assert.deepEqual(tools.map((tool) => tool.name).sort(), [
       'app_leftovers',
+      'cleanup_preview',
       'disk_usage',
       'explain_process',
       'installed_apps',
       'kill_ai_process',
       'recent_actions',
       'status',
+      'suggest_cleanup',
       'suggest_quit_apps',
       'suggest_uninstall',
       'suggestion_status',
@@ -181,6 +183,17 @@ test('an agent reads the status, stops its own task, is refused the rest, and fi
     assert.equal(answer.structuredContent.status, 'declined');
     assert.deepEqual(answer.structuredContent.kept, ['Image Editor']);
     assert.ok(alive(ownerApp.pid), 'keeping the app must not stop it');
+
+    // cleanup_preview reads the catalogue; suggest_cleanup files ids for the owner,
+    // whose command refuses to answer it from inside the agent's tree.
+    const catalogue = await client.callTool({ name: 'cleanup_preview', arguments: { measure_seconds: 2 } });
+    assert.ok(Array.isArray(catalogue.structuredContent.items));
+    const cleanup = await client.callTool({
+      name: 'suggest_cleanup',
+      arguments: { item_ids: ['pip-cache'], reason: 'the disk is full' },
+    });
+    assert.equal(cleanup.structuredContent.status, 'pending');
+    assert.throws(() => run('answer', cleanup.structuredContent.id, 'clean'), /suggest_cleanup/);
 
     const unknown = await client.callTool({ name: 'suggestion_status', arguments: { id: 'nope' } });
     assert.equal(unknown.isError, true);

@@ -2,12 +2,10 @@
 #include <fcntl.h>
 #include <gio/gio.h>
 #include <linux/openat2.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,6 +15,8 @@
 #include <vector>
 
 #include "core/platform/file_removal.hpp"
+#include "core/platform/linux/text_file.hpp"
+#include "core/platform/tool_run.hpp"
 
 namespace norvo::platform {
 
@@ -128,14 +128,17 @@ Located locate(const fs::path& base, const fs::path& path) {
 // `dryRun`, removes it. Hard-linked files count once by (device, inode).
 class Walk {
  public:
-  Walk(bool dryRun, std::chrono::steady_clock::time_point deadline)
-      : dryRun_(dryRun), deadline_(deadline) {}
+  Walk(bool dryRun, std::chrono::steady_clock::time_point deadline,
+       std::optional<uint32_t> owner = std::nullopt)
+      : dryRun_(dryRun), deadline_(deadline), owner_(owner) {}
 
   // False at the first failure (its errno is kept) or when the deadline passed.
   bool entry(int dirFd, const char* name, dev_t device) {
     if (std::chrono::steady_clock::now() > deadline_) return fail(ETIMEDOUT);
     struct stat st {};
     if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return fail(errno);
+    // Another user's entry is theirs to remove, even where ours is the folder.
+    if (owner_ && st.st_uid != *owner_) return fail(EPERM);
     if (S_ISDIR(st.st_mode)) {
       // A mount point or another file system inside is not the app's data.
       if (st.st_dev != device) return fail(EXDEV);
@@ -197,6 +200,7 @@ class Walk {
 
   bool dryRun_;
   std::chrono::steady_clock::time_point deadline_;
+  std::optional<uint32_t> owner_;
   int64_t bytes_ = 0;
   int error_ = 0;
   std::set<std::pair<dev_t, ino_t>> seen_;
@@ -218,11 +222,12 @@ Removal refusal(const Located& where, const fs::path& path) {
 }
 
 // The walk over an item already located; `dryRun` only counts.
-Removal walkLocated(const Located& where, const fs::path& path, bool dryRun) {
+Removal walkLocated(const Located& where, const fs::path& path, bool dryRun,
+                    std::optional<uint32_t> owner = std::nullopt) {
   if (where.errorCode != 0) return failure(where.errorCode, path);
   struct stat parent {};
   if (::fstat(where.parent.get(), &parent) != 0) return failure(errno, path);
-  Walk walk(dryRun, std::chrono::steady_clock::time_point::max());
+  Walk walk(dryRun, std::chrono::steady_clock::time_point::max(), owner);
   if (!walk.entry(where.parent.get(), where.name.c_str(), parent.st_dev))
     return failure(walk.errorCode(), path);
   Removal r;
@@ -251,10 +256,44 @@ ItemCheck checkBelow(const fs::path& base, const fs::path& path) {
   return locate(base, path).check;
 }
 
-Removal deleteBelow(const fs::path& base, const fs::path& path, bool dryRun) {
+Removal deleteBelow(const fs::path& base, const fs::path& path, bool dryRun,
+                    std::optional<uint32_t> owner) {
   auto where = locate(base, path);
   if (where.check != ItemCheck::present) return refusal(where, path);
-  return walkLocated(where, path, dryRun);
+  return walkLocated(where, path, dryRun, owner);
+}
+
+Listing listBelow(const fs::path& base, const fs::path& path) {
+  Listing out;
+  auto where = locate(base, path);
+  out.check = where.check;
+  out.errorCode = where.errorCode;
+  if (where.check != ItemCheck::present) {
+    if (out.errorCode == 0) out.errorCode = where.check == ItemCheck::gone ? ENOENT : ELOOP;
+    return out;
+  }
+  if (where.errorCode != 0) return out;
+  // fdopendir owns the descriptor from here on; closedir closes it.
+  int folder = ::openat(where.parent.get(), where.name.c_str(),
+                        O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+  if (folder < 0) {
+    out.errorCode = errno;
+    return out;
+  }
+  DIR* dir = ::fdopendir(folder);
+  if (!dir) {
+    out.errorCode = errno;
+    ::close(folder);
+    return out;
+  }
+  errno = 0;
+  while (dirent* e = ::readdir(dir)) {
+    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+      out.names.emplace_back(e->d_name);
+  }
+  out.errorCode = errno;
+  ::closedir(dir);
+  return out;
 }
 
 Removal trashBelow(const fs::path& base, const fs::path& path) {
@@ -298,59 +337,74 @@ Removal uninstallFlatpak(const std::string& appID) {
     r.message = appID + ": not a Flatpak app id";
     return r;
   }
-  std::vector<std::string> argv{"flatpak", "uninstall", "--user", "--noninteractive", appID};
-  std::vector<char*> args;
-  for (auto& a : argv) args.push_back(a.data());
-  args.push_back(nullptr);
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) return failure(errno, appID);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  pid_t pid = 0;
-  int rc = ::posix_spawnp(&pid, "flatpak", &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(fds[1]);
-  Fd out(fds[0]);
-  if (rc != 0) {
-    r.errorCode = rc;
-    r.message = appID + ": flatpak could not be started: " + std::strerror(rc);
+  auto ran = runTool({"flatpak", "uninstall", "--user", "--noninteractive", appID}, {},
+                     std::chrono::seconds(120), 16 * 1024);
+  if (!ran.started) {
+    r.message = appID + ": flatpak could not be started: " + ran.error;
     return r;
   }
-  std::string output;
-  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-  char buffer[4096];
-  bool late = false;
-  for (;;) {
-    pollfd p{out.get(), POLLIN, 0};
-    if (::poll(&p, 1, 200) == 0) {
-      if ((late = std::chrono::steady_clock::now() > until)) break;
-      continue;
-    }
-    ssize_t n = ::read(out.get(), buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    if (output.size() < 16 * 1024) output.append(buffer, static_cast<size_t>(n));
-  }
-  if (late) ::kill(pid, SIGKILL);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (!late && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+  if (ran.succeeded()) {
     r.ok = true;
     r.errorCode = 0;
     return r;
   }
+  auto& output = ran.output;
   while (!output.empty() && (output.back() == '\n' || output.back() == ' ')) output.pop_back();
   auto lastLine =
       output.substr(output.rfind('\n') == std::string::npos ? 0 : output.rfind('\n') + 1);
-  r.message =
-      appID + ": " +
-      (late ? std::string("flatpak did not finish in 120 seconds")
-            : "flatpak uninstall failed" + (lastLine.empty() ? std::string() : ": " + lastLine));
+  r.message = appID + ": " +
+              (ran.timedOut ? std::string("flatpak did not finish in 120 seconds")
+                            : "flatpak uninstall failed" +
+                                  (lastLine.empty() ? std::string() : ": " + lastLine));
   return r;
+}
+
+std::optional<int64_t> availableBytes(const fs::path& path) {
+  struct statvfs vfs {};
+  if (::statvfs(path.c_str(), &vfs) != 0) return std::nullopt;
+  return static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize);
+}
+
+std::optional<uint32_t> ownerOf(const fs::path& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+  return st.st_uid;
+}
+
+uint32_t currentUser() { return ::getuid(); }
+
+std::optional<FileIdentity> identityOf(const fs::path& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileIdentity{st.st_dev, st.st_ino};
+}
+
+std::set<FileIdentity> lockedFiles(const Roots& roots) {
+  // Each line of proc(5)'s "locks" names the file as MAJOR:MINOR:INODE, the
+  // device numbers in hexadecimal: "1: FLOCK ADVISORY WRITE 472 fd:01:1311770
+  // 0 EOF"; a waiter's line has "->" after the number and so a field more.
+  std::set<FileIdentity> out;
+  auto text = text_file::read(roots.proc / "locks");
+  if (!text.text) return out;
+  size_t start = 0;
+  const auto& all = *text.text;
+  while (start < all.size()) {
+    size_t end = all.find('\n', start);
+    if (end == std::string::npos) end = all.size();
+    std::string line = all.substr(start, end - start);
+    start = end + 1;
+    unsigned major = 0, minor = 0;
+    unsigned long long inode = 0;
+    for (size_t at = line.find(':'); at != std::string::npos; at = line.find(':', at + 1)) {
+      size_t word = line.rfind(' ', at);
+      word = word == std::string::npos ? 0 : word + 1;
+      if (std::sscanf(line.c_str() + word, "%x:%x:%llu", &major, &minor, &inode) == 3) {
+        out.insert({makedev(major, minor), inode});
+        break;
+      }
+    }
+  }
+  return out;
 }
 
 bool canListFolder(const fs::path& path) {

@@ -1,0 +1,143 @@
+// The cleanup as agents and the owner reach it: an agent previews and
+// suggests through `zemnorvo mcp`, the owner answers with `zemnorvo answer`,
+// the agent reads the outcome back; under an agent the owner's commands
+// refuse.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "cli/child_process.hpp"
+#include "core/store/norvo_store.hpp"
+#include "real_processes.hpp"
+#include "test_support.hpp"
+
+namespace norvo {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+// Sets an environment variable for the children started while it lives.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const fs::path& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (old_)
+      ::setenv(name_, old_->c_str(), 1);
+    else
+      ::unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+// A fresh home whose caches and temporary folder are its own too.
+struct CleanupFreshHome {
+  test::FreshHome fresh;
+  ScopedEnv cache{"XDG_CACHE_HOME", fresh.home() / ".cache"};
+  ScopedEnv state{"XDG_STATE_HOME", fresh.home() / ".local/state"};
+  ScopedEnv tmp{"TMPDIR", fresh.home() / "tmp"};
+  fs::path blob = fresh.home() / ".cache/pip/http/blob";
+
+  CleanupFreshHome() { fs::create_directories(fresh.home() / "tmp"); }
+};
+
+json itemNamed(const json& items, const std::string& id) {
+  for (const auto& i : items)
+    if (i["id"] == id) return i;
+  return nullptr;
+}
+
+TEST(CleanupCommands, AnAgentsSuggestionIsAnsweredByTheOwnerAndReadBack) {
+  CleanupFreshHome h;
+  const auto& home = h.fresh.home();
+  fs::create_directories(h.blob.parent_path());
+  { std::ofstream(h.blob) << std::string(20000, 'b'); }
+
+  test::AgentServer server;
+  auto items =
+      server.tool("cleanup_preview", {{"measure_seconds", 5}})["structuredContent"]["items"];
+  auto pip = itemNamed(items, "pip-cache");
+  ASSERT_FALSE(pip.is_null()) << items;
+  EXPECT_EQ(pip["path_list"], json({(home / ".cache/pip").string()}));
+  EXPECT_TRUE(pip["size_gb"].is_number()) << pip;
+
+  auto filed = server.tool("suggest_cleanup", {{"item_ids", {"pip-cache", "no-such-item"}},
+                                               {"reason", "the disk is full"}});
+  ASSERT_EQ(filed["isError"], false) << filed;
+  EXPECT_EQ(filed["structuredContent"]["unknown_ids"], json({"no-such-item"}));
+  auto id = filed["structuredContent"]["id"].get<std::string>();
+  EXPECT_TRUE(fs::exists(h.blob));  // filing removes nothing
+  EXPECT_EQ(server.tool("suggestion_status", {{"id", id}})["structuredContent"]["status"],
+            "pending");
+  auto listed = test::zemnorvo({"suggestions"});
+  EXPECT_NE(listed.out.find(id), std::string::npos) << listed.out;
+  EXPECT_NE(listed.out.find("clean pip-cache, no-such-item: the disk is full"), std::string::npos)
+      << listed.out;
+
+  auto answered = test::zemnorvo({"answer", id, "clean"});
+  EXPECT_EQ(answered.status, 0) << answered.errors;
+  EXPECT_EQ(answered.out.rfind("accepted: cleaned pip-cache; free space grew by ", 0), 0u)
+      << answered.out;
+  EXPECT_NE(answered.out.find("skipped no-such-item: nothing to clean"), std::string::npos);
+  EXPECT_FALSE(fs::exists(h.blob));
+  EXPECT_TRUE(fs::is_directory(home / ".cache/pip"));
+
+  auto outcome = server.tool("suggestion_status", {{"id", id}})["structuredContent"];
+  EXPECT_EQ(outcome["status"], "accepted");
+  EXPECT_EQ(outcome["cleaned"], json({"pip-cache"}));
+  EXPECT_TRUE(outcome["freedBytes"].is_number_integer());
+  EXPECT_TRUE(outcome["answeredAt"].is_string());
+  auto log = server.tool("recent_actions", {{"limit", 1}})["structuredContent"]["actions"];
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0]["name"], "pip-cache");
+  EXPECT_NE(log[0]["detail"].get<std::string>().find(
+                " · contents · 1 path(s) · suggested by an agent: the disk is full"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(test::zemnorvo({"answer", id, "keep"}).status, 1);  // answered once only
+}
+
+TEST(CleanupCommands, PreviewForTheOwnerAndRefusalsUnderAnAgent) {
+  CleanupFreshHome h;
+  fs::create_directories(h.blob.parent_path());
+  { std::ofstream(h.blob) << "b"; }
+  auto shown = test::zemnorvo({"cleanup"});
+  EXPECT_EQ(shown.status, 0) << shown.errors;
+  EXPECT_NE(shown.out.find("pip-cache"), std::string::npos) << shown.out;
+  EXPECT_NE(shown.out.find("packages are downloaded again on install"), std::string::npos);
+
+  auto s = CleanupSuggestion::make("x", {"pip-cache"});
+  ASSERT_TRUE(NorvoStore::addCleanup(s, h.fresh.store()));
+  test::TempDir dir;
+  auto agent = test::copyProgram("/bin/sh", dir.path() / "claude");
+  // "; true" keeps the shell, and so the agent, among the tool's ancestors.
+  auto asAgent = [&](const std::string& arguments) {
+    return test::run(agent, {"-c", "'" NORVO_CLI_PATH "' " + arguments + " 2>&1; true"}).second;
+  };
+  const std::string refused = " acts for the owner and is refused under an AI agent";
+  for (const auto& [command, arguments] :
+       {std::pair<std::string, std::string>{"zemnorvo cleanup run", "cleanup run pip-cache"},
+        {"zemnorvo answer", "answer " + s.id + " clean"}}) {
+    auto said = asAgent(arguments);
+    EXPECT_EQ(said.rfind(command + refused, 0), 0u) << said;
+    EXPECT_NE(said.find("the suggest_cleanup tool"), std::string::npos) << said;
+  }
+  // Looking is allowed: a dry run shows what would go and removes nothing.
+  auto dry = asAgent("cleanup run pip-cache --dry-run");
+  EXPECT_NE(
+      dry.find("would go, pip-cache: the contents of " + (h.fresh.home() / ".cache/pip").string()),
+      std::string::npos)
+      << dry;
+  EXPECT_TRUE(fs::exists(h.blob));
+  EXPECT_EQ(NorvoStore::cleanup(s.id, h.fresh.store())->status, "pending");
+}
+
+}  // namespace
+}  // namespace norvo

@@ -1,0 +1,451 @@
+// The cleanup catalogue over a home built here, its thresholds and busy rule,
+// and the runner on adversarial trees: nothing outside the target may change.
+#include "core/cleanup/cleanup.hpp"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "cleanup_fixture.hpp"
+#include "core/store/norvo_store.hpp"
+#include "real_processes.hpp"
+
+namespace norvo::Cleanup {
+namespace {
+
+namespace fs = std::filesystem;
+using test::age;
+using test::treeOf;
+
+std::vector<std::string> idsOf(const std::vector<Item>& items) {
+  std::vector<std::string> ids;
+  for (const auto& i : items) ids.push_back(i.id);
+  return ids;
+}
+
+const Item* itemNamed(const std::vector<Item>& items, const std::string& id) {
+  for (const auto& i : items)
+    if (i.id == id) return &i;
+  return nullptr;
+}
+
+TEST(CleanupCatalogue, FindsWhatQualifiesOverAFixtureHome) {
+  test::CleanupHome h;
+  const auto& home = h.home;
+  h.write(home / ".cache/pip/http/abc", std::string(5000, 'p'));
+  fs::create_directories(home / ".npm/_cacache");  // empty: nothing to clean
+  h.write(home / ".gradle/caches/x.jar", "jar");
+  h.write(home / ".cache/yarn/v6/pkg", "y");
+  // Installers: an old Debian package and AppImage, a fresh ISO, a text file.
+  for (const auto& [name, days] : std::vector<std::pair<std::string, double>>{
+           {"tool.deb", 2}, {"Old.AppImage", 3}, {"fresh.iso", 0.5}, {"notes.txt", 9}})
+    age(h.write(home / "Downloads" / name, "x"), days);
+  age(h.write(home / "Downloads/film.mkv.part", "x"), 2);
+  // Projects: one idle for 8 days, one changed yesterday, one in Documents.
+  h.write(home / "Projects/idle/node_modules/a/index.js", "x");
+  age(h.write(home / "Projects/idle/package.json", "{}"), 8);
+  h.write(home / "Projects/busy/node_modules/a/index.js", "x");
+  age(h.write(home / "Projects/busy/package.json", "{}"), 1);
+  h.write(home / "Documents/GitHub/app/.build/debug/app", "x");
+  age(h.write(home / "Documents/GitHub/app/Package.swift", "//"), 30);
+  // Temporary entries: old, recent, old but with a recent file inside.
+  age(h.write(h.tmp / "old.txt", "x"), 4);
+  age(h.write(h.tmp / "new.txt", "x"), 1);
+  age(h.write(h.tmp / "session/recent", "x"), 0);
+  age(h.tmp / "session", 10);
+  age(h.write(h.tmp / "systemd-private-x/f", "x"), 9);
+  age(h.tmp / "systemd-private-x", 9);
+  // Logs: by name or folder, old enough, under the state and cache folders.
+  age(h.write(home / ".local/state/app/app.log", "x"), 40);
+  age(h.write(home / ".local/state/app/data.db", "x"), 40);
+  age(h.write(home / ".cache/tool/logs/run.txt", "x"), 31);
+  age(h.write(home / ".cache/tool/new.log", "x"), 2);
+  // Tool versions side by side; 1.0.9 is linked from ~/.local/bin, so in use.
+  auto versions = home / ".local/share/claude/versions";
+  for (const char* v : {"1.0.2", "1.0.9", "1.0.10"}) h.write(versions / v, "binary");
+  fs::create_directories(home / ".local/bin");
+  fs::create_symlink(versions / "1.0.9", home / ".local/bin/claude");
+  // Two copies of one AppImage.
+  h.write(home / "Applications/Tool-1.2.AppImage", "ELF");
+  h.write(home / "Applications/Tool-1.10.AppImage", "ELF");
+
+  auto config = NorvoConfig::defaults();
+  auto closed = preview(config, 10, false, h.context);
+  EXPECT_EQ(idsOf(closed), (std::vector<std::string>{
+                               "yarn-cache", "pip-cache", "gradle-cache", "project-build-folders",
+                               "temp-files", "old-logs", "old-app-versions", "old-tool-versions"}));
+  auto open = preview(config, 10, true, h.context);
+  struct Expected {
+    std::string id;
+    std::vector<fs::path> paths;
+  };
+  const Expected expected[] = {
+      {"pip-cache", {home / ".cache/pip"}},
+      {"installers", {home / "Downloads/Old.AppImage", home / "Downloads/tool.deb"}},
+      {"project-build-folders",
+       {home / "Documents/GitHub/app/.build", home / "Projects/idle/node_modules"}},
+      {"temp-files", {h.tmp / "old.txt"}},
+      {"old-logs", {home / ".cache/tool/logs/run.txt", home / ".local/state/app/app.log"}},
+      {"partial-downloads", {home / "Downloads/film.mkv.part"}},
+      {"old-app-versions", {home / "Applications/Tool-1.2.AppImage"}},
+      {"old-tool-versions", {versions / "1.0.2"}},
+  };
+  for (const auto& e : expected) {
+    const auto* item = itemNamed(open, e.id);
+    ASSERT_TRUE(item) << e.id;
+    std::vector<std::string> paths;
+    for (const auto& p : e.paths) paths.push_back(p.string());
+    EXPECT_EQ(item->paths, paths) << e.id;
+  }
+  const auto* pip = itemNamed(open, "pip-cache");
+  ASSERT_TRUE(pip->bytes);
+  EXPECT_GE(*pip->bytes, 5000);
+  EXPECT_EQ(pip->removal, Removal::contents);
+  EXPECT_FALSE(pip->skipped);
+  // Without time to measure, the items are still found, their sizes unknown.
+  auto unmeasured = preview(config, 0, false, h.context);
+  EXPECT_EQ(idsOf(unmeasured), idsOf(closed));
+  EXPECT_FALSE(itemNamed(unmeasured, "pip-cache")->bytes);
+  // Items keep the catalogue's order: fixed targets first, then computed ones.
+  EXPECT_EQ(idsOf(open).front(), "yarn-cache");
+  EXPECT_EQ(idsOf(open).back(), "old-tool-versions");
+}
+
+TEST(CleanupCatalogue, ABusyToolMakesItsItemsWaitAtPreviewAndAtRun) {
+  test::CleanupHome h;
+  h.write(h.home / ".cache/yarn/v6/pkg", "y");
+  h.write(h.home / ".cache/pip/wheel", "w");
+  h.write(h.home / "Library/Developer/Xcode/DerivedData/App-abc/Build/x.o", "o");
+  // Another user's yarn (a build server's, say) is not the owner's; of two
+  // build tools the first in sorted order is named.
+  h.running("yarn", h.context.places.user + 1);
+  h.running("swift-frontend", h.context.places.user);
+  h.running("XCBBuildService", h.context.places.user);
+  auto items = preview(NorvoConfig::defaults(), 5, false, h.context);
+  ASSERT_TRUE(itemNamed(items, "yarn-cache"));
+  EXPECT_FALSE(itemNamed(items, "yarn-cache")->skipped);
+  ASSERT_TRUE(itemNamed(items, "xcode-derived-data"));
+  EXPECT_EQ(itemNamed(items, "xcode-derived-data")->skipped, "XCBBuildService is running");
+
+  // The owner's own yarn, started under that name, read from the real table.
+  test::Processes processes;
+  auto yarn = test::copyProgram("/bin/sleep", h.dir.path() / "bin/yarn");
+  processes.start({"yarn", "30"}, yarn);
+  h.context.readProcesses = [&] {
+    return test::readUntil(ProcessTable::shared(), [](const ProcessReadings& r) {
+      return std::any_of(r.begin(), r.end(), [](const auto& p) { return p.second.name == "yarn"; });
+    });
+  };
+  auto before = treeOf(h.home);
+  items = preview(NorvoConfig::defaults(), 5, false, h.context);
+  ASSERT_TRUE(itemNamed(items, "yarn-cache"));
+  EXPECT_EQ(itemNamed(items, "yarn-cache")->skipped, "yarn is running");
+  EXPECT_EQ(itemNamed(items, "yarn-cache")->skippedRu, "сейчас работает yarn");
+  EXPECT_FALSE(itemNamed(items, "pip-cache")->skipped);
+
+  RunOptions options;
+  auto result = run({"yarn-cache"}, NorvoConfig::defaults(), options, h.context);
+  EXPECT_TRUE(result.cleaned.empty());
+  EXPECT_EQ(result.skipped,
+            (std::map<std::string, std::string>{{"yarn-cache", "yarn is running"}}));
+  EXPECT_EQ(treeOf(h.home), before);
+  EXPECT_TRUE(NorvoStore::recentActions(10, h.store).empty());
+}
+
+TEST(CleanupRun, CleansLogsEachItemAndSkipsWhatIsNotThere) {
+  test::CleanupHome h;
+  h.write(h.home / ".cache/pip/http/a", std::string(9000, 'a'));
+  h.write(h.home / ".cache/pip/wheels/b", "b");
+  fs::create_directories(h.home / ".cache/go-build");  // empty
+  age(h.write(h.tmp / "old-report.txt", "x"), 5);
+
+  RunOptions options;
+  options.actor = "owner";
+  options.detail = "disk is full";
+  auto result = run({"pip-cache", "temp-files", "go-build-cache", "no-such-item", "pip-cache"},
+                    NorvoConfig::defaults(), options, h.context);
+  EXPECT_EQ(result.cleaned, (std::vector<std::string>{"pip-cache", "temp-files"}));
+  EXPECT_EQ(result.skipped,
+            (std::map<std::string, std::string>{{"go-build-cache", "nothing to clean"},
+                                                {"no-such-item", "nothing to clean"}}));
+  EXPECT_TRUE(result.errors.empty()) << result.errors.front();
+  EXPECT_EQ(result.freedBytes, 4000);
+  EXPECT_TRUE(fs::is_directory(h.home / ".cache/pip"));  // the folder itself stays
+  EXPECT_TRUE(fs::is_empty(h.home / ".cache/pip"));
+  EXPECT_FALSE(fs::exists(h.tmp / "old-report.txt"));
+
+  auto log = NorvoStore::recentActions(10, h.store);
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[1].kind, "cleanup");
+  EXPECT_EQ(log[1].name, "pip-cache");
+  EXPECT_EQ(log[1].actor, "owner");
+  EXPECT_EQ(log[1].detail, "0.0 GB · contents · 1 path(s) · disk is full");
+  EXPECT_EQ(log[0].name, "temp-files");
+}
+
+TEST(CleanupRun, LogTextStatesSizeRemovalPathsErrorsAndDetail) {
+  Item item;
+  item.removal = Removal::delete_;
+  item.paths = {"/a", "/b", "/c"};
+  struct Case {
+    std::optional<int64_t> bytes;
+    size_t errors;
+    std::string detail, text;
+  };
+  const Case cases[] = {
+      {std::nullopt, 0, "", "? GB · delete · 3 path(s)"},
+      {int64_t(3) << 29, 2, "", "1.5 GB · delete · 3 path(s) · 2 error(s)"},
+      {0, 0, "suggested by an agent: low disk",
+       "0.0 GB · delete · 3 path(s) · suggested by an "
+       "agent: low disk"},
+  };
+  for (const auto& c : cases) {
+    item.bytes = c.bytes;
+    EXPECT_EQ(logText(item, c.errors, c.detail), c.text);
+  }
+}
+
+TEST(CleanupRun, ADryRunListsEveryPathAndRemovesNothing) {
+  test::CleanupHome h;
+  h.write(h.home / ".gradle/caches/modules/x.jar", std::string(3000, 'j'));
+  age(h.write(h.tmp / "stale", "x"), 6);
+  auto before = treeOf(h.dir.path());
+  std::vector<Step> steps;
+  RunOptions options;
+  options.dryRun = true;
+  options.steps = &steps;
+  auto result = run({"gradle-cache", "temp-files"}, NorvoConfig::defaults(), options, h.context);
+  EXPECT_EQ(result.cleaned, (std::vector<std::string>{"gradle-cache", "temp-files"}));
+  EXPECT_EQ(result.freedBytes, 0);
+  ASSERT_EQ(steps.size(), 2u);
+  EXPECT_EQ(steps[0].path, (h.home / ".gradle/caches").string());
+  EXPECT_GE(steps[0].bytes.value_or(0), 3000);
+  EXPECT_EQ(steps[1].path, (h.tmp / "stale").string());
+  EXPECT_EQ(treeOf(h.dir.path()), before);
+  EXPECT_TRUE(NorvoStore::recentActions(10, h.store).empty());
+}
+
+TEST(CleanupSafety, TheCheckRefusesEscapesShortPathsAndLinks) {
+  test::CleanupHome h;
+  const auto& home = h.home;
+  h.write(home / ".cache/pip/x", "x");
+  fs::create_directory_symlink(h.outside, home / ".cache/linked");
+  struct Case {
+    fs::path path;
+    std::optional<fs::path> safe;
+  };
+  const Case cases[] = {
+      {home / ".cache/pip", home / ".cache/pip"},
+      {home / ".cache/pip/", home / ".cache/pip"},
+      {home / ".cache/../.cache/pip", home / ".cache/pip"},
+      {home / ".cache/pip/../../../outside/keep", std::nullopt},
+      {home / "..", std::nullopt},
+      {home, std::nullopt},
+      {home / "a", std::nullopt},  // one character past the home folder
+      {home / ".cache/linked", std::nullopt},
+      {home / ".cache/linked/keep", std::nullopt},
+      {h.outside / "keep", std::nullopt},
+      {".cache/pip", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(safePath(c.path, home), c.safe) << c.path;
+}
+
+// Each adversarial tree is cleaned and must leave `outside` exactly as it was:
+// the same number of files with the same contents.
+class CleanupAdversarial : public ::testing::Test {
+ protected:
+  void expectOutsideUnchanged(const std::function<void()>& act) {
+    auto before = treeOf(h.outside);
+    act();
+    auto after = treeOf(h.outside);
+    RecordProperty("files_outside_before", static_cast<int>(before.size()));
+    RecordProperty("files_outside_after", static_cast<int>(after.size()));
+    EXPECT_EQ(after.size(), before.size());
+    EXPECT_EQ(after, before);
+  }
+  Result clean(const std::vector<std::string>& ids) {
+    RunOptions options;
+    return run(ids, NorvoConfig::defaults(), options, h.context);
+  }
+  test::CleanupHome h;
+};
+
+TEST_F(CleanupAdversarial, ALinkInsideACacheIsRefusedAndTheRestGoes) {
+  auto homebrew = h.home / ".cache/Homebrew";
+  h.write(homebrew / "downloads/pkg.tar.gz", "pkg");
+  fs::create_directory_symlink(h.outside / "keep", homebrew / "escape");
+  fs::create_directory_symlink(h.outside / "keep", homebrew / "downloads/deep-link");
+  expectOutsideUnchanged([&] {
+    auto items = preview(NorvoConfig::defaults(), 5, false, h.context);
+    ASSERT_TRUE(itemNamed(items, "homebrew-cache"));  // the folder's item still appears
+    auto r = clean({"homebrew-cache"});
+    EXPECT_EQ(r.errors, std::vector<std::string>{(homebrew / "escape").string() +
+                                                 ": refused (outside home or a link)"});
+  });
+  EXPECT_FALSE(fs::exists(homebrew / "downloads"));  // links deeper down go as links
+  EXPECT_TRUE(fs::is_symlink(homebrew / "escape"));
+}
+
+TEST_F(CleanupAdversarial, ACacheFolderThatIsALinkOrLeadsOutOfHomeIsNeverOffered) {
+  fs::create_directories(h.home / ".cache");
+  fs::create_directory_symlink(h.outside / "keep", h.home / ".cache/pip");
+  h.write(h.outside / "cache/go-build/00/obj", "o");
+  expectOutsideUnchanged([&] {
+    EXPECT_FALSE(itemNamed(preview(NorvoConfig::defaults(), 5, false, h.context), "pip-cache"));
+    EXPECT_EQ(clean({"pip-cache"}).skipped.at("pip-cache"), "nothing to clean");
+    // A cache home given with ".." that leads out of the home folder.
+    h.context.places.cacheHome = h.home / "../outside/cache";
+    EXPECT_EQ(clean({"go-build-cache"}).skipped.at("go-build-cache"), "nothing to clean");
+  });
+}
+
+TEST_F(CleanupAdversarial, FoldersSwappedForLinksBetweenPreviewAndRunAreRefused) {
+  auto goBuild = h.home / ".cache/go-build";
+  h.write(goBuild / "00/obj", "o");
+  h.write(h.home / "Projects/web/node_modules/x/i.js", "x");
+  age(h.write(h.home / "Projects/web/package.json", "{}"), 9);
+  age(h.write(h.home / "Downloads/setup.rpm", "rpm"), 3);
+  ASSERT_TRUE(NorvoStore::setScanUserFolders(true, h.store));
+  // Right after the run computed its catalogue, each target becomes a link
+  // to the folder outside.
+  h.context.beforeRemoving = [&](const std::string& id) {
+    auto swap = [&](const fs::path& target) {
+      fs::rename(target, h.dir.path() / ("moved-" + id));
+      fs::create_directory_symlink(h.outside / "keep", target);
+    };
+    if (id == "go-build-cache") swap(goBuild);
+    if (id == "project-build-folders") swap(h.home / "Projects/web/node_modules");
+    if (id == "installers") swap(h.home / "Downloads/setup.rpm");
+  };
+  expectOutsideUnchanged([&] {
+    auto r = clean({"go-build-cache", "project-build-folders", "installers"});
+    auto refused = [](const fs::path& p) {
+      return p.string() + ": refused (outside home or a link)";
+    };
+    EXPECT_EQ(r.errors, (std::vector<std::string>{refused(goBuild),
+                                                  refused(h.home / "Projects/web/node_modules"),
+                                                  refused(h.home / "Downloads/setup.rpm")}));
+    auto log = NorvoStore::recentActions(10, h.store);
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_NE(log[0].detail.find(" · 1 error(s)"), std::string::npos) << log[0].detail;
+  });
+}
+
+TEST_F(CleanupAdversarial, NamesWithNewlinesAndReadOnlyFilesAreRemovedInside) {
+  auto pip = h.home / ".cache/pip";
+  h.write(pip / "line\nbreak", "x");
+  h.write(pip / "wheels/..\n..", "x");
+  auto readOnly = h.write(pip / "wheels/locked.whl", "x");
+  fs::permissions(readOnly, fs::perms::owner_read);
+  h.write(pip / "sealed/inner", "x");
+  fs::permissions(pip / "sealed", fs::perms::owner_read | fs::perms::owner_exec);
+  expectOutsideUnchanged([&] {
+    auto r = clean({"pip-cache"});
+    if (::geteuid() == 0) {
+      EXPECT_TRUE(r.errors.empty()) << r.errors.front();
+    } else {
+      // A folder the owner made read-only keeps what is inside, with the reason.
+      EXPECT_EQ(r.errors,
+                std::vector<std::string>{(pip / "sealed").string() + ": Permission denied"});
+    }
+  });
+  EXPECT_FALSE(fs::exists(pip / "line\nbreak"));
+  EXPECT_FALSE(fs::exists(pip / "wheels"));
+  std::error_code ec;  // gone when the owner may remove anything
+  fs::permissions(pip / "sealed", fs::perms::owner_all, fs::perm_options::add, ec);
+}
+
+TEST_F(CleanupAdversarial, OnlyTheUsersOwnTemporaryEntriesGo) {
+  age(h.write(h.tmp / "mine", "x"), 5);
+  fs::create_directory_symlink(h.outside / "keep", h.tmp / "a-link");
+  age(h.write(h.tmp / "socket-dir/file", "x"), 5);
+  ASSERT_EQ(::mkfifo((h.tmp / "socket-dir/pipe").c_str(), 0600), 0);
+  age(h.tmp / "socket-dir/pipe", 5);
+  age(h.tmp / "socket-dir", 5);
+  bool root = ::geteuid() == 0;
+  if (root) {
+    age(h.write(h.tmp / "theirs/data", "x"), 5);
+    age(h.tmp / "theirs", 5);
+    ASSERT_EQ(::lchown((h.tmp / "theirs").c_str(), 65534, 65534), 0);
+  }
+  // A lock file another program holds, however old, is in use.
+  auto lock = h.write(h.tmp / "tool.lock", "");
+  age(lock, 30);
+  int held = ::open(lock.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  auto items = preview(NorvoConfig::defaults(), 5, false, h.context);
+  ::close(held);
+  ASSERT_TRUE(itemNamed(items, "temp-files"));
+  EXPECT_EQ(itemNamed(items, "temp-files")->paths,
+            std::vector<std::string>{(h.tmp / "mine").string()});
+  fs::remove(lock);
+  // An entry of the user's that holds another user's file: that file stays.
+  age(h.write(h.tmp / "mixed/other", "x"), 5);
+  age(h.tmp / "mixed", 5);
+  if (root) {
+    ASSERT_EQ(::lchown((h.tmp / "mixed/other").c_str(), 65534, 65534), 0);
+  }
+  expectOutsideUnchanged([&] {
+    auto r = clean({"temp-files"});
+    if (root) {
+      EXPECT_EQ(r.errors,
+                std::vector<std::string>{(h.tmp / "mixed").string() + ": Operation not permitted"});
+    }
+  });
+  EXPECT_FALSE(fs::exists(h.tmp / "mine"));
+  EXPECT_TRUE(fs::is_symlink(h.tmp / "a-link"));
+  EXPECT_TRUE(fs::exists(h.tmp / "socket-dir/pipe"));
+  if (root) {
+    EXPECT_TRUE(fs::exists(h.tmp / "theirs/data"));
+    EXPECT_TRUE(fs::exists(h.tmp / "mixed/other"));
+  }
+}
+
+TEST(CleanupRun, HomebrewRunsByArgumentVectorWithItsEnvironmentAndTimeLimit) {
+  test::CleanupHome h;
+  auto calls = h.dir.path() / "calls";
+  // A stand-in for brew: the dry run reports, the run records how it was called.
+  auto brew = h.write(h.dir.path() / "brew/bin/brew",
+                      "#!/bin/sh\n"
+                      "echo \"$* $HOMEBREW_NO_AUTO_UPDATE$HOMEBREW_NO_ENV_HINTS\" >> '" +
+                          calls.string() +
+                          "'\n"
+                          "if [ \"$3\" = -n ]; then\n"
+                          "  echo 'Would remove: /cellar/tool/1.0 (12 files, 3.1MB)'\n"
+                          "  echo '==> This operation would free approximately 3.1MB of disk "
+                          "space.'\n"
+                          "  exit 0\nfi\n"
+                          "[ -f '" +
+                          (h.dir.path() / "hang").string() + "' ] && sleep 30\nexit 0\n");
+  fs::permissions(brew, fs::perms::owner_all);
+  h.context.brewTools = {h.dir.path() / "nowhere/brew", brew};
+  auto items = preview(NorvoConfig::defaults(), 10, false, h.context);
+  const auto* old = itemNamed(items, "homebrew-old");
+  ASSERT_TRUE(old);
+  EXPECT_EQ(old->bytes, 3'100'000);
+  EXPECT_EQ(old->paths, std::vector<std::string>{"/cellar/tool/1.0"});
+  EXPECT_EQ(old->removal, Removal::command);
+
+  RunOptions options;
+  auto r = run({"homebrew-old"}, NorvoConfig::defaults(), options, h.context);
+  EXPECT_EQ(r.cleaned, std::vector<std::string>{"homebrew-old"});
+  EXPECT_TRUE(r.errors.empty());
+  auto log = test::readFile(calls);
+  EXPECT_NE(log.find("cleanup --prune=all 11\n"), std::string::npos) << log;
+
+  h.write(h.dir.path() / "hang", "");
+  h.context.toolLimit = std::chrono::milliseconds(300);
+  auto start = std::chrono::steady_clock::now();
+  r = run({"homebrew-old"}, NorvoConfig::defaults(), options, h.context);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  ASSERT_EQ(r.errors.size(), 1u);
+  EXPECT_EQ(r.errors[0],
+            brew.string() + " cleanup --prune=all: timed out after 0.3 s and was stopped");
+}
+
+}  // namespace
+}  // namespace norvo::Cleanup
