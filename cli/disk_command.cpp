@@ -48,9 +48,9 @@ std::string size(int64_t bytes) {
   double gib = static_cast<double>(bytes) / (1024.0 * 1024 * 1024);
   char buf[32];
   if (gib >= 1) {
-    std::snprintf(buf, sizeof buf, "%.1f GB", gib);
+    std::snprintf(buf, sizeof buf, "%.1f GiB", gib);
   } else {
-    std::snprintf(buf, sizeof buf, "%.0f MB", static_cast<double>(bytes) / (1024.0 * 1024));
+    std::snprintf(buf, sizeof buf, "%.0f MiB", static_cast<double>(bytes) / (1024.0 * 1024));
   }
   return buf;
 }

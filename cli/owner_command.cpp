@@ -27,7 +27,7 @@ namespace {
 using text_format::printable;
 
 std::string megabytes(uint64_t bytes) {
-  return fmt::format("{:.1f} MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+  return fmt::format("{:.1f} MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
 }
 
 std::string dateText(Date date) { return formatIso8601(date); }

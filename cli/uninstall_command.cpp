@@ -29,8 +29,8 @@ std::string size(const std::optional<int64_t>& bytes) {
   if (!bytes) return "?";
   double b = static_cast<double>(*bytes);
   if (b >= 1024.0 * 1024.0 * 1024.0)
-    return fmt::format("{:.1f} GB", b / (1024.0 * 1024.0 * 1024.0));
-  return fmt::format("{:.1f} MB", b / (1024.0 * 1024.0));
+    return fmt::format("{:.1f} GiB", b / (1024.0 * 1024.0 * 1024.0));
+  return fmt::format("{:.1f} MiB", b / (1024.0 * 1024.0));
 }
 
 void printApps(bool json) {

@@ -29,7 +29,7 @@ void runWidget(const WidgetOptions& o) {
   // The same road as the desktop: one timeline entry with the stored record.
   LoadProvider provider;
   auto timeline = provider.timeline(std::chrono::system_clock::now());
-  LoadWidgetView view{timeline.entries.front().snapshot, family};
+  LoadWidgetView view{timeline.entries.front().snapshot, family, platform::ownerLanguage()};
 
   std::string bytes;
   if (o.format == "png") {

@@ -12,29 +12,35 @@ namespace {
 
 constexpr const char* kNoBreakSpace = "\u00a0";
 
-// Russian plural of "байт" for a whole count.
-const char* bytesWord(uint64_t n) {
+using platform::Language;
+
+// The plural of the byte for a whole count.
+const char* bytesWord(uint64_t n, Language language) {
+  if (language == Language::english) return n == 1 ? "byte" : "bytes";
   uint64_t lastTwo = n % 100, last = n % 10;
   if (lastTwo >= 11 && lastTwo <= 14) return "байт";
   if (last >= 2 && last <= 4) return "байта";
   return "байт";
 }
 
-std::string grouped(uint64_t n) {
+std::string grouped(uint64_t n, Language language) {
+  const char* separator = language == Language::english ? "," : kNoBreakSpace;
   std::string digits = std::to_string(n);
   std::string out;
   for (size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) out += kNoBreakSpace;
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += separator;
     out += digits[i];
   }
   return out;
 }
 
-std::string formatMagnitude(uint64_t bytes, Style style) {
-  if (bytes == 0) return std::string("0") + kNoBreakSpace + "байт";
-  const double base = style == Style::memory ? 1024.0 : 1000.0;
-  static constexpr std::array<const char*, 5> units = {"КБ", "МБ", "ГБ", "ТБ", "ПБ"};
-  if (static_cast<double>(bytes) < base) return grouped(bytes) + kNoBreakSpace + bytesWord(bytes);
+std::string formatMagnitude(uint64_t bytes, Language language) {
+  const double base = 1024.0;
+  static constexpr std::array<const char*, 5> russianUnits = {"КиБ", "МиБ", "ГиБ", "ТиБ", "ПиБ"};
+  static constexpr std::array<const char*, 5> englishUnits = {"KiB", "MiB", "GiB", "TiB", "PiB"};
+  const auto& units = language == Language::english ? englishUnits : russianUnits;
+  if (static_cast<double>(bytes) < base)
+    return grouped(bytes, language) + kNoBreakSpace + bytesWord(bytes, language);
 
   double value = static_cast<double>(bytes) / base;
   size_t unit = 0;
@@ -58,23 +64,23 @@ std::string formatMagnitude(uint64_t bytes, Style style) {
   auto scaled = static_cast<uint64_t>(std::llround(rounded * scale));
   auto whole = scaled / static_cast<uint64_t>(scale);
   auto fraction = scaled % static_cast<uint64_t>(scale);
-  std::string text = grouped(whole);
+  std::string text = grouped(whole, language);
   if (fraction != 0) {
     std::string f = fmt::format("{:0{}}", fraction, digits);
     while (!f.empty() && f.back() == '0') f.pop_back();
-    text += "," + f;
+    text += (language == Language::english ? "." : ",") + f;
   }
   return text + kNoBreakSpace + units[unit];
 }
 
 }  // namespace
 
-std::string format(uint64_t bytes, Style style) { return formatMagnitude(bytes, style); }
+std::string format(uint64_t bytes, Language language) { return formatMagnitude(bytes, language); }
 
-std::string format(int64_t bytes, Style style) {
-  if (bytes >= 0) return formatMagnitude(static_cast<uint64_t>(bytes), style);
+std::string format(int64_t bytes, Language language) {
+  if (bytes >= 0) return formatMagnitude(static_cast<uint64_t>(bytes), language);
   // Negate in unsigned arithmetic so INT64_MIN does not overflow.
-  return "-" + formatMagnitude(0 - static_cast<uint64_t>(bytes), style);
+  return "-" + formatMagnitude(0 - static_cast<uint64_t>(bytes), language);
 }
 
 std::string timeText(Date date, std::chrono::seconds utcOffset) {

@@ -14,9 +14,11 @@ LoadTimeline LoadProvider::timeline(Date now) const {
   return {{snapshot(now)}, now + reloadInterval};
 }
 
-LoadWidgetView LoadWidget::familyView(const LoadEntry& entry, WidgetFamily family) {
+LoadWidgetView LoadWidget::familyView(const LoadEntry& entry, WidgetFamily family,
+                                      platform::Language language) {
   LoadWidgetView view;
   view.snapshot = entry.snapshot;
+  view.language = language;
   switch (family) {
     case WidgetFamily::systemSmall: view.family = LoadWidgetView::Family::small; break;
     case WidgetFamily::systemMedium: view.family = LoadWidgetView::Family::medium; break;

@@ -44,15 +44,14 @@ struct LoadProvider {
 
 struct LoadWidget {
   static constexpr std::string_view kind = "ZemraNorvoLoad";
-  static constexpr std::string_view displayName = "Нагрузка Mac";
-  static constexpr std::string_view description =
-      "Процессор, память, диски, температура и самые тяжёлые программы.";
+  // The gallery's name and description are in widgetTexts().
   static constexpr WidgetFamily supportedFamilies[] = {
       WidgetFamily::systemSmall, WidgetFamily::systemMedium, WidgetFamily::systemLarge};
 
   // The view of an entry at the host's size: small and medium as they are,
-  // every other size drawn as large.
-  static LoadWidgetView familyView(const LoadEntry& entry, WidgetFamily family);
+  // every other size drawn as large; in the owner's language.
+  static LoadWidgetView familyView(const LoadEntry& entry, WidgetFamily family,
+                                   platform::Language language = platform::ownerLanguage());
 };
 
 }  // namespace norvo

@@ -5,6 +5,7 @@
 
 #include "core/assess/text_format.hpp"
 #include "widget/byte_count_format.hpp"
+#include "widget/widget_texts.hpp"
 
 namespace norvo {
 
@@ -22,8 +23,8 @@ WidgetText caption2(std::string text, WidgetColor color = WidgetColor::primary,
   return {std::move(text), WidgetFont::caption2, false, digits, color};
 }
 
-std::string memoryText(uint64_t bytes) {
-  return byte_count::format(bytes, byte_count::Style::memory);
+std::string bytesText(uint64_t bytes, platform::Language language) {
+  return byte_count::format(bytes, language);
 }
 
 }  // namespace
@@ -43,9 +44,10 @@ std::optional<View::Family> widgetFamilyFromRaw(std::string_view raw) {
   return std::nullopt;
 }
 
-View::Placeholder View::placeholder() {
+View::Placeholder View::placeholder(Language language) {
   Placeholder p;
-  p.message = {"Откройте Zemra Norvo", WidgetFont::caption, false, false, WidgetColor::secondary};
+  p.message = {widgetTexts(language).openApp, WidgetFont::caption, false, false,
+               WidgetColor::secondary};
   return p;
 }
 
@@ -59,14 +61,15 @@ WidgetColor View::levelColor(LoadLevel level) {
   return WidgetColor::red;
 }
 
-std::string View::levelTitle(LoadLevel level) {
+std::string View::levelTitle(LoadLevel level, Language language) {
+  const auto& texts = widgetTexts(language);
   switch (level) {
-    case LoadLevel::ok: return "Нагрузка в норме";
-    case LoadLevel::busy: return "Мак занят";
-    case LoadLevel::overloaded: return "Мак перегружен";
-    case LoadLevel::critical: return "Критическая нагрузка";
+    case LoadLevel::ok: return texts.loadNormal;
+    case LoadLevel::busy: return texts.busy;
+    case LoadLevel::overloaded: return texts.overloaded;
+    case LoadLevel::critical: return texts.critical;
   }
-  return "Критическая нагрузка";
+  return texts.critical;
 }
 
 WidgetColor View::headerHealthColor(int64_t score) {
@@ -75,11 +78,11 @@ WidgetColor View::headerHealthColor(int64_t score) {
   return WidgetColor::green;
 }
 
-View::Header View::header(const WidgetSnapshot& s, bool compact) {
+View::Header View::header(const WidgetSnapshot& s, bool compact, Language language) {
   Header h;
   h.compact = compact;
   h.levelColor = levelColor(s.level);
-  h.title = {levelTitle(s.level),
+  h.title = {levelTitle(s.level, language),
              compact ? WidgetFont::caption : WidgetFont::headline,
              compact,
              false,
@@ -122,29 +125,33 @@ View::Meter meter(std::string label, std::string value, double fraction) {
 
 }  // namespace
 
-View::Meter View::processorMeter(double cpu) {
-  return meter("Процессор", std::to_string(rounded(cpu * 100)) + "%", cpu);
+View::Meter View::processorMeter(double cpu, Language language) {
+  return meter(widgetTexts(language).processor, std::to_string(rounded(cpu * 100)) + "%", cpu);
 }
 
-View::Meter View::memoryMeter(uint64_t used, uint64_t total) {
+View::Meter View::memoryMeter(uint64_t used, uint64_t total, Language language) {
   double divisor = total == 0 ? 1.0 : static_cast<double>(total);
-  return meter("Память", memoryText(used) + " / " + memoryText(total),
+  return meter(widgetTexts(language).memory,
+               bytesText(used, language) + " / " + bytesText(total, language),
                static_cast<double>(used) / divisor);
 }
 
-View::Meter View::temperatureMeter(double celsius) {
-  return meter("Температура", std::to_string(rounded(celsius)) + " °C", (celsius - 30) / 80);
+View::Meter View::temperatureMeter(double celsius, Language language) {
+  return meter(widgetTexts(language).temperature, std::to_string(rounded(celsius)) + " °C",
+               (celsius - 30) / 80);
 }
 
-View::DiskRow View::diskRow(const WidgetSnapshot::Disk& disk) {
+View::DiskRow View::diskRow(const WidgetSnapshot::Disk& disk, Language language) {
   DiskRow r;
   r.symbol = disk.external ? WidgetSymbol::externalDrive : WidgetSymbol::internalDrive;
   r.name = caption2(disk.name);
   double total = static_cast<double>(std::max<int64_t>(disk.totalBytes, 1));
   double used = 1 - static_cast<double>(disk.freeBytes) / total;
   r.bar = {std::clamp(used, 0.0, 1.0), WidgetColor::accent};
-  r.free = caption2("свободно " + byte_count::format(disk.freeBytes, byte_count::Style::file),
-                    WidgetColor::secondary, true);
+  const auto& texts = widgetTexts(language);
+  r.free =
+      caption2(texts.freeBefore + byte_count::format(disk.freeBytes, language) + texts.freeAfter,
+               WidgetColor::secondary, true);
   return r;
 }
 
@@ -163,17 +170,18 @@ View::NetworkRow View::networkRow(const NetworkConnection& c) {
     r.speed = caption2(speed, WidgetColor::primary, true);
   }
   r.rates = caption2("↓" + oneDecimal(c.inBytesPerSec / 1048576) + " ↑" +
-                         oneDecimal(c.outBytesPerSec / 1048576) + " MB/s",
+                         oneDecimal(c.outBytesPerSec / 1048576) + " MiB/s",
                      WidgetColor::secondary, true);
   return r;
 }
 
-View::AppRow View::appRow(const WidgetSnapshot::App& app) {
+View::AppRow View::appRow(const WidgetSnapshot::App& app, Language language) {
   AppRow r;
   r.name = {app.name, WidgetFont::caption, false, false, WidgetColor::primary};
   if (app.ai) r.badge = WidgetText{"AI", WidgetFont::caption2, true, false, WidgetColor::purple};
-  r.value = {std::to_string(truncated(app.cpuPercent)) + "%  " + memoryText(app.memoryBytes),
-             WidgetFont::caption, false, true, WidgetColor::secondary};
+  r.value = {
+      std::to_string(truncated(app.cpuPercent)) + "%  " + bytesText(app.memoryBytes, language),
+      WidgetFont::caption, false, true, WidgetColor::secondary};
   return r;
 }
 
@@ -185,19 +193,22 @@ View::Body View::body() const {
 View::Body View::body(std::chrono::seconds utcOffset) const {
   Body b;
   if (!snapshot) {
-    b.placeholder = placeholder();
+    b.placeholder = placeholder(language);
     return b;
   }
   const WidgetSnapshot& s = *snapshot;
+  const auto& texts = widgetTexts(language);
   auto disks = [&](size_t n) {
     std::vector<DiskRow> rows;
-    for (size_t i = 0; i < s.disks.size() && i < n; ++i) rows.push_back(diskRow(s.disks[i]));
+    for (size_t i = 0; i < s.disks.size() && i < n; ++i)
+      rows.push_back(diskRow(s.disks[i], language));
     return rows;
   };
   auto columns = [&](size_t diskCount) {
     Columns c;
-    c.meters = {processorMeter(s.cpu), memoryMeter(s.memoryUsed, s.memoryTotal)};
-    if (s.cpuCelsius) c.meters.push_back(temperatureMeter(*s.cpuCelsius));
+    c.meters = {processorMeter(s.cpu, language),
+                memoryMeter(s.memoryUsed, s.memoryTotal, language)};
+    if (s.cpuCelsius) c.meters.push_back(temperatureMeter(*s.cpuCelsius, language));
     c.disks = disks(diskCount);
     return c;
   };
@@ -205,31 +216,30 @@ View::Body View::body(std::chrono::seconds utcOffset) const {
 
   switch (family) {
     case Family::small: {
-      b.rows.push_back(header(s, true));
+      b.rows.push_back(header(s, true, language));
       b.rows.push_back(processorFigure(s));
-      b.rows.push_back(memoryMeter(s.memoryUsed, s.memoryTotal));
+      b.rows.push_back(memoryMeter(s.memoryUsed, s.memoryTotal, language));
       for (auto& d : disks(1)) b.rows.push_back(std::move(d));
       break;
     }
     case Family::medium: {
-      b.rows.push_back(header(s, false));
+      b.rows.push_back(header(s, false, language));
       b.rows.push_back(columns(2));
       b.rows.push_back(TimeLine{time});
       break;
     }
     case Family::large: {
       b.spacing = 7;
-      b.rows.push_back(header(s, false));
+      b.rows.push_back(header(s, false, language));
       b.rows.push_back(
-          JobsLine{caption2("AI может параллельно: тяжёлых задач — " + std::to_string(s.jobs),
-                            WidgetColor::secondary),
-                   time});
+          JobsLine{caption2(texts.jobs + std::to_string(s.jobs), WidgetColor::secondary), time});
       b.rows.push_back(columns(3));
       if (s.network) b.rows.push_back(networkRow(*s.network));
       b.rows.push_back(Divider{});
       b.rows.push_back(
-          Heading{{"Тяжёлые программы", WidgetFont::caption, true, false, WidgetColor::secondary}});
-      for (size_t i = 0; i < s.apps.size() && i < 4; ++i) b.rows.push_back(appRow(s.apps[i]));
+          Heading{{texts.heavyApps, WidgetFont::caption, true, false, WidgetColor::secondary}});
+      for (size_t i = 0; i < s.apps.size() && i < 4; ++i)
+        b.rows.push_back(appRow(s.apps[i], language));
       break;
     }
   }

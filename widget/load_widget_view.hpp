@@ -12,6 +12,7 @@
 #include <variant>
 #include <vector>
 
+#include "core/platform/owner_language.hpp"
 #include "core/store/widget_snapshot.hpp"
 
 namespace norvo {
@@ -141,8 +142,12 @@ struct LoadWidgetView {
     std::vector<Row> rows;
   };
 
+  using Language = platform::Language;
+
   std::optional<WidgetSnapshot> snapshot;
   Family family = Family::small;
+  // Russian unless the owner's locale asks for English (platform::ownerLanguage).
+  Language language = Language::russian;
 
   // The rows for this family; times shown in the given offset from UTC.
   Body body(std::chrono::seconds utcOffset) const;
@@ -151,21 +156,23 @@ struct LoadWidgetView {
 
   // ---- The pieces, for the renderers and the tests ----
 
-  static Placeholder placeholder();
+  static constexpr Language ru = Language::russian;
+
+  static Placeholder placeholder(Language language = ru);
   static WidgetColor levelColor(LoadLevel level);
-  static std::string levelTitle(LoadLevel level);
+  static std::string levelTitle(LoadLevel level, Language language = ru);
   // Below 50 red, 50 to 79 orange, 80 and above green.
   static WidgetColor headerHealthColor(int64_t score);
-  static Header header(const WidgetSnapshot& snapshot, bool compact);
+  static Header header(const WidgetSnapshot& snapshot, bool compact, Language language = ru);
   static ProcessorFigure processorFigure(const WidgetSnapshot& snapshot);
   // Clamped to 0…1 with NaN as 0; orange when the unclamped fraction is above 0.85.
   static WidgetBar meterBar(double fraction);
-  static Meter processorMeter(double cpu);
-  static Meter memoryMeter(uint64_t used, uint64_t total);
-  static Meter temperatureMeter(double celsius);
-  static DiskRow diskRow(const WidgetSnapshot::Disk& disk);
+  static Meter processorMeter(double cpu, Language language = ru);
+  static Meter memoryMeter(uint64_t used, uint64_t total, Language language = ru);
+  static Meter temperatureMeter(double celsius, Language language = ru);
+  static DiskRow diskRow(const WidgetSnapshot::Disk& disk, Language language = ru);
   static NetworkRow networkRow(const NetworkConnection& connection);
-  static AppRow appRow(const WidgetSnapshot::App& app);
+  static AppRow appRow(const WidgetSnapshot::App& app, Language language = ru);
 };
 
 std::string_view rawValue(LoadWidgetView::Family family);

@@ -20,7 +20,8 @@ int refreshImages(const std::optional<WidgetSnapshot>& record,
     for (auto appearance : {WidgetAppearance::light, WidgetAppearance::dark}) {
       auto name = imageName(family, appearance);
       try {
-        auto image = widget_renderer::png(LoadWidgetView{record, family}, appearance);
+        auto image = widget_renderer::png(LoadWidgetView{record, family, platform::ownerLanguage()},
+                                          appearance);
         if (image.bytes.empty()) {
           std::fprintf(stderr, "zemnorvo: %s could not be drawn\n", name.c_str());
         } else if (auto saved = record_file::writeAtomically(folder / name, image.bytes); !saved) {

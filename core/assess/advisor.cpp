@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "core/assess/text_format.hpp"
+#include "core/platform/platform_words.hpp"
 
 namespace norvo {
 
@@ -39,14 +40,11 @@ struct Judgement {
   }
 };
 
-bool endsWith(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
+// A stuck emulator shows up as its processes blocked in the kernel.
+bool looksLikeEmulator(const std::string& name) { return platform::isEmulatorProcessName(name); }
 
-// A stuck simulator shows up as its helper daemons blocked in the kernel.
-bool looksLikeSimulator(const std::string& name) {
-  return endsWith(name, "_sim") || name == "simdiskimaged";
-}
+// The machine's noun at the start of an advice sentence.
+std::string machine() { return std::string(platform::machineNoun().english); }
 
 std::string memoryText(uint64_t bytes) {
   if (bytes >= GiBBytes) return oneDecimal(static_cast<double>(bytes) / GiB) + " GB";
@@ -150,8 +148,9 @@ Assessment Advisor::assess(const SystemMetrics& metrics, const std::vector<AppGr
            "очередь " + queue + " процессов на " + coresText + " ядер");
   }
 
-  const bool simulatorHung = std::any_of(hung.begin(), hung.end(), looksLikeSimulator);
-  const std::string sim = simulatorHung ? " (iOS Simulator)" : "";
+  const bool simulatorHung = std::any_of(hung.begin(), hung.end(), looksLikeEmulator);
+  const std::string sim =
+      simulatorHung ? " (" + std::string(platform::emulatorName()) + ")" : std::string();
   const bool hungReported = hung.size() >= 3;
   if (hungReported) {
     const std::string count = std::to_string(hung.size());
@@ -200,16 +199,18 @@ Assessment Advisor::assess(const SystemMetrics& metrics, const std::vector<AppGr
   switch (j.level) {
     case LoadLevel::critical:
       advice.push_back(
-          "Mac is critically loaded: start nothing heavy. Stop your own stale/runaway processes "
+          machine() +
+          " is critically loaded: start nothing heavy. Stop your own stale/runaway processes "
           "(kill_ai_process) and wait (wait_for_capacity).");
       break;
     case LoadLevel::overloaded:
       advice.push_back(
-          "Mac is overloaded: do not start parallel builds, simulators or sub-agents; finish or "
+          machine() +
+          " is overloaded: do not start parallel builds, simulators or sub-agents; finish or "
           "stop running work first, or call wait_for_capacity.");
       break;
     case LoadLevel::busy:
-      advice.push_back("Mac is busy: run at most " + std::to_string(jobs) +
+      advice.push_back(machine() + " is busy: run at most " + std::to_string(jobs) +
                        " heavy job(s) at a time; prefer sequential builds/tests.");
       break;
     case LoadLevel::ok:
@@ -238,10 +239,7 @@ Assessment Advisor::assess(const SystemMetrics& metrics, const std::vector<AppGr
         "cleanup_preview, then ask with suggest_cleanup; never delete files yourself.");
 
   if (simulatorHung)
-    advice.push_back(
-        "The iOS Simulator looks hung (its processes are stuck in the kernel), which slows the "
-        "whole Mac: do not boot simulators or run UI tests; ask the owner to quit Simulator or "
-        "run `xcrun simctl shutdown all` (if that hangs too, a restart fixes it).");
+    advice.push_back(platform::emulatorHungAdvice());
   else if (hungReported)
     advice.push_back("Processes hung in the kernel: " + joined(hung, hungNamesListed) +
                      ". Usually a stuck disk image or network volume; avoid touching it.");

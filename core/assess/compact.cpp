@@ -10,6 +10,7 @@
 
 #include "core/assess/text_format.hpp"
 #include "core/measure/session.hpp"
+#include "core/platform/platform_words.hpp"
 
 namespace norvo::Compact {
 
@@ -367,15 +368,18 @@ Json status(const NorvoSnapshot& snapshot, int64_t processLimit, std::optional<i
 std::string line(const NorvoSnapshot& snapshot) {
   const auto& m = snapshot.metrics;
   const auto& a = snapshot.assessment;
-  std::string out = "Mac load " + upper(rawValue(a.level)) + ":";
+  std::string out =
+      std::string(platform::machineNoun().english) + " load " + upper(rawValue(a.level)) + ":";
   if (snapshot.health) out += " Health " + std::to_string(snapshot.health->score) + "/100.";
   out += " CPU " + std::to_string(rounded(m.cpu.usage * 100)) + "% (" + fixedOne(m.cpu.freeCores) +
          " of " + std::to_string(m.cpu.logicalCores) + " cores free), ";
   out += "memory " + fixedOne(static_cast<double>(m.memory.usedBytes) / kGiB) + "/" +
          fixedOne(static_cast<double>(m.memory.totalBytes) / kGiB) + " GB, pressure " +
-         m.memory.pressure + ", ";
+         m.memory.pressure;
+  // The comma goes with the disk, so a snapshot without a boot volume does
+  // not leave an empty item behind.
   if (auto boot = m.bootVolume())
-    out += "disk " + decimalText(static_cast<double>(boot->freeBytes) / kGiB) + " GB free";
+    out += ", disk " + decimalText(static_cast<double>(boot->freeBytes) / kGiB) + " GB free";
   out += ", thermal " + m.thermalState;
   if (snapshot.sensors && snapshot.sensors->cpuCelsius &&
       std::isfinite(*snapshot.sensors->cpuCelsius))

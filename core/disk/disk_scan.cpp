@@ -10,6 +10,7 @@
 #include "core/measure/system_metrics.hpp"
 #include "core/platform/directory_reader.hpp"
 #include "core/platform/disk_places.hpp"
+#include "core/platform/platform_words.hpp"
 #include "core/platform/system_source.hpp"
 
 namespace norvo::DiskUsage {
@@ -412,7 +413,8 @@ Report scan(const std::optional<std::string>& path, const std::optional<Volume>&
           found = v;
           break;
         }
-    vol = found.value_or(Volume{"/", "Mac", 0, 0, 0, true, true, ""});
+    vol = found.value_or(
+        Volume{"/", std::string(platform::machineNoun().english), 0, 0, 0, true, true, ""});
   }
 
   std::vector<std::string> roots;

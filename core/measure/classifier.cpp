@@ -183,9 +183,9 @@ Classifier::Result Classifier::classify(const ProcessReading& r,
   };
   if (r.uid != me_) return {ProcessCategory::system, std::nullopt, false};
   if (selfSet_.count(r.pid)) {
-    if (isAgent(r)) return {ProcessCategory::aiAgent, std::nullopt, false};
-    auto bundle = ProcessTable::outermostBundle(r.path);
-    if (bundle && appNameMatches(*bundle)) return {ProcessCategory::aiAgent, std::nullopt, false};
+    // The same app test as for everyone else, so an editor the desktop
+    // started (a desktop entry, not a bundle) counts as the AI app it is.
+    if (isAgent(r) || isAIApp(r)) return {ProcessCategory::aiAgent, std::nullopt, false};
     return {ProcessCategory::aiInfra, std::nullopt, false};
   }
   if (agents_.count(r.pid) || isAgent(r)) return {ProcessCategory::aiAgent, std::nullopt, false};
@@ -226,10 +226,15 @@ std::string Classifier::explanation(int32_t pid) const {
   std::string text = r.name + " pid " + std::to_string(r.pid) + " ppid " + std::to_string(r.ppid) +
                      " uid " + std::to_string(r.uid);
   text += "\npath: " + r.path + "\nargs: " + r.arguments;
-  auto responsible = readings_.find(r.responsiblePid);
-  text += "\nresponsible: " + std::to_string(r.responsiblePid) + " " +
-          (responsible == readings_.end() ? std::string("?") : responsible->second.name);
-  text += "\nowning bundle: " + ProcessTable::owningBundle(r, readings_).value_or("-");
+  // Only systems that hold another process responsible for this one say so;
+  // Linux never does, and the app comes from the bundle, the desktop unit or
+  // the desktop entry of the program.
+  if (r.responsiblePid != r.pid) {
+    auto responsible = readings_.find(r.responsiblePid);
+    text += "\nresponsible: " + std::to_string(r.responsiblePid) + " " +
+            (responsible == readings_.end() ? std::string("?") : responsible->second.name);
+  }
+  text += "\napp: " + ProcessTable::owningBundle(r, readings_).value_or("-");
   auto ancestor = agentAncestor(r);
   text += std::string("\nagent CLI: ") + boolText(isAgent(r)) +
           ", AI app: " + boolText(isAIApp(r)) +

@@ -7,15 +7,18 @@
 namespace norvo {
 
 const NorvoConfig& NorvoConfig::defaults() {
-  static const NorvoConfig config{
-      {"claude", "codex", "gemini", "aider", "opencode", "goose", "cursor-agent", "amp", "qwen",
-       "ollama", "llama-server", "claude-ios-sim"},
-      {"@anthropic-ai/claude-code", "claude-code/cli", "@openai/codex", "@google/gemini-cli",
-       "aider-chat", "bin/aider"},
-      {"Claude", "ChatGPT", "Codex", "Cursor", "LM Studio", "Ollama", "Windsurf", "Perplexity",
-       "Copilot", "Zed"},
-      {"com.vadro.ZemraNorvo", "com.apple.finder"},
-      std::nullopt};
+  static const NorvoConfig config{{"claude", "codex", "gemini", "aider", "opencode", "goose",
+                                   "cursor-agent", "amp", "qwen", "ollama", "llama-server"},
+                                  {"@anthropic-ai/claude-code", "claude-code/cli", "@openai/codex",
+                                   "@google/gemini-cli", "aider-chat", "bin/aider"},
+                                  {"Claude", "ChatGPT", "Codex", "Cursor", "LM Studio", "Ollama",
+                                   "Windsurf", "Perplexity", "Copilot", "Zed"},
+                                  // The desktop's file managers (by desktop file id) are part of
+                                  // the session, as the Finder is elsewhere: quitting one frees
+                                  // little and closes the owner's windows.
+                                  {"com.vadro.ZemraNorvo", "org.gnome.Nautilus", "org.kde.dolphin",
+                                   "nemo", "thunar", "pcmanfm", "caja"},
+                                  std::nullopt};
   return config;
 }
 

@@ -12,6 +12,7 @@
 #include <thread>
 #include <unordered_set>
 
+#include "core/platform/platform_words.hpp"
 #include "core/platform/record_file.hpp"
 #include "core/platform/store_directory.hpp"
 
@@ -32,8 +33,6 @@ constexpr double rewriteAfterSeconds = 60;
 // memory (swapping moves it between the two counted kinds); the limit covers
 // runs too short to show in the clock-tick CPU time.
 constexpr double idleMemoryMaxAge = 30;
-const std::string simulatorApp =
-    "/Applications/Xcode.app/Contents/Developer/Applications/Simulator.app";
 
 double secondsBetween(Date earlier, Date later) {
   return std::chrono::duration_cast<Seconds>(later - earlier).count();
@@ -470,7 +469,9 @@ std::optional<std::string> ProcessTable::outermostBundle(const std::string& path
 
 std::optional<std::string> ProcessTable::owningBundle(const ProcessReading& reading,
                                                       const ProcessReadings& readings) {
-  if (reading.path.find("/CoreSimulator/") != std::string::npos) return simulatorApp;
+  // The emulator's processes (a launcher and its qemu) make one app, which
+  // neither a bundle nor a desktop unit would tell.
+  if (auto emulator = platform::emulatorFolder(reading.path)) return emulator;
   const ProcessReading* owner = &reading;
   if (auto it = readings.find(reading.responsiblePid); it != readings.end()) owner = &it->second;
   for (const std::string* candidate :

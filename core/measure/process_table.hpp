@@ -87,10 +87,11 @@ class ProcessTable {
   // ends in ".app"; absent otherwise.
   static std::optional<std::string> outermostBundle(const std::string& path);
 
-  // The bundle that owns `reading` among this tick's readings: the Simulator
-  // for CoreSimulator processes, else the first of the responsible process's
-  // and the process's own path and arguments that lies in an app bundle, else
-  // (on Linux) the desktop entry of the app unit the process runs in.
+  // The app that owns `reading` among this tick's readings: the device
+  // emulator's folder for its processes, else the first of the responsible
+  // process's and the process's own path and arguments that lies in an app
+  // bundle, else (on Linux) the desktop entry of the app unit the process runs
+  // in or of the app whose program it is.
   static std::optional<std::string> owningBundle(const ProcessReading& reading,
                                                  const ProcessReadings& readings);
 

@@ -236,7 +236,7 @@ const Identity& identity(const platform::Roots& roots) {
   auto it = known.find(key);
   if (it == known.end()) {
     it = known
-             .emplace(key, Identity{ss::model(roots).value_or("Mac"), ss::chip(roots).value_or(""),
+             .emplace(key, Identity{ss::model(roots), ss::chip(roots).value_or(""),
                                     ss::osVersion(roots).value_or("")})
              .first;
   }

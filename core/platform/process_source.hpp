@@ -37,7 +37,8 @@ struct ProcessCommandLine {
   std::string path;
   std::string arguments;  // joined by spaces, at most 400 characters then "…"
   // The desktop entry of the app the session launched this process in, when
-  // the session put it into an app unit of its own (see process_parsers.hpp).
+  // the session put it into an app unit of its own (see process_parsers.hpp),
+  // else of the app whose program this is, when it was started otherwise.
   std::optional<std::string> appEntry;
   std::string executable;  // the file the kernel runs, links resolved
 };
@@ -73,6 +74,13 @@ class ProcessSource {
   // "CFBundleIdentifier" of an app bundle's information list; absent when it
   // cannot be read.
   virtual std::optional<std::string> bundleIdentifier(const std::string& bundlePath) const = 0;
+
+  // The name people know an app by, for the path that stands for it (a
+  // desktop entry's "Name"); absent where the path itself is the name.
+  virtual std::optional<std::string> appName(const std::string& bundlePath) const {
+    (void)bundlePath;
+    return std::nullopt;
+  }
 
   // The user id of the calling process.
   virtual uint32_t currentUid() const = 0;

@@ -111,8 +111,9 @@ class SmcTransport {
 
 namespace sensor_source {
 
-// The hardware model; absent when the firmware does not say.
-std::optional<std::string> model(const Roots& roots);
+// The hardware model from the firmware (DMI, or the device tree of boards
+// without it), else the processor architecture ("x86_64"); never empty.
+std::string model(const Roots& roots);
 
 // The processor's marketing name; absent when unknown.
 std::optional<std::string> chip(const Roots& roots);

@@ -50,7 +50,7 @@ struct SensorReport {
     friend bool operator==(const Battery&, const Battery&) = default;
   };
 
-  std::string model = "Mac";
+  std::string model;  // the platform always names something, the architecture at least
   std::string chip;
   std::string osVersion;
   double uptimeSeconds = 0;

@@ -122,8 +122,10 @@ NorvoSnapshot Sampler::sample() {
     s.category = result.category;
     s.agentPid = result.agentPid;
     s.orphaned = result.orphaned;
+    // Shown by the name people know (a desktop entry's "Name"), not its file.
     if (auto bundle = ProcessTable::owningBundle(reading, readings))
-      s.appName = lastComponentWithoutExtension(*bundle);
+      s.appName =
+          table().source().appName(*bundle).value_or(lastComponentWithoutExtension(*bundle));
     // The watch needs only busy processes and those it already tracks; the
     // rest would be copied for nothing.
     if (elapsed > 0 &&

@@ -147,7 +147,7 @@ TEST(CompactStatus, DigestOfAFullSnapshot) {
                             digest["sensors"]["network_connections"][0]["link_mbit_s"]})
     EXPECT_TRUE(whole.is_number_integer()) << whole;
   // Without sensors' optional parts.
-  EXPECT_EQ(Compact::sensors(SensorReport{}), json::parse(R"j({"model":"Mac","uptime_hours":0.0,
+  EXPECT_EQ(Compact::sensors(SensorReport{}), json::parse(R"j({"model":"","uptime_hours":0.0,
     "net_in_mb_s":0.0,"net_out_mb_s":0.0,"disk_read_mb_s":0.0,"disk_write_mb_s":0.0,
     "fans":"none (passive cooling)","network_connections":[]})j"));
 }
@@ -275,7 +275,7 @@ TEST(CompactAdvice, HeavyAITasksOnlyWhenBusy) {
 TEST(CompactLine, Sentence) {
   auto snap = idle();
   EXPECT_EQ(Compact::line(snap),
-            "Mac load OK: Health 100/100. CPU 5% (9.5 of 10 cores free), memory 8.0/16.0 GB, "
+            "Computer load OK: Health 100/100. CPU 5% (9.5 of 10 cores free), memory 8.0/16.0 GB, "
             "pressure normal, disk 200.5 GB free, thermal nominal, CPU 41 °C. Parallel heavy jobs "
             "now: 4, build threads: 10.");
 
@@ -286,9 +286,15 @@ TEST(CompactLine, Sentence) {
   snap.metrics.cpu.usage = 0.875;
   snap.metrics.cpu.freeCores = 1.25;
   EXPECT_EQ(Compact::line(snap),
-            "Mac load OVERLOADED: CPU 88% (1.2 of 10 cores free), memory 8.0/16.0 GB, pressure "
-            "normal, disk 200 GB free, thermal nominal. Parallel heavy jobs now: 4, build threads: "
-            "10.");
+            "Computer load OVERLOADED: CPU 88% (1.2 of 10 cores free), memory 8.0/16.0 GB, "
+            "pressure normal, disk 200 GB free, thermal nominal. Parallel heavy jobs now: 4, build "
+            "threads: 10.");
+
+  // Without a boot volume the disk item goes, and its comma with it.
+  snap.metrics.volumes.clear();
+  EXPECT_EQ(Compact::line(snap),
+            "Computer load OVERLOADED: CPU 88% (1.2 of 10 cores free), memory 8.0/16.0 GB, "
+            "pressure normal, thermal nominal. Parallel heavy jobs now: 4, build threads: 10.");
 }
 
 TEST(CompactJson, SerialisesSafely) {

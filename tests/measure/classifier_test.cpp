@@ -136,9 +136,12 @@ TEST(ClassifierRules, CallerOutsideAnyAgentAndParentLoops) {
   EXPECT_EQ(outside.selfChain(), (std::vector<int32_t>{312}));
   EXPECT_FALSE(outside.myAgent().has_value());
   EXPECT_TRUE(classifier(m, NorvoConfig::defaults(), 99999).selfChain().empty());
-  // An AI app's bundle on the caller's chain makes it an agent (rule 2).
-  EXPECT_EQ(classifier(m, NorvoConfig::defaults(), 300).classify(m.at(300), {}).category,
-            C::aiAgent);
+  // An AI app on the caller's chain makes it an agent (rule 2), whether a
+  // bundle or a desktop entry says so.
+  for (int32_t app : {300, 302})
+    EXPECT_EQ(classifier(m, NorvoConfig::defaults(), app).classify(m.at(app), {}).category,
+              C::aiAgent)
+        << app;
   m[700] = proc(700, 701, "/opt/a");
   m[701] = proc(701, 700, "/opt/b");
   auto loop = classifier(m, NorvoConfig::defaults(), 700);
@@ -148,14 +151,17 @@ TEST(ClassifierRules, CallerOutsideAnyAgentAndParentLoops) {
 
 TEST(ClassifierExplanation, EveryFactBehindTheCategory) {
   auto m = machine();
-  EXPECT_EQ(classifier(m).explanation(301),
-            "helper pid 301 ppid 1 uid 501\n"
-            "path: /opt/helper/bin/helper\n"
+  // Linux names no responsible process, so there is no line for one.
+  EXPECT_EQ(classifier(m).explanation(302),
+            "zed-editor pid 302 ppid 1 uid 501\n"
+            "path: /usr/share/zed/zed-editor\n"
             "args: \n"
-            "responsible: 300 Cursor\n"
-            "owning bundle: /Applications/Cursor.app\n"
+            "app: /usr/share/applications/dev.zed.Zed.desktop\n"
             "agent CLI: false, AI app: true, agent ancestor: -\n"
             "→ ai_agent; my agent: 120");
+  EXPECT_NE(classifier(m).explanation(301).find("\nresponsible: 300 Cursor\n"
+                                                "app: /Applications/Cursor.app\n"),
+            std::string::npos);
   EXPECT_EQ(classifier(m).explanation(31337), "no such pid");
   m[301].responsiblePid = 4242;
   EXPECT_NE(classifier(m).explanation(301).find("\nresponsible: 4242 ?\n"), std::string::npos);

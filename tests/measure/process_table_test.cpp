@@ -205,7 +205,7 @@ TEST(ProcessTableBundles, OutermostAndOwningBundle) {
   r[1] = reading(1, "/Applications/Editor.app/Contents/MacOS/Editor");
   r[2] = reading(2, "/usr/libexec/helper", "", 1);
   r[3] = reading(3, "/usr/bin/java", "java -jar /Applications/Tool.app/Contents/tool.jar");
-  r[4] = reading(4, "/Users/me/Library/Developer/CoreSimulator/Devices/X/app");
+  r[4] = reading(4, "/home/me/Android/Sdk/emulator/qemu/linux-x86_64/qemu-system-x86_64");
   r[5] = reading(5, "/usr/lib/firefox/firefox");
   r[5].appEntry = "/usr/share/applications/firefox.desktop";
   r[6] = reading(6, "/usr/bin/sleep", "sleep Tool.app/x");  // not a path
@@ -213,14 +213,18 @@ TEST(ProcessTableBundles, OutermostAndOwningBundle) {
   const std::optional<std::string> owners[] = {
       std::nullopt,
       "/Applications/Editor.app",
-      "/Applications/Editor.app",  // through its responsible process
-      std::nullopt,                // arguments must begin with "/"
-      "/Applications/Xcode.app/Contents/Developer/Applications/Simulator.app",
+      "/Applications/Editor.app",       // through its responsible process
+      std::nullopt,                     // arguments must begin with "/"
+      "/home/me/Android/Sdk/emulator",  // the emulator's qemu, as one app with its launcher
       "/usr/share/applications/firefox.desktop",
       std::nullopt,
       "/Applications/Tool.app"};
   for (int32_t pid = 1; pid <= 7; ++pid)
     EXPECT_EQ(ProcessTable::owningBundle(r[pid], r), owners[pid]) << pid;
+  r[8] = reading(8, "/home/me/Android/Sdk/emulator/emulator", "emulator -avd Pixel_8");
+  r[9] = reading(9, "/home/me/src/emulator/emulator.py");  // only the SDK's launcher counts
+  EXPECT_EQ(ProcessTable::owningBundle(r[8], r), owners[4]);
+  EXPECT_FALSE(ProcessTable::owningBundle(r[9], r));
 }
 
 TEST(ProcessTableCpu, PercentOfOneCoreBetweenReadingsOfTheSameProcess) {

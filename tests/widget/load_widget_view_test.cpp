@@ -48,27 +48,28 @@ std::vector<size_t> kinds(const View::Body& b) {
   return out;
 }
 
-TEST(ByteCountFormat, MemoryIsBinaryFileIsDecimalWithRussianPlurals) {
-  using byte_count::Style;
-  for (const auto& [bytes, style, expected] : std::vector<std::tuple<uint64_t, Style, std::string>>{
-           {1, Style::file, "1" + nb + "байт"},
-           {2, Style::file, "2" + nb + "байта"},
-           {12, Style::file, "12" + nb + "байт"},
-           {22, Style::file, "22" + nb + "байта"},
-           {999, Style::file, "999" + nb + "байт"},
-           {1000, Style::file, "1" + nb + "КБ"},
-           {1000, Style::memory, "1" + nb + "000" + nb + "байт"},
-           {1024, Style::memory, "1" + nb + "КБ"},
-           {1500, Style::file, "2" + nb + "КБ"},
-           {1'500'000, Style::file, "1,5" + nb + "МБ"},
-           {999'999, Style::file, "1" + nb + "МБ"},  // 999.999 КБ rounds up a unit
-           {1'234'567'890, Style::file, "1,23" + nb + "ГБ"},
-           {(16ull << 30) + (1ull << 29), Style::memory, "16,5" + nb + "ГБ"},
-           {3'000'000'000'000'000'000ull, Style::file, "3" + nb + "000" + nb + "ПБ"}})
-    EXPECT_EQ(byte_count::format(bytes, style), expected) << bytes;
-  EXPECT_EQ(byte_count::format(int64_t{-2'000'000}, Style::file), "-2" + nb + "МБ");
-  EXPECT_EQ(byte_count::format(std::numeric_limits<int64_t>::min(), Style::memory),
-            "-8" + nb + "192" + nb + "ПБ");
+TEST(ByteCountFormat, OneBinarySystemInBothLanguages) {
+  const auto en = platform::Language::english;
+  for (const auto& [bytes, russian, english] :
+       std::vector<std::tuple<uint64_t, std::string, std::string>>{
+           {0, "0" + nb + "байт", "0" + nb + "bytes"},
+           {1, "1" + nb + "байт", "1" + nb + "byte"},
+           {2, "2" + nb + "байта", "2" + nb + "bytes"},
+           {12, "12" + nb + "байт", "12" + nb + "bytes"},
+           {22, "22" + nb + "байта", "22" + nb + "bytes"},
+           {1000, "1" + nb + "000" + nb + "байт", "1,000" + nb + "bytes"},
+           {1024, "1" + nb + "КиБ", "1" + nb + "KiB"},
+           {1'572'864, "1,5" + nb + "МиБ", "1.5" + nb + "MiB"},
+           {1'048'575, "1" + nb + "МиБ", "1" + nb + "MiB"},  // 1023.999 KiB rounds up a unit
+           {1'234'567'890, "1,15" + nb + "ГиБ", "1.15" + nb + "GiB"},
+           {(16ull << 30) + (1ull << 29), "16,5" + nb + "ГиБ", "16.5" + nb + "GiB"},
+           {3ull << 60, "3" + nb + "072" + nb + "ПиБ", "3,072" + nb + "PiB"}}) {
+    EXPECT_EQ(byte_count::format(bytes), russian) << bytes;
+    EXPECT_EQ(byte_count::format(bytes, en), english) << bytes;
+  }
+  EXPECT_EQ(byte_count::format(int64_t{-2 << 20}), "-2" + nb + "МиБ");
+  EXPECT_EQ(byte_count::format(std::numeric_limits<int64_t>::min()),
+            "-8" + nb + "192" + nb + "ПиБ");
   Date d = sys_days{year{2026} / 3 / 4} + hours{23} + minutes{7} + seconds{59};
   EXPECT_EQ(byte_count::timeText(d, seconds{0}), "23:07");
   EXPECT_EQ(byte_count::timeText(d, hours{3}), "02:07");
@@ -78,8 +79,8 @@ TEST(ByteCountFormat, MemoryIsBinaryFileIsDecimalWithRussianPlurals) {
 TEST(WidgetHeader, TitleColourAndHealthBoundaries) {
   for (auto [level, colour, title] : std::vector<std::tuple<LoadLevel, Color, std::string>>{
            {LoadLevel::ok, Color::green, "Нагрузка в норме"},
-           {LoadLevel::busy, Color::yellow, "Мак занят"},
-           {LoadLevel::overloaded, Color::orange, "Мак перегружен"},
+           {LoadLevel::busy, Color::yellow, "Компьютер занят"},
+           {LoadLevel::overloaded, Color::orange, "Компьютер перегружен"},
            {LoadLevel::critical, Color::red, "Критическая нагрузка"}}) {
     auto s = record();
     s.level = level;
@@ -122,7 +123,7 @@ TEST(WidgetMeter, FractionsTextsAndTheOrangeThreshold) {
   EXPECT_EQ(View::processorMeter(0.005).value.text, "1%") << "half rounds away from zero";
   EXPECT_EQ(View::processorMeter(nan).value.text, "0%");
   auto mem = View::memoryMeter(8ull << 30, 16ull << 30);
-  EXPECT_EQ(mem.value.text, "8" + nb + "ГБ / 16" + nb + "ГБ");
+  EXPECT_EQ(mem.value.text, "8" + nb + "ГиБ / 16" + nb + "ГиБ");
   EXPECT_EQ(mem.bar.fraction, 0.5);
   EXPECT_EQ(View::memoryMeter(3, 0).bar, (WidgetBar{1, Color::orange})) << "used ÷ 1 for total 0";
   EXPECT_EQ(View::memoryMeter(0, 0).bar.fraction, 0);
@@ -145,11 +146,12 @@ TEST(WidgetRows, DisksNetworksAndApps) {
   using S = WidgetSymbol;
   for (const auto& [disk, symbol, used, free] :
        std::vector<std::tuple<WidgetSnapshot::Disk, S, double, std::string>>{
-           {{"HD", 250'000'000'000, 1'000'000'000'000, false},
-            S::internalDrive,
-            0.75,
-            "250" + nb + "ГБ"},
-           {{"USB", 1'500'000'000, 2'000'000'000, true}, S::externalDrive, 0.25, "1,5" + nb + "ГБ"},
+           // Disks count in the same binary units as memory.
+           {{"HD", 250ll << 30, 1000ll << 30, false}, S::internalDrive, 0.75, "250" + nb + "ГиБ"},
+           {{"USB", 1'500'000'000, 2'000'000'000, true},
+            S::externalDrive,
+            0.25,
+            "1,4" + nb + "ГиБ"},
            {{"empty", 0, 0, true}, S::externalDrive, 1, "0" + nb + "байт"},
            {{"odd", 5, 0, false}, S::internalDrive, 0, "5" + nb + "байт"}}) {
     auto row = View::diskRow(disk);
@@ -176,17 +178,17 @@ TEST(WidgetRows, DisksNetworksAndApps) {
     auto row = View::networkRow(net);
     EXPECT_EQ(row.symbol, symbol);
     EXPECT_EQ(row.speed ? std::optional(row.speed->text) : std::nullopt, speed);
-    EXPECT_EQ(row.rates.text, "↓1.5 ↑0.0 MB/s");
+    EXPECT_EQ(row.rates.text, "↓1.5 ↑0.0 MiB/s");
   }
   NetworkConnection unmeasured;  // a rate that could not be measured reads 0, never "nan"
   unmeasured.inBytesPerSec = nan;
   unmeasured.outBytesPerSec = HUGE_VAL;
-  EXPECT_EQ(View::networkRow(unmeasured).rates.text, "↓0.0 ↑0.0 MB/s");
+  EXPECT_EQ(View::networkRow(unmeasured).rates.text, "↓0.0 ↑0.0 MiB/s");
 
   auto ai = View::appRow({"claude", "/opt/claude", 123.9, 1536ull << 20, true});
   ASSERT_TRUE(ai.badge.has_value());
   EXPECT_EQ(ai.badge->text, "AI");
-  EXPECT_EQ(ai.value.text, "123%  1,5" + nb + "ГБ");  // percent cut, not rounded
+  EXPECT_EQ(ai.value.text, "123%  1,5" + nb + "ГиБ");  // percent cut, not rounded
   auto app = View::appRow({"Code", "/usr/share/code", 0.99, 0, false});
   EXPECT_FALSE(app.badge.has_value());
   EXPECT_EQ(app.value.text, "0%  0" + nb + "байт");
@@ -237,6 +239,20 @@ TEST(WidgetFamilies, RowsOfEachSize) {
     EXPECT_TRUE(b.rows.empty());
     EXPECT_EQ(b.placeholder->message.text, "Откройте Zemra Norvo");
   }
+}
+
+TEST(WidgetFamilies, EnglishForAnEnglishOwner) {
+  auto large = View{record(), Family::large, platform::Language::english}.body(seconds{0});
+  EXPECT_EQ(std::get<View::Header>(large.rows[0]).title.text, "Computer is busy");
+  EXPECT_EQ(std::get<View::JobsLine>(large.rows[1]).jobs.text, "Heavy jobs AI may run at once: 3");
+  const auto& columns = std::get<View::Columns>(large.rows[2]);
+  EXPECT_EQ(columns.meters[0].label.text, "CPU");
+  EXPECT_EQ(columns.meters[1].value.text, "8" + nb + "GiB / 16" + nb + "GiB");
+  EXPECT_EQ(columns.disks[0].free.text, "465.66" + nb + "GiB free");
+  EXPECT_EQ(std::get<View::Heading>(large.rows[5]).text.text, "Heaviest programs");
+  EXPECT_EQ(std::get<View::AppRow>(large.rows[6]).value.text, "123%  1" + nb + "GiB");
+  auto none = View{std::nullopt, Family::small, platform::Language::english}.body(seconds{0});
+  EXPECT_EQ(none.placeholder->message.text, "Open Zemra Norvo");
 }
 
 TEST(LoadProviderTimeline, OneEntryNowReloadAfterFiveMinutes) {

@@ -37,7 +37,7 @@ TEST(TerminalRenderer, PlainLinesFitTheFamilyWidth) {
             << rawValue(family) << ": " << l;
       }
       EXPECT_GT(lines, 0);
-      for (const char* shown : withRecord ? std::vector<const char*>{"Мак перегружен", "…"}
+      for (const char* shown : withRecord ? std::vector<const char*>{"Компьютер перегружен", "…"}
                                           : std::vector<const char*>{"Откройте Zemra Norvo"})
         EXPECT_NE(text.find(shown), std::string::npos) << rawValue(family) << ": " << shown;
     }

@@ -174,7 +174,7 @@ TEST(WidgetRendererPng, FullRecordShowsEveryTextOfItsFamilyUncut) {
             {"USB-флешка", "Тяжёлые программы"}},
            {Family::large,
             {"Критическая нагрузка", "AI может параллельно: тяжёлых задач — 1", "USB-флешка",
-             "Wi-Fi", "2.4 Gbit/s", "↓12.3 ↑0.6 MB/s", "Тяжёлые программы", "Claude", "AI",
+             "Wi-Fi", "2.4 Gbit/s", "↓12.3 ↑0.6 MiB/s", "Тяжёлые программы", "Claude", "AI",
              "Терминал"},
             {"Фото", "Scratch"}}}) {
     auto image = widget_renderer::png({fullRecord(), family}, WidgetAppearance::light);

@@ -15,6 +15,7 @@ struct DesktopEntry {
   std::optional<std::string> name;  // "Name", the untranslated one
   std::optional<std::string> exec;  // "Exec"
   std::optional<std::string> type;  // "Type"
+  bool hidden = false;              // "NoDisplay" or "Hidden" is true: not an app the owner sees
 };
 
 std::optional<DesktopEntry> desktopEntry(std::string_view text);

@@ -4,6 +4,7 @@
 // management library; disk totals from /proc/diskstats.
 #include <dlfcn.h>
 #include <sensors/sensors.h>
+#include <sys/utsname.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -129,14 +130,24 @@ bool isRealSystem(const Roots& roots) { return roots.sys == "/sys"; }
 
 }  // namespace
 
-std::optional<std::string> model(const Roots& roots) {
-  if (auto name = readLine(roots.sys / "class/dmi/id/product_name")) return name;
+std::string model(const Roots& roots) {
+  fs::path dmi = roots.sys / "class/dmi/id";
+  if (auto name = parse::machineModel({readLine(dmi / "sys_vendor"), readLine(dmi / "product_name"),
+                                       readLine(dmi / "product_version"),
+                                       readLine(dmi / "product_family")}))
+    return *name;
   // Boards without DMI (ARM) name themselves in the device tree, NUL-terminated.
   if (auto text = readText(roots.sys / "firmware/devicetree/base/model", 4096)) {
     auto name = std::string(text_file::trim(std::string_view(text->c_str())));
     if (!name.empty()) return name;
   }
-  return std::nullopt;
+  // Virtual machines and containers often have neither; the architecture at
+  // least says what kind of machine it is. /proc/sys/kernel/arch is recent
+  // (Linux 6.1); uname(2) answers the same everywhere.
+  if (auto arch = readLine(roots.proc / "sys/kernel/arch"); arch && !arch->empty()) return *arch;
+  utsname names{};
+  if (::uname(&names) == 0) return names.machine;
+  return "unknown";
 }
 
 std::optional<std::string> chip(const Roots& roots) {

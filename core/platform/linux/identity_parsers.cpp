@@ -23,7 +23,79 @@ std::string unquote(std::string_view v) {
   return out;
 }
 
+std::string lowered(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+// Board makers leave these in fields they do not fill.
+bool placeholder(std::string_view value) {
+  static constexpr std::string_view prefixes[] = {
+      "to be filled",  "system product", "system manufacturer", "system version",
+      "not specified", "not applicable", "type1productconfigid"};
+  static constexpr std::string_view whole[] = {"default string", "none",    "o.e.m.", "oem",
+                                               "invalid",        "unknown", "x.x",    "0123456789"};
+  auto text = lowered(value);
+  for (auto prefix : prefixes)
+    if (text.starts_with(prefix)) return true;
+  for (auto word : whole)
+    if (text == word) return true;
+  return false;
+}
+
+// A version that is only a revision ("1.0", "Rev 1.0", "V1.2") names nothing.
+bool revisionOnly(std::string_view value) {
+  auto text = lowered(value);
+  if (text.starts_with("rev")) return true;
+  if (text.starts_with("v")) text.erase(0, 1);
+  return !text.empty() && text.find_first_not_of("0123456789.") == std::string::npos;
+}
+
+// "20XW0055GE", "MS-7D25": one word, capitals and digits only.
+bool partNumber(std::string_view value) {
+  bool digit = false;
+  for (char c : value) {
+    if (c == ' ' || (c >= 'a' && c <= 'z')) return false;
+    digit = digit || (c >= '0' && c <= '9');
+  }
+  return digit;
+}
+
+std::optional<std::string> usable(const std::optional<std::string>& field) {
+  if (!field) return std::nullopt;
+  auto value = std::string(text_file::trim(*field));
+  if (value.empty() || placeholder(value)) return std::nullopt;
+  return value;
+}
+
 }  // namespace
+
+std::optional<std::string> machineModel(const DmiIdentity& dmi) {
+  auto name = usable(dmi.productName);
+  auto version = usable(dmi.productVersion);
+  if (version && revisionOnly(*version)) version.reset();
+  auto family = usable(dmi.productFamily);
+  std::optional<std::string> model;
+  for (const auto* candidate : {&name, &version, &family})
+    if (*candidate && !partNumber(**candidate)) {
+      model = **candidate;
+      break;
+    }
+  if (!model) model = name ? name : family;
+  if (!model) return std::nullopt;
+  if (auto vendor = usable(dmi.vendor)) {
+    std::string word = vendor->substr(0, vendor->find_first_of(" ,"));
+    // "LENOVO", "TOSHIBA": shouting names are written as the makers write them
+    // elsewhere; short ones ("HP", "ASUS", "QEMU") are initials.
+    if (word.size() > 4 && !partNumber(word) && lowered(word) != word &&
+        word.find_first_of("abcdefghijklmnopqrstuvwxyz") == std::string::npos)
+      word = word.substr(0, 1) + lowered(word.substr(1));
+    if (!lowered(*model).starts_with(lowered(word))) model = word + " " + *model;
+  }
+  return model;
+}
 
 std::optional<std::string> cpuModelName(std::string_view cpuinfo) {
   std::map<std::string, std::string, std::less<>> first;

@@ -17,9 +17,11 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "core/platform/linux/app_bundle_parsers.hpp"
 #include "core/platform/linux/proc_parsers.hpp"
 #include "core/platform/linux/process_parsers.hpp"
 #include "core/platform/linux/text_file.hpp"
+#include "core/platform/platform_words.hpp"
 #include "core/platform/process_source.hpp"
 
 namespace norvo::platform {
@@ -199,6 +201,9 @@ class LinuxProcessSource final : public ProcessSource {
     if (auto cgroup = readAt(procFd_, dir + "/cgroup", 16 * 1024)) {
       if (auto id = parse::appIdFromCgroup(*cgroup)) out.appEntry = desktopEntry(*id);
     }
+    // Started from a terminal, a script or an older launcher, an app runs in
+    // no unit of its own; its program still says which entry it is.
+    if (!out.appEntry && !out.path.empty()) out.appEntry = entryStarting(out.path, out.executable);
     return out;
   }
 
@@ -247,6 +252,21 @@ class LinuxProcessSource final : public ProcessSource {
       if (!text) continue;
       if (auto id = parse::plistString(*text, "CFBundleIdentifier")) return id;
     }
+    return std::nullopt;
+  }
+
+  std::optional<std::string> appName(const std::string& bundlePath) const override {
+    if (bundlePath.ends_with(".desktop")) {
+      std::lock_guard lock(entriesLock_);
+      if (auto it = names_.find(bundlePath); it != names_.end()) return it->second;
+      std::optional<std::string> name;
+      if (auto text = text_file::readText(bundlePath, 64 * 1024))
+        if (auto entry = parse::desktopEntry(*text)) name = entry->name;
+      if (names_.size() > 2000) names_.clear();
+      names_.emplace(bundlePath, name);
+      return name;
+    }
+    if (emulatorFolder(bundlePath + "/emulator") == bundlePath) return std::string(emulatorName());
     return std::nullopt;
   }
 
@@ -380,6 +400,65 @@ class LinuxProcessSource final : public ProcessSource {
     return found;
   }
 
+  // The programs that the owner's visible desktop entries start, by path as
+  // written in "Exec" and as resolved, so that a program found through a
+  // link matches too. Launchers and interpreters are left out: "sh -c …" or
+  // "python3 app.py" would claim every shell or script of the owner.
+  // Rebuilt every few minutes, so that an app installed meanwhile is found.
+  std::optional<std::string> entryStarting(const std::string& path,
+                                           const std::string& executable) const {
+    static constexpr auto rebuildAfter = std::chrono::minutes(5);
+    auto now = std::chrono::steady_clock::now();
+    std::lock_guard lock(entriesLock_);
+    if (!programsBuiltAt_ || now - *programsBuiltAt_ > rebuildAfter) {
+      programsBuiltAt_ = now;
+      programs_.clear();
+      // Earlier folders take precedence, as for desktop file ids.
+      for (const auto& dir : applicationDirs_) indexEntries(dir);
+    }
+    for (const auto* candidate : {&path, &executable}) {
+      if (auto it = programs_.find(*candidate); it != programs_.end()) return it->second;
+    }
+    return std::nullopt;
+  }
+
+  // Adds the entries of one folder; called under entriesLock_.
+  void indexEntries(const fs::path& dir) const {
+    static const std::unordered_set<std::string> launchers = {
+        "sh",   "bash", "dash",   "zsh",  "env",        "flatpak",    "snap",     "xdg-open",
+        "gio",  "perl", "ruby",   "java", "node",       "gjs",        "electron", "wine",
+        "mono", "lua",  "pkexec", "sudo", "gtk-launch", "kioclient5", "kde-open5"};
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+      const auto& file = it->path();
+      if (file.extension() != ".desktop") continue;
+      auto text = text_file::readText(file, 64 * 1024);
+      auto entry = text ? parse::desktopEntry(*text) : std::nullopt;
+      if (!entry || entry->hidden || entry->type != "Application" || !entry->exec) continue;
+      auto program = parse::execProgram(*entry->exec);
+      if (!program) continue;
+      auto name = fs::path(*program).filename().string();
+      if (launchers.count(name) || name.starts_with("python")) continue;
+      std::vector<std::string> keys;
+      if (program->find('/') != std::string::npos) {
+        keys.push_back(*program);
+      } else {
+        for (const char* bin : {"/usr/local/bin/", "/usr/bin/", "/bin/"}) {
+          std::error_code exists;
+          if (fs::exists(bin + *program, exists)) {
+            keys.push_back(bin + *program);
+            break;
+          }
+        }
+      }
+      if (keys.empty()) continue;
+      std::error_code resolved;
+      auto target = fs::canonical(keys.front(), resolved);
+      if (!resolved && target != keys.front()) keys.push_back(target.string());
+      for (auto& key : keys) programs_.emplace(std::move(key), file.string());
+    }
+  }
+
   Roots roots_;
   int procFd_ = -1;
   uint32_t me_ = 0;
@@ -395,6 +474,9 @@ class LinuxProcessSource final : public ProcessSource {
   mutable std::unordered_map<int32_t, std::shared_ptr<KeptFiles>> kept_;
   mutable std::mutex entriesLock_;
   mutable std::unordered_map<std::string, std::optional<std::string>> entries_;
+  mutable std::unordered_map<std::string, std::optional<std::string>> names_;
+  mutable std::unordered_map<std::string, std::string> programs_;
+  mutable std::optional<std::chrono::steady_clock::time_point> programsBuiltAt_;
 };
 
 }  // namespace

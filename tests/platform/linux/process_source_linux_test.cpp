@@ -47,6 +47,54 @@ TEST(LinuxProcessSource, ReadsAFixtureTree) {
   EXPECT_TRUE(makeProcessSource(Roots::under(empty.path()))->allPids().empty());
 }
 
+TEST(LinuxProcessSource, AppsByDesktopUnitOrByTheirEntrysProgram) {
+  test::TempDir dir;
+  auto entries = dir.path() / "home/.local/share/applications";
+  dir.write("home/.local/share/applications/dev.editor.Editor.desktop",
+            "[Desktop Entry]\nType=Application\nName=Editor\nExec=/opt/editor/editor %F\n");
+  dir.write("home/.local/share/applications/hidden.desktop",
+            "[Desktop Entry]\nType=Application\nName=Hidden\nNoDisplay=true\n"
+            "Exec=/opt/hidden/hidden\n");
+  dir.write("home/.local/share/applications/shell-tool.desktop",
+            "[Desktop Entry]\nType=Application\nName=Tool\nExec=/bin/sh -c tool\n");
+  const std::string session = "0::/user.slice/user-1000.slice/session-2.scope\n";
+  struct Case {
+    int32_t pid;
+    std::string exe, cgroup;
+    std::optional<std::string> entry, name;
+  };
+  const Case cases[] = {
+      // Started from a terminal: no unit of its own, but its program has an entry.
+      {700, "/opt/editor/editor", session, "dev.editor.Editor.desktop", "Editor"},
+      // An app unit of the desktop names its entry, whatever the program.
+      {701, "/opt/other/bin/x",
+       "0::/user.slice/user-1000.slice/user@1000.service/app.slice/"
+       "app-gnome-dev.editor.Editor-4242.scope\n",
+       "dev.editor.Editor.desktop", "Editor"},
+      // Hidden entries and launchers claim nothing.
+      {702, "/opt/hidden/hidden", session, std::nullopt, std::nullopt},
+      {703, "/bin/sh", session, std::nullopt, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    auto pid = std::to_string(c.pid);
+    dir.write("proc/" + pid + "/stat",
+              pid + " (x) S 1 1 1 0 -1 0 0 0 0 0 1 1 0 0 20 0 1 0 1234 1000 50");
+    dir.write("proc/" + pid + "/cgroup", c.cgroup);
+    std::filesystem::create_symlink(c.exe, dir.path() / "proc" / pid / "exe");
+  }
+  auto source = makeProcessSource(Roots::under(dir.path()));
+  for (const auto& c : cases) {
+    auto line = source->commandLine(c.pid);
+    auto expected = c.entry ? std::optional((entries / *c.entry).string()) : std::nullopt;
+    EXPECT_EQ(line.appEntry, expected) << c.pid;
+    if (line.appEntry) {
+      EXPECT_EQ(source->appName(*line.appEntry), c.name) << c.pid;
+    }
+  }
+  EXPECT_EQ(source->appName("/home/me/Android/Sdk/emulator"), "Android Emulator");
+  EXPECT_FALSE(source->appName("/opt/editor"));
+}
+
 TEST(LinuxProcessSource, MemoryFromStatmUnlessSwapIsInUse) {
   uint64_t page = uint64_t(::sysconf(_SC_PAGESIZE));
   test::TempDir dir;

@@ -108,6 +108,35 @@ TEST(Diskstats, ParsesAndClassifiesDevices) {
   for (auto n : {"sda", "nvme0n1", "mmcblk0", "sr0", ""}) EXPECT_FALSE(looksLikePartition(n)) << n;
 }
 
+TEST(Identity, MachineModel) {
+  using O = std::optional<std::string>;
+  struct Case {
+    DmiIdentity dmi;
+    O model;
+  };
+  const O none;
+  const Case cases[] = {
+      // The part number gives way to the name in the version, the vendor leads.
+      {{"LENOVO", "20XW0055GE", "ThinkPad X1 Carbon Gen 9", "ThinkPad X1 Carbon Gen 9"},
+       "Lenovo ThinkPad X1 Carbon Gen 9"},
+      {{"Dell Inc.", "XPS 13 9310", "1.0", "XPS"}, "Dell XPS 13 9310"},
+      // Already led by the vendor; short capitals stay as they are.
+      {{"HP", "HP EliteBook 840 G8 Notebook PC", none, "103C_5336AN HP EliteBook"},
+       "HP EliteBook 840 G8 Notebook PC"},
+      {{"QEMU", "Standard PC (Q35 + ICH9, 2009)", "pc-q35-7.2", none},
+       "QEMU Standard PC (Q35 + ICH9, 2009)"},
+      // Placeholders everywhere but a part number: the part number it is.
+      {{"Micro-Star International Co., Ltd.", "MS-7D25", "1.0", "To be filled by O.E.M."},
+       "Micro-Star MS-7D25"},
+      {{"System manufacturer", "System Product Name", "System Version", "To Be Filled By O.E.M."},
+       none},
+      {{"Default string", "Default string", none, "  "}, none},
+      {{none, none, none, none}, none},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(machineModel(c.dmi), c.model) << c.dmi.productName.value_or("-");
+}
+
 TEST(Identity, ProcessorAndDistribution) {
   EXPECT_EQ(cpuModelName("processor : 0\nmodel name : AMD Ryzen 7\nmodel name : other\n"),
             "AMD Ryzen 7");

@@ -32,6 +32,19 @@ TEST(SensorSourceLinux, DiskTotalsCountWholeDisksOnly) {
   EXPECT_EQ(sensor_source::diskTotals(Roots::under(dir.path())).readBytes, 10u * 512);
 }
 
+TEST(SensorSourceLinux, ModelFromFirmwareElseArchitecture) {
+  // The laptop's DMI names a part number; its version carries the name.
+  EXPECT_EQ(sensor_source::model(fixtureRoots("laptop")), "Lenovo ThinkPad X1 Carbon Gen 9");
+  test::TempDir board;
+  board.write("sys/firmware/devicetree/base/model", std::string("Raspberry Pi 4 Model B\0", 23));
+  board.write("proc/sys/kernel/arch", "aarch64\n");
+  EXPECT_EQ(sensor_source::model(Roots::under(board.path())), "Raspberry Pi 4 Model B");
+  test::TempDir vm;
+  vm.write("sys/class/dmi/id/product_name", "To Be Filled By O.E.M.\n");
+  vm.write("proc/sys/kernel/arch", "riscv64\n");
+  EXPECT_EQ(sensor_source::model(Roots::under(vm.path())), "riscv64");
+}
+
 TEST(SensorSourceLinux, EnergyZonesAndThermalZonesOnlyWithoutHwmon) {
   auto zones = sensor_source::energyCounters(fixtureRoots("laptop"));
   ASSERT_EQ(zones.size(), 2u);  // subzones and the MMIO copy left out
