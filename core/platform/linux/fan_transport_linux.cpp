@@ -294,6 +294,9 @@ class SysfsFanTransport final : public FanTransport {
     if (suffix == "Tg") {
       // A duty written while the chip drives the fan would be overwritten or refused.
       if (*enable != 1) return false;
+      // The same target again (a client renewing it) keeps the duty that
+      // steering has found since.
+      if (fan->target == static_cast<double>(rpm)) return true;
       auto duty = readIntAt(dir, fan->pwm());
       auto measured = readIntAt(dir, fan->attr("_input"));
       if (!duty) return false;

@@ -51,6 +51,11 @@ TEST(FanTransport, EngineDrivesApplesmcAndPwmFans) {
   tree.dir.write(tree.nct / "fan1_input", "1800\n");
   steering->steer();  // there: the duty stays
   EXPECT_EQ(tree.read(tree.nct / "pwm1"), "184");
+  // Renewed: what steering found stays, though a maximum would now give
+  // another first guess.
+  tree.dir.write(tree.nct / "fan1_max", "3600\n");
+  EXPECT_TRUE(engine.setManual(2, 1800).success);
+  EXPECT_EQ(tree.read(tree.nct / "pwm1"), "184");
 
   EXPECT_EQ(engine.setManual(3, 1000),
             (FanEngine::Outcome{false, "manual mode refused for fan 3"}));
