@@ -11,6 +11,7 @@
 
 #include "cli/commands.hpp"
 #include "cli/owner_guard.hpp"
+#include "cli/tables.hpp"
 #include "core/assess/text_format.hpp"
 #include "core/cleanup/cleanup.hpp"
 #include "core/store/norvo_store.hpp"
@@ -22,11 +23,7 @@ namespace {
 using text_format::printable;
 
 std::string size(const std::optional<int64_t>& bytes) {
-  if (!bytes) return "?";
-  double b = static_cast<double>(*bytes);
-  if (b >= 1024.0 * 1024.0 * 1024.0)
-    return fmt::format("{:.1f} GB", b / (1024.0 * 1024.0 * 1024.0));
-  return fmt::format("{:.1f} MB", b / (1024.0 * 1024.0));
+  return bytes ? binaryBytes(static_cast<double>(*bytes)) : "?";
 }
 
 struct PreviewOptions {

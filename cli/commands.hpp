@@ -20,5 +20,6 @@ void addConfigCommand(CLI::App& app);
 void addUninstallCommands(CLI::App& app);  // apps and uninstall
 void addDiskCommand(CLI::App& app);
 void addCleanupCommand(CLI::App& app);  // cleanup and cleanup run
+void addFansCommands(CLI::App& app);  // fans, fans set and fan-helper
 
 }  // namespace norvo::cli

@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
   norvo::cli::addUninstallCommands(app);
   norvo::cli::addDiskCommand(app);
   norvo::cli::addCleanupCommand(app);
+  norvo::cli::addFansCommands(app);
   // CLI11 reports a mistyped command as a missing one; name it instead.
   if (argc > 1 && argv[1][0] != '-') {
     try {

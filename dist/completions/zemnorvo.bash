@@ -2,6 +2,7 @@
 _zemnorvo() {
   local cur=${COMP_WORDS[COMP_CWORD]}
   local commands="status advice sensors ps explain suggestions answer stop watch config metrics widget mcp hook disk apps uninstall cleanup"
+  commands+=" fans fan-helper"
   if [[ $COMP_CWORD -eq 1 ]]; then
     COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
     return
@@ -19,6 +20,8 @@ _zemnorvo() {
     stop) flags="--force --children --reason --json --help" ;;
     watch) flags="--interval --once --quiet --help" ;;
     widget) flags="--family --format --appearance --out --help" ;;
+    fans) flags="set auto boost max --json --socket --help" ;;
+    fan-helper) flags="--allow-user --allow-group --lease --socket --help" ;;
     *) flags="--help" ;;
   esac
   COMPREPLY=($(compgen -W "$flags" -- "$cur"))

@@ -1,0 +1,153 @@
+#include "core/fans/fan_engine.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "fans/simulated_smc.hpp"
+
+namespace norvo {
+namespace {
+
+using test::SimulatedSmc;
+
+// An engine over a simulated controller that counts its pauses instead of
+// sleeping them.
+struct Rig {
+  SimulatedSmc* machine;
+  SMC smc;
+  FanEngine engine;
+  std::vector<double> pauses;
+
+  explicit Rig(std::vector<SimulatedSmc::Fan> fans = {{}, {}})
+      : machine(new SimulatedSmc(fans)),
+        smc(std::unique_ptr<platform::SmcTransport>(machine)),
+        engine(smc) {
+    engine.pause = [this](double s) { pauses.push_back(s); };
+  }
+};
+
+TEST(FanEngine, ClampAndPresetTargets) {
+  struct Case {
+    double rpm, min, max, expected;
+  };
+  for (const auto& c : std::vector<Case>{{9000, 1200, 6000, 6000},
+                                         {500, 1200, 6000, 1200},
+                                         {3000, 1200, 6000, 3000},
+                                         {-10, 0, 0, 0},
+                                         {7000, 0, 6000, 7000},  // no minimum: no range at all
+                                         {3000, 4000, 4000, 4000},
+                                         {3000, 5000, 4000, 5000}})
+    EXPECT_EQ(FanEngine::clamp(c.rpm, c.min, c.max), c.expected)
+        << c.rpm << " in " << c.min << "…" << c.max;
+  EXPECT_EQ(target(FanPreset::boost, 1200, 6000), 4080);
+  EXPECT_EQ(target(FanPreset::max, 1200, 6000), 6000);
+  EXPECT_EQ(target(FanPreset::automatic, 1200, 6000), std::nullopt);
+}
+
+// A machine whose mode writes stick at once: the target is written and read
+// back, "Ftst" is never touched.
+TEST(FanEngine, ManualWhereModeWritesStick) {
+  struct Case {
+    int64_t fan;
+    double rpm;
+    double skew;
+    FanEngine::Outcome expected;
+  };
+  for (const auto& c :
+       std::vector<Case>{{0, 3000, 0, {true, "fan 0 manual 3000 rpm (asked 3000): 3000 rpm"}},
+                         {1, 9000, 0, {true, "fan 1 manual 6000 rpm (asked 9000): 6000 rpm"}},
+                         {0, 4080, 40, {true, "fan 0 manual 4080 rpm (asked 4080): 4120 rpm"}},
+                         {0, 4080, 60, {false, "target write failed for fan 0"}},
+                         {0, 4080, -50, {false, "target write failed for fan 0"}},
+                         {2, 3000, 0, {false, "no fan 2"}},
+                         {-1, 3000, 0, {false, "no fan -1"}}}) {
+    Rig rig;
+    rig.machine->set("Ftst", "ui8 ", 0);
+    rig.machine->targetSkew = c.skew;
+    EXPECT_EQ(rig.engine.setManual(c.fan, c.rpm), c.expected) << c.rpm << " skew " << c.skew;
+    if (!c.expected.success) continue;
+    EXPECT_EQ(rig.machine->get("F" + std::to_string(c.fan) + "Md"), 1);
+    EXPECT_EQ(rig.engine.setAuto(c.fan),
+              (FanEngine::Outcome{true, "fan " + std::to_string(c.fan) + ": auto"}));
+    EXPECT_FALSE(rig.machine->wrote("Ftst"));
+    EXPECT_FALSE(rig.engine.unlockedByUs());
+    EXPECT_TRUE(rig.pauses.empty());
+  }
+}
+
+TEST(FanEngine, LowerCaseModeKeyWins) {
+  Rig rig;
+  rig.machine->set("F0md", "ui8 ", 0);
+  ASSERT_TRUE(rig.engine.setManual(0, 2500).success);
+  EXPECT_EQ(rig.machine->get("F0md"), 1);
+  EXPECT_FALSE(rig.machine->wrote("F0Md"));
+}
+
+// Where the thermal daemon owns the fans, manual control is unlocked once and
+// released only when the last manual fan goes back.
+TEST(FanEngine, UnlockHeldWhileAnyFanIsManual) {
+  Rig rig;
+  rig.machine->daemonOwnsFans = true;
+  rig.machine->set("Ftst", "ui8 ", 0);
+  std::vector<std::string> log;
+  rig.engine.log = [&](const std::string& line) { log.push_back(line); };
+  ASSERT_TRUE(rig.engine.setManual(0, 3000).success);
+  ASSERT_TRUE(rig.engine.setManual(1, 3500).success);
+  EXPECT_TRUE(rig.engine.unlockedByUs());
+  EXPECT_EQ(std::count(rig.pauses.begin(), rig.pauses.end(), 3.0), 1);  // one unlock, one wait
+  EXPECT_EQ(std::count(log.begin(), log.end(), "Ftst=1, waiting for thermalmonitord to yield"), 1);
+
+  EXPECT_TRUE(rig.engine.setAuto(0).success);
+  EXPECT_EQ(rig.machine->get("Ftst"), 1);
+  EXPECT_TRUE(rig.engine.unlockedByUs());
+  EXPECT_TRUE(rig.engine.setAuto(1).success);
+  EXPECT_EQ(rig.machine->get("Ftst"), 0);
+  EXPECT_FALSE(rig.engine.unlockedByUs());
+}
+
+TEST(FanEngine, RefusalsWhenManualCannotBeHad) {
+  struct Case {
+    const char* name;
+    bool hasUnlock, refuseUnlock;
+    std::string expected;
+    size_t pauses;
+  };
+  for (const auto& c :
+       std::vector<Case>{{"no Ftst", false, false, "manual mode refused for fan 0", 3},
+                         {"Ftst refused", true, true, "Ftst unlock failed", 3 + 100}}) {
+    Rig rig;
+    rig.machine->daemonOwnsFans = true;
+    rig.machine->refuseUnlock = c.refuseUnlock;
+    if (c.hasUnlock) rig.machine->set("Ftst", "ui8 ", 0);
+    EXPECT_EQ(rig.engine.setManual(0, 3000), (FanEngine::Outcome{false, c.expected})) << c.name;
+    EXPECT_EQ(rig.pauses.size(), c.pauses) << c.name;
+    EXPECT_FALSE(rig.engine.unlockedByUs()) << c.name;
+  }
+}
+
+TEST(FanEngine, ResetAllGivesEveryFanAndTheUnlockBack) {
+  Rig none(std::vector<SimulatedSmc::Fan>{});
+  EXPECT_TRUE(none.engine.resetAll());
+
+  // An earlier helper left both fans manual and "Ftst" set, then died.
+  Rig rig;
+  rig.machine->set("Ftst", "ui8 ", 1);
+  rig.machine->set("F0Md", "ui8 ", 1);
+  rig.machine->set("F1Md", "ui8 ", 1);
+  EXPECT_TRUE(rig.engine.resetAll());
+  EXPECT_EQ(rig.machine->get("F0Md"), 0);
+  EXPECT_EQ(rig.machine->get("F1Md"), 0);
+  EXPECT_EQ(rig.machine->get("Ftst"), 0);
+
+  // A fan the controller will not give back makes the reset fail.
+  Rig stuck;
+  stuck.machine->daemonOwnsFans = true;
+  stuck.machine->set("Ftst", "ui8 ", 0);
+  stuck.machine->set("F0Md", "ui8 ", 1);
+  EXPECT_FALSE(stuck.engine.resetAll());
+}
+
+}  // namespace
+}  // namespace norvo

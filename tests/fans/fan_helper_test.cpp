@@ -1,0 +1,213 @@
+#include "core/fans/fan_helper.hpp"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "cli/child_process.hpp"
+#include "core/fans/fan_helper_client.hpp"
+#include "core/records/json_codec.hpp"
+#include "fans/fan_tree.hpp"
+#include "fans/simulated_smc.hpp"
+#include "real_processes.hpp"
+
+namespace norvo {
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+using Clock = FanHelper::Clock;
+
+struct HelperRig {
+  test::SimulatedSmc* machine = new test::SimulatedSmc({{}, {}});
+  SMC smc{std::unique_ptr<platform::SmcTransport>(machine)};
+  FanEngine engine{smc};
+  FanHelper helper{engine, 10s};
+
+  HelperRig() {
+    engine.pause = [](double) {};
+  }
+  json ask(const std::string& request, Clock::time_point now = Clock::now()) {
+    return json::parse(helper.handle(request, now));
+  }
+};
+
+TEST(FanHelper, AnswersTheThreeCallsAndRefusesTheRest) {
+  struct Case {
+    std::string request;
+    json expected;  // null: an error reply
+  };
+  for (const auto& c : std::vector<Case>{
+           {R"({"call":"setFan:mode:rpm:reply:","fan":0,"mode":"boost","rpm":0})",
+            {{"success", true}, {"message", "fan 0 manual 4080 rpm (asked 4080): 4080 rpm"}}},
+           {R"({"call":"setFan:mode:rpm:reply:","fan":1,"mode":"manual","rpm":2500.4})",
+            {{"success", true}, {"message", "fan 1 manual 2500 rpm (asked 2500): 2500 rpm"}}},
+           {R"({"call":"setFan:mode:rpm:reply:","fan":0,"mode":"auto","rpm":0})",
+            {{"success", true}, {"message", "fan 0: auto"}}},
+           {R"({"call":"setFan:mode:rpm:reply:","fan":5,"mode":"max","rpm":0})",
+            {{"success", false}, {"message", "no fan 5"}}},
+           {R"({"call":"setFan:mode:rpm:reply:","fan":0,"mode":"turbo","rpm":0})",
+            {{"success", false},
+             {"message", "unknown mode \"turbo\" (auto, boost, max or manual)"}}},
+           {R"({"call":"resetAllWithReply:"})", {{"success", true}}},
+           {R"({"call":"setFan:mode:rpm:reply:","fan":"0","mode":"auto","rpm":0})", nullptr},
+           {R"({"call":"setFan:mode:rpm:reply:","fan":0,"mode":"auto"})", nullptr},
+           {R"({"call":"statusWithReply"})", nullptr},
+           {"{\"call\":", nullptr},
+           {std::string("\xff\xfe", 2), nullptr}}) {
+    HelperRig rig;
+    auto reply = rig.ask(c.request);
+    if (c.expected.is_null())
+      EXPECT_TRUE(reply.contains("error") && reply["error"].is_string()) << c.request;
+    else
+      EXPECT_EQ(reply, c.expected) << c.request;
+  }
+}
+
+TEST(FanHelper, ManualSettingLapsesUnlessRenewed) {
+  HelperRig rig;
+  auto t0 = Clock::now();
+  std::string boost = R"({"call":"setFan:mode:rpm:reply:","fan":0,"mode":"boost","rpm":0})";
+  ASSERT_EQ(rig.ask(boost, t0)["success"], true);
+  rig.helper.expireLeases(t0 + 9s);
+  EXPECT_EQ(rig.machine->get("F0Md"), 1);
+  ASSERT_EQ(rig.ask(boost, t0 + 9s)["success"], true);  // renewed: ten more seconds
+  rig.helper.expireLeases(t0 + 15s);
+  EXPECT_EQ(rig.machine->get("F0Md"), 1);
+  rig.helper.expireLeases(t0 + 19s);
+  EXPECT_EQ(rig.machine->get("F0Md"), 0);
+}
+
+// ---- The helper as root runs it: the zemnorvo binary on a socket ----
+
+struct RunningHelper {
+  test::FanTree tree;
+  std::filesystem::path socket = tree.dir.path() / "helper.sock";
+  test::ChildProcess child;
+  FanHelperClient client;
+
+  explicit RunningHelper(const std::string& lease = "30")
+      : child({NORVO_CLI_PATH, "fan-helper", "--root", tree.dir.path().string(), "--socket",
+               socket.string(), "--lease", lease, "--allow-user", "4242"}) {
+    client.socket = socket;
+    client.expectedOwner = ::geteuid();
+    for (auto deadline = Clock::now() + 20s; Clock::now() < deadline;
+         std::this_thread::sleep_for(20ms))
+      if (std::filesystem::exists(socket)) return;
+    ADD_FAILURE() << "the helper did not listen: " << child.readErrors(1s);
+  }
+  // Waits up to 10 s for an attribute to read `value`.
+  bool becomes(const std::filesystem::path& file, const std::string& value) const {
+    for (auto deadline = Clock::now() + 10s; Clock::now() < deadline;
+         std::this_thread::sleep_for(20ms))
+      if (tree.read(file) == value) return true;
+    return tree.read(file) == value;
+  }
+};
+
+TEST(FanHelperProcess, ServesTheThreeCallsAndGivesFansBackWhenStopped) {
+  RunningHelper h;
+  FanHelperClient::Error e;
+  auto status = h.client.status(e);
+  ASSERT_TRUE(status) << e.message;
+  EXPECT_NE(status->find("4 fan(s)"), std::string::npos) << *status;
+
+  auto set = h.client.setFan(0, "max", 0, e);
+  ASSERT_TRUE(set) << e.message;
+  EXPECT_EQ(*set, (FanEngine::Outcome{true, "fan 0 manual 6000 rpm (asked 6000): 6000 rpm"}));
+  EXPECT_EQ(h.tree.read(h.tree.applesmc / "fan1_manual"), "1");
+  EXPECT_EQ(h.client.resetAll(e), true);
+  EXPECT_EQ(h.tree.read(h.tree.applesmc / "fan1_manual"), "0");
+
+  // Bad input is answered, and the helper goes on serving.
+  EXPECT_FALSE(h.client.call({{"call", "format the disk"}}, e));
+  EXPECT_EQ(e.failure, FanHelperClient::Failure::refused);
+  ASSERT_TRUE(h.client.setFan(2, "manual", 1500, e)) << e.message;
+  EXPECT_EQ(h.tree.read(h.tree.nct / "pwm1_enable"), "1");
+
+  h.child.signal(SIGTERM);
+  EXPECT_EQ(h.child.wait(10s), 0);
+  EXPECT_EQ(h.tree.read(h.tree.nct / "pwm1_enable"), "5");
+  EXPECT_FALSE(std::filesystem::exists(h.socket));
+}
+
+TEST(FanHelperProcess, LapsedLeaseGivesTheFanBack) {
+  RunningHelper h("0.3");
+  FanHelperClient::Error e;
+  auto set = h.client.setFan(1, "boost", 0, e);
+  ASSERT_TRUE(set && set->success) << e.message;
+  EXPECT_TRUE(h.becomes(h.tree.applesmc / "fan2_manual", "0"));
+}
+
+TEST(FanHelperProcess, StartGivesBackWhatAnEarlierRunLeftManual) {
+  test::FanTree left;
+  left.dir.write(left.applesmc / "fan1_manual", "1\n");
+  test::ChildProcess child({NORVO_CLI_PATH, "fan-helper", "--root", left.dir.path().string(),
+                            "--socket", (left.dir.path() / "s").string()});
+  for (auto deadline = Clock::now() + 20s;
+       Clock::now() < deadline && !std::filesystem::exists(left.dir.path() / "s");)
+    std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(left.read(left.applesmc / "fan1_manual"), "0");
+}
+
+// Only root and the allowed user get in; a client trusts only a socket that
+// root owns with the helper's mode.
+TEST(FanHelperProcess, BothSidesCheckWhoIsAtTheOtherEnd) {
+  RunningHelper h;
+  ::chmod(h.tree.dir.path().c_str(), 0755);
+  // A client of another user: a child turned into nobody when we are root,
+  // else this process itself, which is neither root nor user 4242.
+  auto refusedAs = [&](uid_t uid) {
+    FanHelperClient::Error e;
+    auto client = h.client;
+    if (uid == ::geteuid())
+      return !client.status(e) && e.failure == FanHelperClient::Failure::refused;
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      if (::setgid(uid) != 0 || ::setuid(uid) != 0) ::_exit(3);
+      ::_exit(!client.status(e) && e.failure == FanHelperClient::Failure::refused ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  };
+  EXPECT_TRUE(refusedAs(::geteuid() == 0 ? 65534 : ::geteuid()));
+
+  FanHelperClient::Error e;
+  auto wrongOwner = h.client;
+  wrongOwner.expectedOwner = 4242;
+  EXPECT_FALSE(wrongOwner.status(e));
+  EXPECT_EQ(e.failure, FanHelperClient::Failure::untrusted);
+  ::chmod(h.socket.c_str(), 0600);
+  EXPECT_FALSE(h.client.status(e));
+  EXPECT_EQ(e.failure, FanHelperClient::Failure::untrusted);
+  auto missing = h.client;
+  missing.socket = h.tree.dir.path() / "nothing.sock";
+  EXPECT_FALSE(missing.status(e));
+  EXPECT_EQ(e.failure, FanHelperClient::Failure::notRunning);
+}
+
+TEST(FansCommand, NoFansNoHelperAndUnderAnAgent) {
+  test::TempDir empty;
+  auto shown = test::zemnorvo({"fans", "--root", empty.path().string()});
+  EXPECT_EQ(shown.status, 0);
+  EXPECT_NE(shown.out.find("No fans found"), std::string::npos) << shown.out;
+  auto set = test::zemnorvo(
+      {"fans", "set", "0", "boost", "--socket", (empty.path() / "none.sock").string()});
+  EXPECT_EQ(set.status, 1);
+  EXPECT_NE(set.errors.find("systemctl enable --now zemnorvo-fan-helper@"), std::string::npos)
+      << set.errors;
+
+  // "; true" keeps the shell, and so the agent, among the tool's ancestors.
+  auto agent = test::copyProgram("/bin/sh", empty.path() / "claude");
+  auto refused = test::run(agent, {"-c", "'" NORVO_CLI_PATH "' fans set 0 max 2>&1; true"}).second;
+  EXPECT_EQ(refused.rfind("zemnorvo fans set changes the owner's fans and is refused", 0), 0u)
+      << refused;
+}
+
+}  // namespace
+}  // namespace norvo
