@@ -16,6 +16,7 @@
 #include "core/platform/child_process.hpp"
 #include "core/platform/detached_process.hpp"
 #include "core/platform/roots.hpp"
+#include "core/store/norvo_store.hpp"
 #include "core/uninstall/uninstall.hpp"
 #include "core/updates/app_updates.hpp"
 
@@ -160,6 +161,15 @@ void selfUpdate(bool checkOnly) {
     std::fprintf(stderr, "zemnorvo: %s\n", printable(e.message()).c_str());
     throw CLI::RuntimeError(1);
   }
+  NorvoStore::Action action;
+  action.date = std::chrono::system_clock::now();
+  action.actor = "owner";
+  action.kind = "self-update";
+  action.pid = static_cast<int32_t>(::getpid());
+  action.name = std::string(AppUpdates::productName);
+  action.detail =
+      std::string(NORVO_VERSION) + " replaced by " + release->version + " in " + tree->string();
+  NorvoStore::log(action);
   std::printf("Zemra Norvo %s replaces %s as soon as this command has ended; %s.\n",
               printable(release->version).c_str(), printable(tree->string()).c_str(),
               relaunch == SelfUpdate::Relaunch::service ? "the measuring loop's service restarts"

@@ -70,12 +70,15 @@ struct Tree {
   std::string identifier = "com.vadro.ZemraNorvo";
   std::string program = "#!/bin/sh\necho \"$@\" > \"$(dirname \"$0\")/../relaunched\"\n";
 
+  // Without a program, the tree has no bin/zemnorvo.
   nlohmann::json entries() const {
-    return nlohmann::json::array(
+    auto list = nlohmann::json::array(
         {{{"name", "bin"}, {"dir", true}},
-         {{"name", "bin/zemnorvo"}, {"data", program}, {"mode", 0755}},
          {{"name", "share/zemra-norvo/manifest.json"},
           {"data", nlohmann::json{{"identifier", identifier}, {"version", version}}.dump()}}});
+    if (!program.empty())
+      list.push_back({{"name", "bin/zemnorvo"}, {"data", program}, {"mode", 0755}});
+    return list;
   }
 };
 
@@ -144,6 +147,7 @@ TEST(SelfUpdatePrepare, RefusesWhatIsNotTheRelease) {
       {"staged version differs", older, Entries::array(), [](Release& r) { r.version = "2.2"; },
        "version is not 2.2"},
       {"another product", other, Entries::array(), {}, std::string(kNotOurs)},
+      {"no program", Tree{.program = ""}, Entries::array(), {}, "no Zemra Norvo in the tarball"},
       {"release on another host", good, Entries::array(),
        [](Release& r) { r.url = "https://localhost:1/r.tar.gz"; },
        "the release address is not on the update server"},
