@@ -198,22 +198,6 @@ TEST(AppUpdatesCheck, ChecksOverHttpsFourAtATime) {
   EXPECT_EQ(*decoded, report);
 }
 
-TEST(AppUpdatesCheck, UnreachableSourcesFailAfterThreeAttempts) {
-  // Port 1 on loopback refuses at once: the own check fails like a network
-  // that is down, and the report says so rather than hanging or throwing.
-  test::TempDir work;
-  CheckOptions options;
-  options.own = Own{"0.1.0", "", "/x"};
-  options.fetch = live();
-  int waited = 0;
-  options.wait = [&](std::chrono::seconds) { ++waited; };
-  options.self = SelfUpdate::Settings::at("https://127.0.0.1:1", work.path());
-  auto report = check({}, options);
-  EXPECT_EQ(report.failed, std::vector<std::string>{"Zemra Norvo"});
-  EXPECT_EQ(waited, 2);
-  EXPECT_TRUE(report.updates.empty());
-}
-
 TEST(HttpClient, AcceptsOnlyVerifiedHttpsAndStatus200) {
   test::UpdateServer server;
   server.put("/ok", "fine");
