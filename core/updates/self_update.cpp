@@ -9,6 +9,7 @@
 
 #include "core/platform/detached_process.hpp"
 #include "core/platform/release_files.hpp"
+#include "core/platform/roots.hpp"
 #include "core/records/record_fields.hpp"
 #include "core/updates/app_updates.hpp"
 
@@ -71,12 +72,15 @@ Settings Settings::at(std::string_view base, const fs::path& work) {
 Settings Settings::forUser() {
   std::string base(defaultFeedBase);
   if (const char* v = std::getenv(std::string(feedVariable).c_str()); v && *v) base = v;
+  while (!base.empty() && base.back() == '/') base.pop_back();
   fs::path cache;
   if (const char* v = std::getenv("XDG_CACHE_HOME"); v && v[0] == '/')
     cache = v;
-  else if (const char* home = std::getenv("HOME"); home && *home)
-    cache = fs::path(home) / ".cache";
-  return at(base, cache / "ZemraNorvo" / "update");
+  else if (auto home = platform::Roots::system().home; home.is_absolute())
+    cache = home / ".cache";
+  // Without a home there is no work folder; prepare refuses rather than
+  // working relative to wherever it was started.
+  return at(base, cache.empty() ? fs::path() : cache / "ZemraNorvo" / "update");
 }
 
 std::optional<std::string> httpsHost(std::string_view address) {
@@ -128,6 +132,7 @@ fs::path prepare(const Release& release, const std::function<void(Step)>& step,
   auto report = [&](Step s) {
     if (step) step(s);
   };
+  if (!settings.work.is_absolute()) throw Failure("no cache folder to work in");
   std::error_code ec;
   fs::remove_all(settings.work, ec);  // a leftover of an earlier attempt; ignored
   fs::create_directories(settings.work, ec);
@@ -194,6 +199,7 @@ std::string swapScript(std::string_view relaunch) {
 
 void swap(const fs::path& installed, const fs::path& staged, int32_t pid, Relaunch relaunch,
           const Settings& settings) {
+  if (!settings.work.is_absolute()) throw Failure("no cache folder to work in");
   auto folder = installed.parent_path();
   if (::access(folder.c_str(), W_OK) != 0)
     throw Failure(folder.string() + std::string(kNotWritable));
