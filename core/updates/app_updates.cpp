@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cctype>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "core/platform/http_client.hpp"
@@ -234,7 +235,14 @@ Report check(const std::vector<Uninstall::App>& apps, const CheckOptions& option
   };
   std::vector<std::thread> workers;
   size_t count = std::min<size_t>(kConcurrentChecks, candidates.size());
-  for (size_t i = 0; i < count; ++i) workers.emplace_back(worker);
+  for (size_t i = 0; i < count; ++i) {
+    try {
+      workers.emplace_back(worker);
+    } catch (const std::system_error&) {
+      break;  // out of threads: the ones started, or this one, do the rest
+    }
+  }
+  if (workers.empty()) worker();
   for (auto& t : workers) t.join();
 
   for (auto& o : outcomes) {

@@ -50,15 +50,33 @@ struct Reader {
     }
   }
 
-  void walk(const pugi::xml_node& node) {
-    start(node);
-    for (auto child : node.children()) {
-      if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata)
-        text += child.value();
-      else if (child.type() == pugi::node_element)
-        walk(child);
+  // Depth first without recursion: a feed nested a million levels deep must
+  // not exhaust the stack.
+  void walk(const pugi::xml_node& root) {
+    start(root);
+    auto node = root.first_child();
+    while (node) {
+      if (node.type() == pugi::node_element) {
+        start(node);
+        if (auto child = node.first_child()) {
+          node = child;
+          continue;
+        }
+        end(node.name());
+      } else if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) {
+        text += node.value();
+      }
+      while (!node.next_sibling()) {
+        node = node.parent();
+        if (node == root) {
+          end(root.name());
+          return;
+        }
+        end(node.name());
+      }
+      node = node.next_sibling();
     }
-    end(node.name());
+    end(root.name());
   }
 };
 

@@ -85,6 +85,11 @@ TEST(AppUpdatesAppcast, PicksTheNewestItemTheSystemCanRun) {
   ASSERT_EQ(o.kind, Kind::update);
   EXPECT_EQ(o.update->available, "2.5");
   EXPECT_FALSE(readAppcast("<rss><channel><item>"));
+  std::string deep;
+  for (int i = 0; i < 200000; ++i) deep += "<a>";
+  EXPECT_FALSE(readAppcast(deep));  // unclosed, and no stack is exhausted reading it
+  for (int i = 0; i < 200000; ++i) deep += "</a>";
+  EXPECT_EQ(readAppcast(deep)->size(), 0u);
   EXPECT_EQ(appcastOutcome(app("1.5"), readAppcast("not xml"), os).kind, Kind::none);
 }
 
