@@ -21,5 +21,6 @@ void addUninstallCommands(CLI::App& app);  // apps and uninstall
 void addDiskCommand(CLI::App& app);
 void addCleanupCommand(CLI::App& app);  // cleanup and cleanup run
 void addFansCommands(CLI::App& app);  // fans, fans set and fan-helper
+void addUpdatesCommands(CLI::App& app);  // updates and self-update
 
 }  // namespace norvo::cli

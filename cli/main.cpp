@@ -23,6 +23,7 @@ int main(int argc, char** argv) {
   norvo::cli::addDiskCommand(app);
   norvo::cli::addCleanupCommand(app);
   norvo::cli::addFansCommands(app);
+  norvo::cli::addUpdatesCommands(app);
   // CLI11 reports a mistyped command as a missing one; name it instead.
   if (argc > 1 && argv[1][0] != '-') {
     try {

@@ -3,6 +3,7 @@ _zemnorvo() {
   local cur=${COMP_WORDS[COMP_CWORD]}
   local commands="status advice sensors ps explain suggestions answer stop watch config metrics widget mcp hook disk apps uninstall cleanup"
   commands+=" fans fan-helper"
+  commands+=" updates self-update"
   if [[ $COMP_CWORD -eq 1 ]]; then
     COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
     return
@@ -12,6 +13,8 @@ _zemnorvo() {
     status) flags="--line --limit --help" ;;
     ps) flags="--sort --limit --user --json --help" ;;
     metrics|sensors|config|apps) flags="--json --help" ;;
+    updates) flags="--json --help" ;;
+    self-update) flags="--check --help" ;;
     disk) flags="allow disallow --depth --json --help" ;;
     uninstall) flags="--leftovers --permanently --dry-run --retry --help" ;;
     suggestions) flags="--json --help" ;;
