@@ -57,6 +57,10 @@ struct AppBundle {
   // The desktop entries in the owner's applications folder that start it;
   // they are installed for the app and go with it.
   std::vector<std::string> desktopEntries;
+  // The icon files in the owner's icon themes that those entries name and no
+  // other entry does: an integration tool installs them with the entry
+  // ("appimagekit_<hash>_example.png" at every size), and they go with it.
+  std::vector<std::string> icons;
 };
 
 // Every app of the kinds above, in no particular order. Folders that cannot be

@@ -146,6 +146,7 @@ std::vector<Leftover> findLeftovers(const LeftoverQuery& query, const std::vecto
   }
 
   for (const auto& entry : query.desktopEntries) add(entry, false);
+  for (const auto& icon : query.icons) add(icon, false);
   return out;
 }
 

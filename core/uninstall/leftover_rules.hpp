@@ -55,6 +55,7 @@ struct LeftoverQuery {
   App app;
   std::optional<std::string> displayName;   // the desktop entry's "Name"
   std::vector<std::string> desktopEntries;  // desktop entries that start it
+  std::vector<std::string> icons;           // icon files installed with those entries
 };
 
 using FolderLister = std::function<std::vector<std::string>(const std::filesystem::path&)>;

@@ -239,6 +239,7 @@ std::vector<Leftover> leftovers(const App& app, const std::vector<App>& others, 
     if (b.path != app.path) continue;
     query.displayName = b.displayName;
     query.desktopEntries = b.desktopEntries;
+    query.icons = b.icons;
   }
   auto found = findLeftovers(query, others, foldersOf(context.places), platform::listNames);
   std::erase_if(found, [&](const Leftover& l) {

@@ -41,17 +41,24 @@ struct FixtureHome {
     put(".local/bin/notes-2.0.AppImage", "ELF");
     put("Applications/ZemraNorvo.AppImage", "ELF");
     put(".local/share/applications/appimagekit-example.desktop",
-        "[Desktop Entry]\nName=Example Editor\nExec=\"" +
+        "[Desktop Entry]\nName=Example Editor\nIcon=appimagekit_0f3c_example\nExec=\"" +
             (home / "Applications/Example-1.2.0-x86_64.AppImage").string() + "\" %U\n");
+    // The integration's icons go with the AppImage; an icon two entries name
+    // is neither's, and one reached through a link is nobody's to take.
+    put(".local/share/icons/hicolor/256x256/apps/appimagekit_0f3c_example.png", "PNG");
+    put(".local/share/icons/hicolor/scalable/apps/appimagekit_0f3c_example.svg", "<svg/>");
+    put(".local/share/icons/hicolor/48x48/apps/suite.png", "PNG");
+    put("outside/icons/tool.png", "PNG");
     put(".local/opt/tool/bin/tool", "ELF");
     put(".local/share/applications/com.example.Tool.desktop",
-        "[Desktop Entry]\nName=Tool\nExec=env A=1 " + (home / ".local/opt/tool/bin/tool").string() +
-            " %F\n");
+        "[Desktop Entry]\nName=Tool\nIcon=tool\nExec=env A=1 " +
+            (home / ".local/opt/tool/bin/tool").string() + " %F\n");
     // A suite: two programs in sub-folders of one folder are two apps.
     for (const char* app : {"alpha", "beta"}) {
       put(fs::path(".local/opt/suite") / app / "bin/run", "ELF");
       put(fs::path(".local/share/applications") / (std::string("com.suite.") + app + ".desktop"),
-          "[Desktop Entry]\nExec=" + (home / ".local/opt/suite" / app / "bin/run").string() + "\n");
+          "[Desktop Entry]\nIcon=suite\nExec=" +
+              (home / ".local/opt/suite" / app / "bin/run").string() + "\n");
     }
     for (const char* id : {"org.example.App", "org.example.AppHelper"}) {
       auto active = fs::path(".local/share/flatpak/app") / id / "current/active";
@@ -71,6 +78,9 @@ struct FixtureHome {
     fs::create_directories(outside / "state/Example");
     fs::create_directory_symlink(outside / "precious", home / ".local/share/Example");
     fs::create_directory_symlink(outside / "state", home / ".local/state");
+    fs::create_directories(home / ".local/share/icons/hicolor/64x64/apps");
+    fs::create_symlink(outside / "icons/tool.png",
+                       home / ".local/share/icons/hicolor/64x64/apps/tool.png");
   }
 
   void put(const fs::path& relative, const std::string& content) {
@@ -127,7 +137,14 @@ TEST(UninstallLeftovers, NoOtherAppsDataAndNothingThroughLinks) {
   EXPECT_EQ(pathsOf(leftovers(example, apps, false, 0, f.context)),
             (std::vector<std::string>{
                 (f.home / ".config/Example").string(), (f.home / ".cache/example").string(),
-                (f.home / ".local/share/applications/appimagekit-example.desktop").string()}));
+                (f.home / ".local/share/applications/appimagekit-example.desktop").string(),
+                (f.home / ".local/share/icons/hicolor/256x256/apps/appimagekit_0f3c_example.png")
+                    .string(),
+                (f.home / ".local/share/icons/hicolor/scalable/apps/appimagekit_0f3c_example.svg")
+                    .string()}));
+  for (const char* shared : {"alpha", "beta", "tool"})
+    for (const auto& l : leftovers(f.app(shared), apps, false, 0, f.context))
+      EXPECT_EQ(l.path.find("/icons/"), std::string::npos) << shared << ": " << l.path;
   // org.example.AppHelper's sandbox is not org.example.App's.
   EXPECT_EQ(pathsOf(leftovers(f.app("org.example.App"), apps, false, 0, f.context)),
             std::vector<std::string>{(f.home / ".var/app/org.example.App").string()});
@@ -187,7 +204,7 @@ TEST(UninstallRun, RemovesTheAppAndChosenLeftoversOnly) {
   EXPECT_EQ(std::tuple(logged[0].kind, logged[0].actor, logged[0].name),
             std::tuple("uninstall", "owner", "Example"));
   EXPECT_TRUE(logged[0].detail.starts_with(
-      "not used any more; 0 item(s) to the Trash, 4 deleted, 0.0 GB freed, 5 error(s): "))
+      "not used any more; 0 item(s) to the Trash, 6 deleted, 0.0 GB freed, 5 error(s): "))
       << logged[0].detail;
 }
 

@@ -26,6 +26,7 @@ std::optional<DesktopEntry> desktopEntry(std::string_view text) {
     if (key == "Name" && !out.name) out.name = value;
     if (key == "Exec" && !out.exec) out.exec = value;
     if (key == "Type" && !out.type) out.type = value;
+    if (key == "Icon" && !out.icon) out.icon = value;
     if ((key == "NoDisplay" || key == "Hidden") && value == "true") out.hidden = true;
   }
   if (!sawGroup) return std::nullopt;

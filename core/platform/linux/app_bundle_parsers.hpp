@@ -15,6 +15,7 @@ struct DesktopEntry {
   std::optional<std::string> name;  // "Name", the untranslated one
   std::optional<std::string> exec;  // "Exec"
   std::optional<std::string> type;  // "Type"
+  std::optional<std::string> icon;  // "Icon": a theme icon's name or a file's path
   bool hidden = false;              // "NoDisplay" or "Hidden" is true: not an app the owner sees
 };
 

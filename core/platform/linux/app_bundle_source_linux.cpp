@@ -83,6 +83,32 @@ void addAppImage(const fs::path& path, std::vector<AppBundle>& out) {
   out.push_back(std::move(b));
 }
 
+// The files of theme icon `icon` in the owner's icon themes
+// (THEME/SIZE/apps/NAME.EXT), or the file itself when the entry names one
+// there. Links are never taken: an icon is a file the integration wrote.
+std::vector<std::string> ownerIconFiles(const fs::path& iconsFolder, const std::string& icon) {
+  std::vector<std::string> out;
+  auto isFile = [](const fs::path& p) {
+    auto st = statNoFollow(p);
+    return st && S_ISREG(st->st_mode);
+  };
+  fs::path named(icon);
+  if (named.is_absolute()) {
+    auto normal = named.lexically_normal();
+    if (isBelow(iconsFolder, normal) && isFile(normal)) out.push_back(normal.string());
+    return out;
+  }
+  if (icon.empty() || icon.find('/') != std::string::npos || icon == "." || icon == "..")
+    return out;
+  for (const auto& theme : listNames(iconsFolder))
+    for (const auto& size : listNames(iconsFolder / theme))
+      for (const char* ext : {".png", ".svg", ".svgz", ".xpm"})
+        if (auto file = iconsFolder / theme / size / "apps" / (icon + ext); isFile(file))
+          out.push_back(file.string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
 }  // namespace
 
 AppPlaces AppPlaces::under(const fs::path& home, const fs::path& systemFlatpak) {
@@ -154,11 +180,14 @@ std::vector<AppBundle> listAppBundles(const AppPlaces& given) {
   // each sub-folder is then an app of its own, so one never takes the other.
   struct Launch {
     std::string entryPath, id;
-    std::optional<std::string> name;
+    std::optional<std::string> name, icon;
     fs::path program, top;
     std::optional<fs::path> second;  // the sub-folder of `top` holding the program
   };
   std::vector<Launch> launches;
+  // How many of the owner's entries name each icon: one named by two belongs
+  // to neither alone.
+  std::map<std::string, int> iconUsers;
   auto applications = places.dataHome / "applications";
   auto files = places.dataHome.is_absolute() ? listNames(applications) : std::vector<std::string>{};
   std::sort(files.begin(), files.end());
@@ -166,11 +195,13 @@ std::vector<AppBundle> listAppBundles(const AppPlaces& given) {
     if (file.size() <= 8 || file.compare(file.size() - 8, 8, ".desktop") != 0) continue;
     auto text = text_file::readText(applications / file, 256 * 1024);
     auto entry = text ? parse::desktopEntry(*text) : std::nullopt;
+    if (entry && entry->icon) ++iconUsers[*entry->icon];
     auto program = entry && entry->exec ? parse::execProgram(*entry->exec) : std::nullopt;
     if (!program || (*program)[0] != '/') continue;
     Launch l{(applications / file).string(),
              file.substr(0, file.size() - 8),
              entry->name,
+             entry->icon,
              fs::path(*program).lexically_normal(),
              {},
              std::nullopt};
@@ -187,6 +218,11 @@ std::vector<AppBundle> listAppBundles(const AppPlaces& given) {
   std::map<fs::path, std::set<fs::path>> seconds;
   for (const auto& l : launches) seconds[l.top].insert(l.second.value_or(l.top));
 
+  auto addIcons = [&](AppBundle& b, const Launch& l) {
+    if (!l.icon || iconUsers[*l.icon] != 1) return;
+    for (auto& file : ownerIconFiles(places.dataHome / "icons", *l.icon))
+      b.icons.push_back(std::move(file));
+  };
   std::map<std::string, size_t> byPath;
   for (size_t i = 0; i < out.size(); ++i) byPath[out[i].path] = i;
   for (const auto& l : launches) {
@@ -196,6 +232,7 @@ std::vector<AppBundle> listAppBundles(const AppPlaces& given) {
     if (known != byPath.end()) {
       auto& b = out[known->second];
       b.desktopEntries.push_back(l.entryPath);
+      addIcons(b, l);
       if (!b.displayName) b.displayName = l.name;
       continue;
     }
@@ -209,6 +246,7 @@ std::vector<AppBundle> listAppBundles(const AppPlaces& given) {
     b.displayName = l.name;
     b.lastUsed = accessTime(l.program);
     b.desktopEntries.push_back(l.entryPath);
+    addIcons(b, l);
     byPath[b.path] = out.size();
     out.push_back(std::move(b));
   }
