@@ -19,5 +19,6 @@ void addWatchCommand(CLI::App& app);
 void addConfigCommand(CLI::App& app);
 void addUninstallCommands(CLI::App& app);  // apps and uninstall
 void addDiskCommand(CLI::App& app);
+void addConnectCommands(CLI::App& app);  // connect and disconnect
 
 }  // namespace norvo::cli

@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
   norvo::cli::addConfigCommand(app);
   norvo::cli::addUninstallCommands(app);
   norvo::cli::addDiskCommand(app);
+  norvo::cli::addConnectCommands(app);
   // CLI11 reports a mistyped command as a missing one; name it instead.
   if (argc > 1 && argv[1][0] != '-') {
     try {

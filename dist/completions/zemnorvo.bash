@@ -2,6 +2,7 @@
 _zemnorvo() {
   local cur=${COMP_WORDS[COMP_CWORD]}
   local commands="status advice sensors ps explain suggestions answer stop watch config metrics widget mcp hook disk apps uninstall"
+  commands+=" connect disconnect"
   if [[ $COMP_CWORD -eq 1 ]]; then
     COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
     return
@@ -17,6 +18,7 @@ _zemnorvo() {
     answer) flags="quit uninstall keep --help" ;;
     stop) flags="--force --children --reason --json --help" ;;
     watch) flags="--interval --once --quiet --help" ;;
+    connect) flags="--executable --status --json --help" ;;
     widget) flags="--family --format --appearance --out --help" ;;
     *) flags="--help" ;;
   esac
