@@ -22,5 +22,6 @@ void addDiskCommand(CLI::App& app);
 void addCleanupCommand(CLI::App& app);  // cleanup and cleanup run
 void addFansCommands(CLI::App& app);  // fans, fans set and fan-helper
 void addUpdatesCommands(CLI::App& app);  // updates and self-update
+void addConnectCommands(CLI::App& app);  // connect and disconnect
 
 }  // namespace norvo::cli

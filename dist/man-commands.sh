@@ -7,7 +7,8 @@ zemnorvo=$1
 out=$2
 {
   echo "[COMMANDS]"
-  for cmd in status advice sensors ps explain suggestions answer stop watch config metrics widget mcp hook disk apps uninstall cleanup fans fan-helper updates self-update; do
+  for cmd in status advice sensors ps explain suggestions answer stop watch config metrics widget mcp hook disk apps uninstall cleanup fans fan-helper updates self-update \
+    connect disconnect; do
     echo ".SS $cmd"
     echo ".nf"
     "$zemnorvo" "$cmd" --help 2>/dev/null | sed 's/\\/\\\\/g; s/^\./\\\&./' || true

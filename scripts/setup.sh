@@ -10,6 +10,7 @@ PACKAGES=(
   libpugixml-dev libsensors-dev libnl-3-dev libnl-genl-3-dev libglib2.0-dev
   libcairo2-dev libpango1.0-dev librsvg2-bin fonts-dejavu-core libpng-dev
   libgtest-dev libgmock-dev libbenchmark-dev help2man
+  libtomlplusplus-dev
 )
 
 missing=()

@@ -4,6 +4,7 @@ _zemnorvo() {
   local commands="status advice sensors ps explain suggestions answer stop watch config metrics widget mcp hook disk apps uninstall cleanup"
   commands+=" fans fan-helper"
   commands+=" updates self-update"
+  commands+=" connect disconnect"
   if [[ $COMP_CWORD -eq 1 ]]; then
     COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
     return
@@ -22,6 +23,7 @@ _zemnorvo() {
     cleanup) flags="run --dry-run --timeout --json --help" ;;
     stop) flags="--force --children --reason --json --help" ;;
     watch) flags="--interval --once --quiet --help" ;;
+    connect) flags="--executable --status --json --help" ;;
     widget) flags="--family --format --appearance --out --help" ;;
     fans) flags="set auto boost max --json --socket --help" ;;
     fan-helper) flags="--allow-user --allow-group --lease --socket --help" ;;
