@@ -14,7 +14,7 @@ namespace norvo::NorvoStore {
 const std::filesystem::path& directory();
 
 // The rule behind `directory()`, for an explicit environment: XDG_DATA_HOME when
-// it is an absolute path (the XDG spec says relative values are invalid), else
+// it is an absolute path (XDG base directories must be absolute; a relative value is invalid), else
 // HOME/.local/share, else the password database's home directory.
 std::filesystem::path directoryFor(const char* xdgDataHome, const char* home);
 
