@@ -234,7 +234,7 @@ std::optional<App> find(std::string_view text, const std::vector<App>& apps) {
 
 std::vector<Leftover> leftovers(const App& app, const std::vector<App>& others, bool measure,
                                 double timeout, const Context& context) {
-  LeftoverQuery query{app, std::nullopt, {}};
+  LeftoverQuery query{app, std::nullopt, {}, {}};
   for (const auto& b : platform::listAppBundles(context.places)) {
     if (b.path != app.path) continue;
     query.displayName = b.displayName;

@@ -72,8 +72,10 @@ TEST(LeftoverRules, FindsOnlyTheAppsOwnEntries) {
       {"Sync", "/x/org.example.App.Sync", "org.example.App.Sync"},
       {"notes", "/h/Apps/notes.AppImage"},
       {"Flatpak", "/h/Apps/Flatpak.AppImage"}};
-  LeftoverQuery query{
-      app, "Example Editor", {"/h/.local/share/applications/example-launcher.desktop"}};
+  LeftoverQuery query{app,
+                      "Example Editor",
+                      {"/h/.local/share/applications/example-launcher.desktop"},
+                      {"/h/.local/share/icons/hicolor/48x48/apps/example.png"}};
 
   auto found = findLeftovers(query, others, folders, list);
   std::vector<Leftover> expected{
@@ -88,19 +90,22 @@ TEST(LeftoverRules, FindsOnlyTheAppsOwnEntries) {
       {"/h/.local/share/Example Editor", ".local/share", std::nullopt, true},
       {"/h/.local/share/applications/example-launcher.desktop", ".local/share/applications",
        std::nullopt, false},
+      {"/h/.local/share/icons/hicolor/48x48/apps/example.png", ".local/share", std::nullopt, false},
   };
   EXPECT_EQ(found, expected);
 
   // Names that another app has too, ignoring case, and names too short to
   // tell apart are never used; shared folders of the desktop never go.
-  LeftoverQuery notes{App{"Notes", "/h/Apps/Notes.AppImage"}, "ab", {}};
+  LeftoverQuery notes{App{"Notes", "/h/Apps/Notes.AppImage"}, "ab", {}, {}};
   EXPECT_TRUE(findLeftovers(notes, others, folders, list).empty());
-  LeftoverQuery flatpak{App{"flatpak", "/h/Apps/flatpak.AppImage"}, std::nullopt, {}};
+  LeftoverQuery flatpak{App{"flatpak", "/h/Apps/flatpak.AppImage"}, std::nullopt, {}, {}};
   EXPECT_TRUE(findLeftovers(flatpak, {}, folders, list).empty());
 
-  // A desktop entry outside the data folders is not offered.
-  LeftoverQuery stray{
-      App{"Stray", "/h/Apps/Stray.AppImage"}, std::nullopt, {"/usr/share/applications/x.desktop"}};
+  // A desktop entry or icon outside the data folders is not offered.
+  LeftoverQuery stray{App{"Stray", "/h/Apps/Stray.AppImage"},
+                      std::nullopt,
+                      {"/usr/share/applications/x.desktop"},
+                      {"/usr/share/icons/hicolor/48x48/apps/x.png"}};
   EXPECT_TRUE(findLeftovers(stray, others, folders, list).empty());
 }
 
