@@ -353,10 +353,14 @@ TEST(UninstallAnswer, AcceptedAppImageGoesToTheFreedesktopTrash) {
   NorvoStore::addUninstall(filed, f.context.store);
   Result result;
   auto answered = answer(filed, true, f.context, &result);
-  auto entry = (f.home / ".local/share/applications/appimagekit-example.desktop").string();
-  EXPECT_EQ(result.trashed,
-            (std::vector<std::string>{example.path, (f.home / ".config/Example").string(),
-                                      (f.home / ".cache/example").string(), entry}));
+  auto share = f.home / ".local/share";
+  EXPECT_EQ(
+      result.trashed,
+      (std::vector<std::string>{
+          example.path, (f.home / ".config/Example").string(), (f.home / ".cache/example").string(),
+          (share / "applications/appimagekit-example.desktop").string(),
+          (share / "icons/hicolor/256x256/apps/appimagekit_0f3c_example.png").string(),
+          (share / "icons/hicolor/scalable/apps/appimagekit_0f3c_example.svg").string()}));
   EXPECT_TRUE(result.errors.empty());
   EXPECT_EQ(std::tuple(answered.status, answered.removed, answered.deleted, answered.bytes),
             std::tuple("accepted", true, std::optional(false), result.bytes));
