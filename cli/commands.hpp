@@ -19,8 +19,8 @@ void addWatchCommand(CLI::App& app);
 void addConfigCommand(CLI::App& app);
 void addUninstallCommands(CLI::App& app);  // apps and uninstall
 void addDiskCommand(CLI::App& app);
-void addCleanupCommand(CLI::App& app);  // cleanup and cleanup run
-void addFansCommands(CLI::App& app);  // fans, fans set and fan-helper
+void addCleanupCommand(CLI::App& app);   // cleanup and cleanup run
+void addFansCommands(CLI::App& app);     // fans, fans set and fan-helper
 void addUpdatesCommands(CLI::App& app);  // updates and self-update
 void addConnectCommands(CLI::App& app);  // connect and disconnect
 
