@@ -56,8 +56,9 @@ void printStatus(const Integration::Context& context, bool asJson) {
        "Claude Desktop has been installed or started (its configuration folder or desktop entry)"},
       {"claudeDesktopMCP", yes(s.claudeDesktopMCP),
        places.claudeDesktopConfig.string() + " lists the server zemra-norvo"},
-      {"claudeCLI", s.claudeCLI.value_or("not found"),
-       "the Claude Code program that registers the server"},
+      {"claudeCLI", yes(s.claudeCLI.has_value()),
+       "the Claude Code program that registers the server" +
+           (s.claudeCLI ? ": " + *s.claudeCLI : std::string())},
       {"codexInstalled", yes(s.codexInstalled),
        "Codex CLI's folder " + places.codexConfig.parent_path().string() + " exists"},
       {"codexMCP", yes(s.codexMCP),
