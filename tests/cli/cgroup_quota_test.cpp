@@ -15,72 +15,36 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool put(const fs::path& file, const std::string& text) {
-  std::ofstream out(file);
-  out << text;
-  out.flush();
-  return static_cast<bool>(out);
-}
-
-std::string firstLine(const fs::path& file) {
-  std::ifstream in(file);
-  std::string line;
-  std::getline(in, line);
-  return line;
-}
-
-// A group made for this test and removed after it; empty when the machine
-// does not let this process make one (no root, a read-only /sys/fs/cgroup, no
-// cpu controller), with the reason.
+// A group made for this test and removed after it; `dir` stays empty when the
+// machine does not let this process make one.
 struct QuotaGroup {
   fs::path dir;
-  std::string whyNot;
 
   QuotaGroup() {
+    const fs::path mount = "/sys/fs/cgroup";
     const std::string name = "norvo-quota-test-" + std::to_string(::getpid());
     std::error_code ec;
-    const fs::path mount = "/sys/fs/cgroup";
-    if (::geteuid() != 0) {
-      whyNot = "not root, so no control group can be made here";
-      return;
-    }
-    if (fs::exists(mount / "cgroup.controllers", ec)) {
-      // Unified: the quota needs the cpu controller handed down from the root.
-      if (firstLine(mount / "cgroup.subtree_control").find("cpu") == std::string::npos) {
-        whyNot = "the cpu controller is not enabled below " + mount.string();
-        return;
-      }
+    // Unified needs the cpu controller handed down from the root; v1 has its
+    // own cpu hierarchy.
+    std::string handed;
+    std::getline(std::ifstream(mount / "cgroup.subtree_control"), handed);
+    if (handed.find("cpu") != std::string::npos)
       make(mount / name, "cpu.max", "50000 100000");
-      return;
-    }
-    for (const char* hierarchy : {"cpu,cpuacct", "cpu"}) {
-      if (fs::exists(mount / hierarchy / "cpu.cfs_quota_us", ec)) {
-        make(mount / hierarchy / name, "cpu.cfs_quota_us", "50000");
-        return;
-      }
-    }
-    whyNot = "no cgroup v1 cpu hierarchy and no cgroup v2 mount at " + mount.string();
+    else if (fs::exists(mount / "cpu/cpu.cfs_quota_us", ec))
+      make(mount / "cpu" / name, "cpu.cfs_quota_us", "50000");
   }
-
-  void make(const fs::path& folder, const char* file, const std::string& value) {
+  void make(const fs::path& folder, const char* file, const char* value) {
     std::error_code ec;
-    if (!fs::create_directory(folder, ec)) {
-      whyNot = "cannot make " + folder.string() + ": " + ec.message();
-      return;
-    }
-    dir = folder;
-    if (!put(folder / file, value)) {
-      whyNot = "cannot write " + (folder / file).string();
-      dir.clear();
+    if (!fs::create_directory(folder, ec)) return;
+    if (std::ofstream(folder / file) << value)
+      dir = folder;
+    else
       fs::remove(folder, ec);
-    }
   }
-
   ~QuotaGroup() {
-    if (dir.empty()) return;
     // The child has exited, but the kernel may take a moment to let go.
     std::error_code ec;
-    for (int i = 0; i < 50 && !fs::remove(dir, ec); ++i)
+    for (int i = 0; !dir.empty() && i < 50 && !fs::remove(dir, ec); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
 };
@@ -89,10 +53,11 @@ TEST(CgroupQuota, StatusInsideAQuotaRecommendsJobsForTheQuota) {
   if (std::thread::hardware_concurrency() < 2)
     GTEST_SKIP() << "half a processor limits nothing on a one-processor machine";
   QuotaGroup group;
-  if (group.dir.empty()) GTEST_SKIP() << "no CPU quota can be set up here: " << group.whyNot;
+  if (group.dir.empty())
+    GTEST_SKIP() << "cannot make a control group with a CPU quota under /sys/fs/cgroup here "
+                    "(needs root, a writable mount and the cpu controller)";
   test::FreshHome home;
-  // The shell joins the group, then becomes zemnorvo, so only the child runs
-  // under the quota.
+  // The shell joins the group, then becomes zemnorvo: only the child is held.
   auto ran = test::run({"/bin/sh", "-c", "echo $$ > \"$1/cgroup.procs\" && exec \"$2\" status",
                         "sh", group.dir.string(), NORVO_CLI_PATH});
   ASSERT_EQ(ran.status, 0) << ran.errors;
