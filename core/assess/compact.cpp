@@ -82,23 +82,28 @@ std::string heavyEntry(const ProcessSample& p) {
 }
 
 Json cpuBlock(const SystemMetrics::CPU& cpu) {
-  return {{"usage_percent", rounded(cpu.usage * 100)},
-          {"free_cores", oneDecimal(cpu.freeCores)},
-          {"cores", cpu.logicalCores},
-          {"performance_cores", cpu.performanceCores},
-          {"load_1m", oneDecimal(cpu.loadAverage1m)},
-          {"load_5m", oneDecimal(cpu.loadAverage5m)}};
+  Json out = {{"usage_percent", rounded(cpu.usage * 100)},
+              {"free_cores", oneDecimal(cpu.freeCores)},
+              {"cores", cpu.logicalCores},
+              {"performance_cores", cpu.performanceCores},
+              {"load_1m", oneDecimal(cpu.loadAverage1m)},
+              {"load_5m", oneDecimal(cpu.loadAverage5m)}};
+  // So an agent told 2 jobs on a 64-core host knows why.
+  if (cpu.limitedBy) out["limited_by"] = *cpu.limitedBy;
+  return out;
 }
 
 Json memoryBlock(const SystemMetrics::Memory& m) {
-  return {{"total_gb", gbValue(static_cast<double>(m.totalBytes))},
-          {"used_gb", gbValue(static_cast<double>(m.usedBytes))},
-          {"available_gb", gbValue(static_cast<double>(m.availableBytes))},
-          {"cached_gb", gbValue(static_cast<double>(m.cachedBytes))},
-          {"compressed_gb", gbValue(static_cast<double>(m.compressedBytes))},
-          {"pressure", m.pressure},
-          {"swap_used_gb", gbValue(static_cast<double>(m.swapUsedBytes))},
-          {"swapouts_per_s", oneDecimal(m.swapOutsPerSecond)}};
+  Json out = {{"total_gb", gbValue(static_cast<double>(m.totalBytes))},
+              {"used_gb", gbValue(static_cast<double>(m.usedBytes))},
+              {"available_gb", gbValue(static_cast<double>(m.availableBytes))},
+              {"cached_gb", gbValue(static_cast<double>(m.cachedBytes))},
+              {"compressed_gb", gbValue(static_cast<double>(m.compressedBytes))},
+              {"pressure", m.pressure},
+              {"swap_used_gb", gbValue(static_cast<double>(m.swapUsedBytes))},
+              {"swapouts_per_s", oneDecimal(m.swapOutsPerSecond)}};
+  if (m.limitedBy) out["limited_by"] = *m.limitedBy;
+  return out;
 }
 
 Json disksBlock(const std::vector<SystemMetrics::Volume>& volumes) {

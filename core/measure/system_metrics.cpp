@@ -17,6 +17,10 @@ SystemReading SystemReading::now(const platform::Roots& roots) {
   r.totalTicks = ticks.total;
   r.time = ss::uptimeSeconds();
   r.swapOuts = ss::swapOuts(roots).value_or(0);
+  if (auto allowance = ss::cpuAllowance(roots, ss::logicalCores(roots))) {
+    r.quotaProcessors = allowance->quotaProcessors;
+    r.quotaUsageMicros = allowance->quotaUsageMicros;
+  }
   return r;
 }
 
@@ -33,6 +37,20 @@ double SystemMetrics::usageBetween(const SystemReading& previous, const SystemRe
   double busy = static_cast<double>(current.busyTicks - previous.busyTicks);
   double total = static_cast<double>(current.totalTicks - previous.totalTicks);
   return std::min(busy / total, 1.0);
+}
+
+std::optional<double> SystemMetrics::quotaUsageBetween(const SystemReading& previous,
+                                                       const SystemReading& current) {
+  if (!previous.quotaProcessors || !current.quotaProcessors || !previous.quotaUsageMicros ||
+      !current.quotaUsageMicros || *previous.quotaProcessors != *current.quotaProcessors ||
+      !(*current.quotaProcessors > 0))
+    return std::nullopt;
+  // A group recreated between the readings restarts its counter.
+  if (*current.quotaUsageMicros < *previous.quotaUsageMicros) return std::nullopt;
+  double granted = *current.quotaProcessors * (current.time - previous.time) * 1e6;
+  if (!(granted > 0)) return std::nullopt;
+  double spent = static_cast<double>(*current.quotaUsageMicros - *previous.quotaUsageMicros);
+  return std::min(spent / granted, 1.0);
 }
 
 double SystemMetrics::sampleSecondsBetween(const SystemReading& previous,
@@ -111,19 +129,36 @@ SystemMetrics SystemMetrics::between(const SystemReading& previous, const System
                                      const platform::Roots& roots) {
   SystemMetrics s;
   s.cpu.logicalCores = ss::logicalCores(roots);
+  auto allowance = ss::cpuAllowance(roots, s.cpu.logicalCores);
   auto load = ss::loadAverages(roots);
   s.cpu.loadAverage1m = load[0];
   s.cpu.loadAverage5m = load[1];
   auto levels = ss::performanceLevels(roots);
   s.cpu.performanceCores = levels.performance.value_or(s.cpu.logicalCores);
   s.cpu.efficiencyCores = levels.efficiency.value_or(0);
+  if (allowance) {
+    // Which kind of core the allowance falls on is unknown; the host's kinds
+    // can at least not outnumber it.
+    s.cpu.logicalCores = allowance->processors;
+    s.cpu.limitedBy = allowance->limitedBy;
+    s.cpu.performanceCores = std::min(s.cpu.performanceCores, s.cpu.logicalCores);
+    s.cpu.efficiencyCores =
+        std::min(s.cpu.efficiencyCores, s.cpu.logicalCores - s.cpu.performanceCores);
+  }
   s.sampleSeconds = sampleSecondsBetween(previous, current);
 
   uint64_t total = ss::physicalMemory(roots);
-  s.memory = memoryBreakdown(total, ss::vmStatistics(roots));
+  std::optional<platform::PressureLevel> pressure;
+  if (auto limit = ss::memoryAllowance(roots, total)) {
+    s.memory = memoryBreakdown(limit->limitBytes, limit->stats);
+    s.memory.limitedBy = "cgroup";
+    pressure = limit->pressure;
+  } else {
+    s.memory = memoryBreakdown(total, ss::vmStatistics(roots));
+    pressure = ss::memoryPressure(roots);
+  }
   s.memory.swapOutsPerSecond =
       static_cast<double>(current.swapOuts - previous.swapOuts) / s.sampleSeconds;
-  auto pressure = ss::memoryPressure(roots);
   s.memory.pressure =
       pressureText(pressure ? std::optional<int>(static_cast<int>(*pressure)) : std::nullopt);
   if (auto swap = ss::swapUsage(roots)) {
@@ -131,7 +166,7 @@ SystemMetrics SystemMetrics::between(const SystemReading& previous, const System
     s.memory.swapTotalBytes = swap->totalBytes;
   }
   s.thermalState = thermalText(ss::thermalLevel(roots));
-  s.cpu.usage = usageBetween(previous, current);
+  s.cpu.usage = quotaUsageBetween(previous, current).value_or(usageBetween(previous, current));
   s.timestamp = std::chrono::system_clock::now();
 
   if (auto mounted = ss::mountedVolumes(roots)) {
@@ -154,7 +189,8 @@ constexpr auto cPUFields = record_fields::list(
     record_fields::field("efficiencyCores", &SystemMetrics::CPU::efficiencyCores),
     record_fields::field("loadAverage1m", &SystemMetrics::CPU::loadAverage1m),
     record_fields::field("loadAverage5m", &SystemMetrics::CPU::loadAverage5m),
-    record_fields::field("freeCores", &SystemMetrics::CPU::freeCores));
+    record_fields::field("freeCores", &SystemMetrics::CPU::freeCores),
+    record_fields::field("limitedBy", &SystemMetrics::CPU::limitedBy));
 void to_json(nlohmann::json& j, const SystemMetrics::CPU& v) { cPUFields.write(j, v); }
 void from_json(const nlohmann::json& j, SystemMetrics::CPU& v) { cPUFields.read(j, v); }
 
@@ -169,7 +205,8 @@ constexpr auto memoryFields = record_fields::list(
     record_fields::field("pressure", &SystemMetrics::Memory::pressure),
     record_fields::field("swapUsedBytes", &SystemMetrics::Memory::swapUsedBytes),
     record_fields::field("swapTotalBytes", &SystemMetrics::Memory::swapTotalBytes),
-    record_fields::field("swapOutsPerSecond", &SystemMetrics::Memory::swapOutsPerSecond));
+    record_fields::field("swapOutsPerSecond", &SystemMetrics::Memory::swapOutsPerSecond),
+    record_fields::field("limitedBy", &SystemMetrics::Memory::limitedBy));
 void to_json(nlohmann::json& j, const SystemMetrics::Memory& v) { memoryFields.write(j, v); }
 void from_json(const nlohmann::json& j, SystemMetrics::Memory& v) { memoryFields.read(j, v); }
 

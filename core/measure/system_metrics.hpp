@@ -21,6 +21,10 @@ struct SystemReading {
   uint64_t busyTicks = 0;   // summed over all logical processors
   uint64_t totalTicks = 0;  // busyTicks plus idle ticks
   uint64_t swapOuts = 0;    // cumulative pages swapped out
+  // Under a binding CPU quota: the processors' worth of time it grants and
+  // the cumulative time its group has spent, in microseconds.
+  std::optional<double> quotaProcessors = std::nullopt;
+  std::optional<uint64_t> quotaUsageMicros = std::nullopt;
 
   static SystemReading now(const platform::Roots& roots = platform::Roots::system());
 };
@@ -34,6 +38,8 @@ struct SystemMetrics {
     double loadAverage1m = 0;
     double loadAverage5m = 0;
     double freeCores = 0;  // (1 − usage) × logicalCores
+    // Why logicalCores is below the host's: "cpuset", "affinity" or "cgroup".
+    std::optional<std::string> limitedBy = std::nullopt;
 
     friend bool operator==(const CPU&, const CPU&) = default;
   };
@@ -50,6 +56,7 @@ struct SystemMetrics {
     uint64_t swapUsedBytes = 0;
     uint64_t swapTotalBytes = 0;
     double swapOutsPerSecond = 0;
+    std::optional<std::string> limitedBy = std::nullopt;  // "cgroup" when a limit is below the RAM
 
     friend bool operator==(const Memory&, const Memory&) = default;
   };
@@ -83,6 +90,11 @@ struct SystemMetrics {
 
   // 0 when the totals are equal; else busy/total differences (modulo 2^64), at most 1.
   static double usageBetween(const SystemReading& previous, const SystemReading& current);
+
+  // Inside a quota the group's time spent over the time the quota granted, at
+  // most 1; absent unless both readings hold the same quota.
+  static std::optional<double> quotaUsageBetween(const SystemReading& previous,
+                                                 const SystemReading& current);
 
   // max(current − previous, 0.001).
   static double sampleSecondsBetween(const SystemReading& previous, const SystemReading& current);

@@ -56,6 +56,24 @@ struct MountedVolume {
   std::optional<bool> isReadOnly;
 };
 
+// What this process may really use where the machine gives it less than the
+// whole host: the processors it may keep busy and why.
+struct CpuAllowance {
+  int64_t processors = 1;
+  std::string limitedBy;  // "cpuset", "affinity" or "cgroup" (a time quota)
+  // Only under a binding quota: processors' worth of time granted, and the
+  // cumulative CPU time the quota's group has spent, in microseconds.
+  std::optional<double> quotaProcessors;
+  std::optional<uint64_t> quotaUsageMicros;
+};
+
+// A memory limit below the host's RAM, with the group's own figures.
+struct MemoryAllowance {
+  uint64_t limitBytes = 0;
+  std::optional<VmStatistics> stats;
+  std::optional<PressureLevel> pressure;
+};
+
 namespace system_source {
 
 // Ticks of this moment; {0, 0} when they cannot be read.
@@ -74,6 +92,12 @@ PerformanceLevels performanceLevels(const Roots& roots);
 
 // 1, 5 and 15-minute load averages; zeros when unreadable.
 std::array<double, 3> loadAverages(const Roots& roots);
+
+// Absent when nothing holds this process below `hostProcessors`.
+std::optional<CpuAllowance> cpuAllowance(const Roots& roots, int64_t hostProcessors);
+
+// Absent when no control-group limit lies below `hostBytes`.
+std::optional<MemoryAllowance> memoryAllowance(const Roots& roots, uint64_t hostBytes);
 
 // Physical memory in bytes; 0 when unreadable.
 uint64_t physicalMemory(const Roots& roots);

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <thread>
 
+#include "core/platform/linux/cgroup_parsers.hpp"
 #include "core/platform/linux/proc_parsers.hpp"
 #include "core/platform/linux/text_file.hpp"
 #include "core/platform/system_source.hpp"
@@ -218,26 +219,13 @@ std::optional<VmStatistics> vmStatistics(const Roots& roots) {
 }
 
 std::optional<PressureLevel> memoryPressure(const Roots& roots) {
-  // PSI avg10 is the share of the last 10 s in which tasks stalled on memory.
-  // "full" 10 % means the whole machine stood still a tenth of the time, which
-  // a person feels as freezes; "some" 10 % is a noticeable slowdown.
   if (auto text = readText(roots.proc / "pressure/memory")) {
-    if (auto p = parse::psi(*text)) {
-      if (p->fullAvg10 && *p->fullAvg10 >= 10.0) return PressureLevel::critical;
-      if (p->someAvg10 >= 10.0) return PressureLevel::warning;
-      return PressureLevel::normal;
-    }
+    if (auto p = parse::psi(*text)) return parse::stallLevel(*p);
   }
-  // Without PSI (kernels before 4.20, or psi=0), fall back to the share of
-  // memory still available: under 5 % the OOM killer is near, under 10 % the
-  // kernel is reclaiming hard.
+  // Without PSI (kernels before 4.20, or psi=0), the share still available.
   auto m = readMeminfo(roots);
-  uint64_t total = field(m, "MemTotal");
-  if (total == 0 || !m.count("MemAvailable")) return std::nullopt;
-  double share = static_cast<double>(field(m, "MemAvailable")) / static_cast<double>(total);
-  if (share < 0.05) return PressureLevel::critical;
-  if (share < 0.10) return PressureLevel::warning;
-  return PressureLevel::normal;
+  if (!m.count("MemAvailable")) return std::nullopt;
+  return parse::availableLevel(field(m, "MemAvailable"), field(m, "MemTotal"));
 }
 
 std::optional<SwapUsage> swapUsage(const Roots& roots) {
