@@ -7,27 +7,13 @@
 #include <cstring>
 
 #include "core/platform/config_file.hpp"
+#include "core/platform/linux/unique_fd.hpp"
 
 namespace norvo::platform {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
 
 // Why a file of this type is not edited, in words for the owner.
 std::string notEditable(mode_t type) {
@@ -36,21 +22,6 @@ std::string notEditable(mode_t type) {
   if (S_ISLNK(type)) return "it is a symbolic link";
   if (S_ISSOCK(type)) return "it is a socket";
   return "it is a device, not a regular file";
-}
-
-bool writeAll(int fd, const std::string& bytes) {
-  const char* p = bytes.data();
-  size_t left = bytes.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  return true;
 }
 
 std::string sizeText(size_t bytes) {
@@ -78,8 +49,8 @@ ConfigRead readConfigFile(const fs::path& path, size_t maxBytes, bool followLink
     return refuse(std::strerror(errno));
   }
   if (!S_ISREG(st.st_mode)) return refuse(notEditable(st.st_mode));
-  Fd fd(::open(path.c_str(),
-               O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (followLinks ? 0 : O_NOFOLLOW)));
+  UniqueFd fd(::open(
+      path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (followLinks ? 0 : O_NOFOLLOW)));
   if (!fd.valid()) {
     if (errno == ENOENT) return out;
     return refuse(errno == ELOOP ? notEditable(S_IFLNK) : std::strerror(errno));
@@ -109,7 +80,7 @@ bool writeBackupOnce(const fs::path& path, const std::string& bytes, mode_t mode
                      std::string& error) {
   // O_EXCL also fails on a link, dangling or not: the first backup stays for
   // good and a planted link never receives the owner's settings.
-  Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!fd.valid()) {
     if (errno == EEXIST) return true;
     error = "cannot write " + path.string() + ": " + std::strerror(errno);
@@ -135,7 +106,7 @@ std::string replaceConfigFile(const fs::path& path, const std::string& bytes, mo
     return "cannot write " + path.string() + ": " + std::strerror(err);
   };
   ::unlink(temp.c_str());  // our own leftover of a killed run
-  Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!fd.valid()) return "cannot write " + path.string() + ": " + std::strerror(errno);
   // The owner's permission bits survive the rewrite (the umask would not).
   if (::fchmod(fd.get(), mode) != 0 || !writeAll(fd.get(), bytes) || ::fsync(fd.get()) != 0)

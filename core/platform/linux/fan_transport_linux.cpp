@@ -23,6 +23,7 @@
 
 #include "core/platform/fan_transport.hpp"
 #include "core/platform/linux/text_file.hpp"
+#include "core/platform/linux/unique_fd.hpp"
 
 namespace norvo::platform::fan_transport {
 
@@ -48,20 +49,6 @@ int nextDuty(int duty, double rpm, double targetRPM, double maxRPM) {
 }
 
 namespace {
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 std::optional<int64_t> readIntAt(int dir, const std::string& name) {
   int fd = ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
@@ -99,7 +86,7 @@ enum class Kind { applesmc, pwm, readOnly };
 
 struct Fan {
   Kind kind = Kind::readOnly;
-  std::shared_ptr<Fd> dir;
+  std::shared_ptr<UniqueFd> dir;
   int n = 0;                         // the attribute number: fan<n>_input, pwm<n>
   std::optional<int64_t> givenBack;  // pwm<n>_enable before this transport took the fan
   std::optional<double> target;
@@ -129,7 +116,7 @@ std::vector<int> fanNumbers(const fs::path& dir) {
 // `dir` with every link resolved, opened, when it lies beneath `sys`: the
 // class folders of sysfs are links into the device tree, and resolving them
 // once here means no later write looks a path up again.
-std::shared_ptr<Fd> openBeneath(const fs::path& dir, const fs::path& sys) {
+std::shared_ptr<UniqueFd> openBeneath(const fs::path& dir, const fs::path& sys) {
   std::error_code ec;
   auto real = fs::canonical(dir, ec);
   if (ec) return nullptr;
@@ -139,7 +126,7 @@ std::shared_ptr<Fd> openBeneath(const fs::path& dir, const fs::path& sys) {
   if (rel.empty() || *rel.begin() == "..") return nullptr;
   int fd = ::open(real.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return nullptr;
-  return std::make_shared<Fd>(fd);
+  return std::make_shared<UniqueFd>(fd);
 }
 
 class SysfsFanTransport final : public FanTransport {

@@ -16,6 +16,7 @@
 
 #include "core/platform/file_removal.hpp"
 #include "core/platform/linux/text_file.hpp"
+#include "core/platform/linux/unique_fd.hpp"
 #include "core/platform/tool_run.hpp"
 
 namespace norvo::platform {
@@ -23,29 +24,6 @@ namespace norvo::platform {
 namespace fs = std::filesystem;
 
 namespace {
-
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  Fd(Fd&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
-  Fd& operator=(Fd&& o) noexcept {
-    if (this != &o) {
-      reset();
-      fd_ = std::exchange(o.fd_, -1);
-    }
-    return *this;
-  }
-  ~Fd() { reset(); }
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-
- private:
-  void reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-  int fd_;
-};
 
 // `path` relative to `base` when it lies strictly below it, lexically; absent
 // otherwise ("..", ".", and paths outside give nothing).
@@ -62,28 +40,28 @@ std::optional<fs::path> relativeBelow(const fs::path& base, const fs::path& path
 // openat2 lets the kernel check the whole way in one step; without it (before
 // Linux 5.6, or where seccomp hides it) each component is opened with
 // O_NOFOLLOW from the previous one.
-Fd openFolderBelow(int baseFd, const fs::path& rel) {
-  if (rel.empty() || rel == ".") return Fd(::fcntl(baseFd, F_DUPFD_CLOEXEC, 0));
+UniqueFd openFolderBelow(int baseFd, const fs::path& rel) {
+  if (rel.empty() || rel == ".") return UniqueFd(::fcntl(baseFd, F_DUPFD_CLOEXEC, 0));
   open_how how{};
   how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW;
   how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
   long fd = ::syscall(SYS_openat2, baseFd, rel.c_str(), &how, sizeof how);
-  if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) return Fd(static_cast<int>(fd));
-  Fd current(::fcntl(baseFd, F_DUPFD_CLOEXEC, 0));
+  if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) return UniqueFd(static_cast<int>(fd));
+  UniqueFd current(::fcntl(baseFd, F_DUPFD_CLOEXEC, 0));
   for (const auto& part : rel) {
     if (!current.valid()) break;
     if (part == ".." || part == ".") {
       errno = EXDEV;
-      return Fd();
+      return UniqueFd();
     }
-    current =
-        Fd(::openat(current.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+    current = UniqueFd(
+        ::openat(current.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
   }
   return current;
 }
 
 struct Located {
-  Fd parent;
+  UniqueFd parent;
   std::string name;
   ItemCheck check = ItemCheck::outside;
   int errorCode = 0;
@@ -104,7 +82,7 @@ Located locate(const fs::path& base, const fs::path& path) {
   Located out;
   auto rel = relativeBelow(base, path);
   if (!rel) return out;
-  Fd baseFd(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd baseFd(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!baseFd.valid()) {
     classifyLookup(out, errno);
     return out;
@@ -142,7 +120,7 @@ class Walk {
     if (S_ISDIR(st.st_mode)) {
       // A mount point or another file system inside is not the app's data.
       if (st.st_dev != device) return fail(EXDEV);
-      Fd sub(::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+      UniqueFd sub(::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
       if (!sub.valid()) return fail(errno);
       if (!children(sub.get(), device)) return false;
       count(st);
@@ -321,7 +299,7 @@ Removal trashBelow(const fs::path& base, const fs::path& path) {
 std::optional<int64_t> measureBytes(const fs::path& path,
                                     std::chrono::steady_clock::time_point deadline) {
   auto parentPath = path.parent_path();
-  Fd parent(::open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd parent(::open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!parent.valid()) return std::nullopt;
   struct stat st {};
   if (::fstat(parent.get(), &st) != 0) return std::nullopt;
@@ -408,7 +386,7 @@ std::set<FileIdentity> lockedFiles(const Roots& roots) {
 }
 
 bool canListFolder(const fs::path& path) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
   if (!fd.valid()) return false;
   DIR* dir = ::fdopendir(::fcntl(fd.get(), F_DUPFD_CLOEXEC, 0));
   if (!dir) return false;
@@ -420,7 +398,7 @@ bool canListFolder(const fs::path& path) {
   }
   ::closedir(dir);
   for (const auto& name : folders) {
-    Fd sub(::openat(fd.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+    UniqueFd sub(::openat(fd.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
     if (!sub.valid()) return false;
   }
   return true;

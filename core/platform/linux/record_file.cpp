@@ -11,26 +11,13 @@
 #include <cstring>
 #include <fstream>
 
+#include "core/platform/linux/unique_fd.hpp"
+
 namespace norvo::record_file {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-bool writeAll(int fd, std::string_view bytes) {
-  const char* p = bytes.data();
-  size_t left = bytes.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  return true;
-}
 
 std::string temporaryName(const fs::path& target) {
   // Unique per process and call, so concurrent writers never share a temp file.
@@ -57,7 +44,7 @@ Written writeAtomically(const fs::path& target, std::string_view bytes, Folders 
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) return failed(target, errno);
   int err = 0;
-  if (!writeAll(fd, bytes) || ::fsync(fd) != 0) err = errno;
+  if (!platform::writeAll(fd, bytes) || ::fsync(fd) != 0) err = errno;
   if (::close(fd) != 0 && err == 0) err = errno;
   if (err == 0 && ::rename(temp.c_str(), target.c_str()) != 0) err = errno;
   if (err != 0) {
