@@ -4,8 +4,9 @@
 # One sanitized build instead of a plain one plus a sanitized one halves the
 # build time on small CI machines; -O0 builds a third faster than -O1 under the
 # instrumentation, which keeps a two-core run under 20 minutes (the plain
-# build, RelWithDebInfo, still shows the optimizer's warnings). NORVO_SKIP_SANITIZE=1 builds without the
-# sanitizers instead (build-plain), for a quicker local run.
+# build, RelWithDebInfo, still shows the optimizer's warnings).
+# NORVO_SKIP_SANITIZE=1 builds without the sanitizers instead (build-plain),
+# for a quicker local run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
