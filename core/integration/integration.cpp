@@ -5,7 +5,7 @@
 #include "core/integration/codex_config.hpp"
 #include "core/integration/config_changes.hpp"
 #include "core/platform/config_file.hpp"
-#include "core/platform/program_run.hpp"
+#include "core/platform/tool_run.hpp"
 #include "core/records/record_fields.hpp"
 
 namespace norvo::Integration {
@@ -125,13 +125,14 @@ struct Ran {
 Ran runClaude(const std::string& claude, std::vector<std::string> arguments,
               const Context& context) {
   arguments.insert(arguments.begin(), claude);
-  auto run = platform::runProgram(arguments, context.programTimeout);
+  auto run = platform::runTool(arguments, {}, context.programTimeout, 64 * 1024);
+  if (!run.started) return {-1, "cannot run " + claude + ": " + run.error};
   if (run.timedOut)
     return {-1, claude + " did not finish within " +
                     std::to_string(context.programTimeout.count() / 1000) + " seconds"};
   std::string text = oneLine(run.output);
-  if (text.empty()) text = "exit status " + std::to_string(run.status);
-  return {run.status, text};
+  if (text.empty()) text = "exit status " + std::to_string(run.exitStatus);
+  return {run.exitStatus, text};
 }
 
 // One step's message, and the second one when the step could not do its part.
@@ -169,10 +170,10 @@ std::optional<std::string> findClaude(const Context& context) {
     if (platform::isExecutableFile(path)) return path.string();
   if (context.places.loginShell.empty()) return std::nullopt;
   // A login shell, so that the owner's own PATH from their profile applies.
-  auto run = platform::runProgram({context.places.loginShell, "-lc", "command -v claude"},
-                                  context.shellTimeout);
-  if (run.timedOut) return std::nullopt;
-  auto found = claudeFromShell(run.status, decodeUtf8(run.output));
+  auto run = platform::runTool({context.places.loginShell, "-lc", "command -v claude"}, {},
+                               context.shellTimeout, 64 * 1024);
+  if (!run.started || run.timedOut) return std::nullopt;
+  auto found = claudeFromShell(run.exitStatus, decodeUtf8(run.output));
   // Only a program that can be run: a profile may print anything.
   if (found && !platform::isExecutableFile(*found)) return std::nullopt;
   return found;

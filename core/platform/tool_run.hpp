@@ -1,7 +1,8 @@
 // Running a tool of the system to its end: started from an argument vector
 // (never through a shell, so no name or path given to it is ever parsed as a
 // command), its output collected, and stopped when it overstays. The cleanup
-// runs Homebrew and xcrun this way, the uninstaller flatpak.
+// runs Homebrew and xcrun this way, the uninstaller flatpak, and
+// the agent set-up the Claude Code program and the owner's login shell.
 #pragma once
 
 #include <chrono>
