@@ -197,7 +197,7 @@ ToolResult appLeftovers(const Arguments& args, ToolContext&) {
 ToolResult suggestUninstall(const Arguments& args, ToolContext&) {
   auto app = namedApp(*args.string("app"),
                       Uninstall::installedApps(false, 0, Uninstall::Context::forUser()));
-  auto suggestion = UninstallSuggestion::make(*args.string("reason"), app);
+  auto suggestion = UninstallSuggestion::make(*args.string("reason"), app.name, app.path);
   if (auto filed = NorvoStore::addUninstall(suggestion); !filed)
     throw ToolError("The suggestion was not filed: " + filed.error +
                     ". The owner cannot see it; tell them the store cannot be written.");

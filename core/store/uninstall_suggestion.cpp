@@ -5,13 +5,14 @@
 
 namespace norvo {
 
-UninstallSuggestion UninstallSuggestion::make(std::string reason, const Uninstall::App& app) {
+UninstallSuggestion UninstallSuggestion::make(std::string reason, std::string appName,
+                                              std::string appPath) {
   UninstallSuggestion s;
   s.id = uuid::make();
   s.created = std::chrono::system_clock::now();
   s.reason = std::move(reason);
-  s.appPath = app.path;
-  s.appName = app.name;
+  s.appPath = std::move(appPath);
+  s.appName = std::move(appName);
   return s;
 }
 

@@ -8,7 +8,6 @@
 #include <string>
 
 #include "core/records/json_codec.hpp"
-#include "core/uninstall/uninstall_app.hpp"
 
 namespace norvo {
 
@@ -24,8 +23,9 @@ struct UninstallSuggestion {
   int64_t bytes = 0;            // filled on answering: bytes freed
   std::optional<Date> answeredAt;
 
-  // A new pending suggestion for `app` with a fresh id, created now.
-  static UninstallSuggestion make(std::string reason, const Uninstall::App& app);
+  // A new pending suggestion for the app at `appPath`, with a fresh id,
+  // created now.
+  static UninstallSuggestion make(std::string reason, std::string appName, std::string appPath);
 
   friend bool operator==(const UninstallSuggestion&, const UninstallSuggestion&) = default;
 };

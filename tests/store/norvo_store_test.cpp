@@ -192,8 +192,7 @@ TEST(NorvoStoreSuggestions, InterruptedOrFailedResolveLeavesALookupThatWorks) {
   EXPECT_TRUE(NorvoStore::pendingCleanups(tmp.path()).empty());
 
   // Failed: a folder under the done file's name makes the answer impossible to store.
-  UninstallSuggestion u =
-      UninstallSuggestion::make("never used", {.name = "Old", .path = "/opt/Old.app"});
+  UninstallSuggestion u = UninstallSuggestion::make("never used", "Old", "/opt/Old.app");
   u.created = at(2);
   NorvoStore::addUninstall(u, tmp.path());
   fs::create_directories(tmp.path() / "uninstalls/done" / (u.id + ".json") / "x");

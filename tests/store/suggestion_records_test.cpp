@@ -57,7 +57,7 @@ TEST(SuggestionRecords, RoundTripKeepsEveryAnsweredField) {
   c.freedBytes = 9'000'000'000;
   c.answeredAt = at(3);
   EXPECT_EQ(json_codec::decodeAs<CleanupSuggestion>(json_codec::encodeRecord(c)), c);
-  UninstallSuggestion u = UninstallSuggestion::make("r", {.name = "A", .path = "/a.app"});
+  UninstallSuggestion u = UninstallSuggestion::make("r", "A", "/a.app");
   u.created = at(4);
   u.removed = true;
   u.deleted = true;

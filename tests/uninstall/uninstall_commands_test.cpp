@@ -42,8 +42,7 @@ TEST(UninstallCommands, AppsDryRunAndAnsweredSuggestion) {
   EXPECT_EQ(zemnorvo({"uninstall", "demo", "--leftovers", "/etc"}).first, 1);
   EXPECT_EQ(zemnorvo({"uninstall", "Nope"}).first, 1);
 
-  auto s =
-      UninstallSuggestion::make("unused for a year", Uninstall::App{"Demo", appImage.string()});
+  auto s = UninstallSuggestion::make("unused for a year", "Demo", appImage.string());
   NorvoStore::addUninstall(s);
   EXPECT_EQ(zemnorvo({"answer", s.id, "quit"}).first, 1);  // not a quit suggestion
   auto [answered, said] = zemnorvo({"answer", s.id, "uninstall"});
@@ -60,7 +59,7 @@ TEST(UninstallCommands, AppsDryRunAndAnsweredSuggestion) {
 TEST(UninstallCommands, RefusedUnderAnAgent) {
   test::TempDir dir;
   auto agent = test::copyProgram("/bin/sh", dir.path() / "claude");
-  auto s = UninstallSuggestion::make("x", Uninstall::App{"Demo", "/nonexistent/Demo.AppImage"});
+  auto s = UninstallSuggestion::make("x", "Demo", "/nonexistent/Demo.AppImage");
   NorvoStore::addUninstall(s);
   // "; true" keeps the shell, and so the agent, among the tool's ancestors.
   auto asAgent = [&](const std::string& arguments) {

@@ -344,12 +344,13 @@ TEST(UninstallAnswer, AcceptedAppImageGoesToTheFreedesktopTrash) {
   fs::remove_all(trash);
   FixtureHome f;
   auto example = f.app("Example");
-  auto declined = answer(UninstallSuggestion::make("unused", example), false, f.context);
+  auto declined =
+      answer(UninstallSuggestion::make("unused", example.name, example.path), false, f.context);
   EXPECT_EQ(declined.status, "declined");
   EXPECT_FALSE(declined.deleted.has_value());
   EXPECT_TRUE(fs::exists(example.path));
 
-  auto filed = UninstallSuggestion::make("the disk is full", example);
+  auto filed = UninstallSuggestion::make("the disk is full", example.name, example.path);
   NorvoStore::addUninstall(filed, f.context.store);
   Result result;
   auto answered = answer(filed, true, f.context, &result);
