@@ -116,10 +116,8 @@ TEST(CleanupCommands, PreviewForTheOwnerAndRefusalsUnderAnAgent) {
   auto s = CleanupSuggestion::make("x", {"pip-cache"});
   ASSERT_TRUE(NorvoStore::addCleanup(s, h.fresh.store()));
   test::TempDir dir;
-  auto agent = test::copyProgram("/bin/sh", dir.path() / "claude");
-  // "; true" keeps the shell, and so the agent, among the tool's ancestors.
   auto asAgent = [&](const std::string& arguments) {
-    return test::run(agent, {"-c", "'" NORVO_CLI_PATH "' " + arguments + " 2>&1; true"}).second;
+    return test::zemnorvoAsAgent(dir.path(), arguments);
   };
   const std::string refused = " acts for the owner and is refused under an AI agent";
   for (const auto& [command, arguments] :

@@ -162,6 +162,15 @@ Ran zemnorvo(const std::vector<std::string>& args, const std::string& input) {
   return run(all, input);
 }
 
+std::string zemnorvoAsAgent(const std::filesystem::path& folder, const std::string& arguments) {
+  auto agent = folder / "claude";
+  std::filesystem::copy_file("/bin/sh", agent, std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::permissions(agent, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add);
+  // "; true" keeps the shell, and so the agent, among the tool's ancestors.
+  return run({agent.string(), "-c", "'" NORVO_CLI_PATH "' " + arguments + " 2>&1; true"}).out;
+}
+
 namespace {
 
 void restore(const char* name, const std::optional<std::string>& value) {

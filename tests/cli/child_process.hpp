@@ -56,6 +56,10 @@ Ran run(const std::vector<std::string>& args, const std::string& input = "",
         std::chrono::milliseconds timeout = std::chrono::seconds(60));
 // `zemnorvo` with `args`.
 Ran zemnorvo(const std::vector<std::string>& args, const std::string& input = "");
+// `zemnorvo` with `arguments` (shell words) run by a shell copied into `folder`
+// under the name "claude", so that an agent is among its ancestors; what it
+// wrote to standard output and error.
+std::string zemnorvoAsAgent(const std::filesystem::path& folder, const std::string& arguments);
 
 // While it lives, the children this process starts get HOME and XDG_DATA_HOME
 // in a fresh folder, so no test sees another's store; store() is their store.
