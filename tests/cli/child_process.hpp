@@ -66,7 +66,6 @@ std::string zemnorvoAsAgent(const std::filesystem::path& folder, const std::stri
 class FreshHome {
  public:
   FreshHome();
-  ~FreshHome();
   const std::filesystem::path& store() const { return store_; }
   const std::filesystem::path& home() const { return dir_.path(); }
   const std::filesystem::path& data() const { return data_; }
@@ -74,7 +73,7 @@ class FreshHome {
  private:
   TempDir dir_;
   std::filesystem::path data_, store_;
-  std::optional<std::string> oldHome_, oldData_;
+  std::optional<ScopedEnv> home_, dataHome_;
 };
 
 // `zemnorvo mcp` as a child, initialized as an agent's client does it.
