@@ -24,35 +24,6 @@ struct RealTable {
   }
 };
 
-TEST(RealProcesses, AgentWithATaskAndAnMcpServer) {
-  test::TempDir dir;
-  auto claude = copyProgram("/bin/sh", dir.path() / "claude");
-  auto compiler = copyProgram("/bin/sleep", dir.path() / "cc1plus");
-  auto mcp = copyProgram("/bin/sleep", dir.path() / "mcp-bridge");
-  test::Processes processes;
-  RealTable t;
-  pid_t agent = processes.start(
-      {"claude", "-c", "\"$1\" 600 & \"$2\" 600 & wait", "claude", compiler, mcp}, claude);
-  ASSERT_GT(agent, 0);
-  auto readings = test::readUntil(t.table, [&](const ProcessReadings& r) {
-    return childOf(r, agent, "cc1plus") && childOf(r, agent, "mcp-bridge");
-  });
-  auto task = childOf(readings, agent, "cc1plus");
-  auto infra = childOf(readings, agent, "mcp-bridge");
-  ASSERT_TRUE(task && infra);
-  auto c = t.classify(readings);
-  EXPECT_EQ(readings.at(agent).path, claude.string());
-  EXPECT_EQ(c.classify(readings.at(agent), {}).category, ProcessCategory::aiAgent);
-  EXPECT_EQ(c.classify(readings.at(*task), {}),
-            (Classifier::Result{ProcessCategory::aiTask, agent, false}));
-  EXPECT_EQ(c.classify(readings.at(*infra), {}),
-            (Classifier::Result{ProcessCategory::aiInfra, agent, false}));
-  auto text = c.explanation(*task);
-  EXPECT_NE(text.find("\nargs: " + compiler.string() + " 600\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("→ ai_task (agent " + std::to_string(agent) + ")"), std::string::npos)
-      << text;
-}
-
 TEST(RealProcesses, AgentCommandLinesAsInstalledOnLinux) {
   test::TempDir dir;
   test::Processes processes;
