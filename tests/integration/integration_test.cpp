@@ -234,6 +234,9 @@ TEST(Integration, FindsClaudeThroughTheLoginShellOnlyAsAnAbsolutePath) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Home h;
+    // Only the hanging profile ever waits out the limit; a short one proves
+    // the same wait.
+    if (c.shell == "sleep 30") h.context.shellTimeout = 300ms;
     fs::path claude = h.dir.path() / "elsewhere/claude";
     h.claude("exit 0", claude);
     h.dir.write("shell", "#!/bin/sh\nCLAUDE='" + claude.string() + "'\n" + c.shell + "\n");
@@ -263,6 +266,8 @@ TEST(Integration, ReportsAClaudeThatFailsHangsOrPrintsGarbage) {
     SCOPED_TRACE(c.name);
     Home h;
     h.claude(c.body);
+    // Only the hanging program ever waits out the limit (once for each call).
+    if (c.body == "exec sleep 60") h.context.programTimeout = 300ms;
     auto started = std::chrono::steady_clock::now();
     auto report = connect("/usr/bin/zemnorvo", h.context);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
