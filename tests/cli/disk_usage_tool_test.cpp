@@ -21,7 +21,7 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 // disk_usage with a progress token; the progress notes on the way are counted.
-json diskUsage(test::AgentServer& server, const json& arguments, int& notes) {
+json diskUsage(test::AgentServer& server, const json& arguments, std::atomic<int>& notes) {
   static int id = 1000;
   server.child.write(
       json{
@@ -52,7 +52,7 @@ TEST(DiskUsageTool, AnsweredByTheLoopAndWithoutIt) {
   test::FreshHome own;
   auto folder = project();
   test::AgentServer server;
-  int notes = 0;
+  std::atomic<int> notes{0};
 
   // The loop is alive (its status is fresh) and answers the filed request.
   NorvoSnapshot alive;
@@ -62,7 +62,11 @@ TEST(DiskUsageTool, AnsweredByTheLoopAndWithoutIt) {
   std::thread loop([&] {
     DiskUsage::ScanSetup setup{DiskUsage::Places::standard(std::getenv("HOME")), {}, std::nullopt};
     DiskUsage::Progress progress;
-    std::this_thread::sleep_for(1500ms);  // long enough for a progress note
+    // The loop answers only after the server's first progress note, so the
+    // test sees one however quickly the loop would have answered.
+    for (auto until = std::chrono::steady_clock::now() + 10s;
+         notes == 0 && std::chrono::steady_clock::now() < until;)
+      std::this_thread::sleep_for(20ms);
     while (!stop && DiskUsage::servePending(own.store(), setup, progress) == 0)
       std::this_thread::sleep_for(100ms);
   });
@@ -73,7 +77,7 @@ TEST(DiskUsageTool, AnsweredByTheLoopAndWithoutIt) {
   auto digest = answered["structuredContent"];
   EXPECT_EQ(digest["scanned"]["path"], folder.string());
   EXPECT_EQ(digest["largest_files"][0]["path"], (folder / "big/blob").string());
-  EXPECT_GE(notes, 1);
+  EXPECT_GE(notes.load(), 1);
 
   // No loop: the server measures by itself.
   fs::remove(own.store() / "status.json");
