@@ -124,14 +124,4 @@ inline std::optional<int32_t> childOf(const ProcessReadings& readings, int32_t p
   return std::nullopt;
 }
 
-// Runs `program` with `arguments` and returns its exit status (-1 when it did
-// not exit by itself within a minute) and standard output.
-inline std::pair<int, std::string> run(const std::string& program,
-                                       const std::vector<std::string>& arguments) {
-  std::vector<std::string> argv{program};
-  argv.insert(argv.end(), arguments.begin(), arguments.end());
-  auto ran = run(argv);
-  return {ran.status.value_or(-1) < 0 ? -1 : *ran.status, ran.out};
-}
-
 }  // namespace norvo::test

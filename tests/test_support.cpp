@@ -28,6 +28,22 @@ fs::path TempDir::write(const fs::path& relative, std::string_view content) cons
   return target;
 }
 
+ScopedEnv::ScopedEnv(std::string name, const std::optional<fs::path>& value)
+    : name_(std::move(name)) {
+  if (const char* old = std::getenv(name_.c_str())) old_ = old;
+  if (value)
+    ::setenv(name_.c_str(), value->c_str(), 1);
+  else
+    ::unsetenv(name_.c_str());
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (old_)
+    ::setenv(name_.c_str(), old_->c_str(), 1);
+  else
+    ::unsetenv(name_.c_str());
+}
+
 fs::path fixture(const fs::path& relative) { return fs::path(NORVO_FIXTURES) / relative; }
 
 std::string readFile(const fs::path& path) {
@@ -35,6 +51,21 @@ std::string readFile(const fs::path& path) {
   std::stringstream ss;
   ss << in.rdbuf();
   return ss.str();
+}
+
+std::map<std::string, std::string> treeOf(const fs::path& root) {
+  std::map<std::string, std::string> out;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+    auto& entry = out[it->path().lexically_relative(root).string()];
+    if (it->is_symlink())
+      entry = "-> " + fs::read_symlink(it->path()).string();
+    else if (it->is_regular_file())
+      entry = readFile(it->path());
+    else
+      entry = it->is_directory() ? "/" : "?";
+  }
+  return out;
 }
 
 }  // namespace norvo::test

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,9 +26,28 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// Sets an environment variable (unsets it, given nothing) while it lives, for
+// this process and the children it starts; the old value comes back after.
+class ScopedEnv {
+ public:
+  ScopedEnv(std::string name, const std::optional<std::filesystem::path>& value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
 // tests/fixtures/<relative>
 std::filesystem::path fixture(const std::filesystem::path& relative);
 
 std::string readFile(const std::filesystem::path& path);
+
+// Every entry below `root`, links not followed, by its path relative to
+// `root`: a file's content, "-> target" for a link, "/" for a folder and "?"
+// for anything else (never opened). Equal before and after means untouched.
+std::map<std::string, std::string> treeOf(const std::filesystem::path& root);
 
 }  // namespace norvo::test

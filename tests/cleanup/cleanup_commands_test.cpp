@@ -18,31 +18,12 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-// Sets an environment variable for the children started while it lives.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const fs::path& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_)
-      ::setenv(name_, old_->c_str(), 1);
-    else
-      ::unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
 // A fresh home whose caches and temporary folder are its own too.
 struct CleanupFreshHome {
   test::FreshHome fresh;
-  ScopedEnv cache{"XDG_CACHE_HOME", fresh.home() / ".cache"};
-  ScopedEnv state{"XDG_STATE_HOME", fresh.home() / ".local/state"};
-  ScopedEnv tmp{"TMPDIR", fresh.home() / "tmp"};
+  test::ScopedEnv cache{"XDG_CACHE_HOME", fresh.home() / ".cache"};
+  test::ScopedEnv state{"XDG_STATE_HOME", fresh.home() / ".local/state"};
+  test::ScopedEnv tmp{"TMPDIR", fresh.home() / "tmp"};
   fs::path blob = fresh.home() / ".cache/pip/http/blob";
 
   CleanupFreshHome() { fs::create_directories(fresh.home() / "tmp"); }
@@ -116,10 +97,8 @@ TEST(CleanupCommands, PreviewForTheOwnerAndRefusalsUnderAnAgent) {
   auto s = CleanupSuggestion::make("x", {"pip-cache"});
   ASSERT_TRUE(NorvoStore::addCleanup(s, h.fresh.store()));
   test::TempDir dir;
-  auto agent = test::copyProgram("/bin/sh", dir.path() / "claude");
-  // "; true" keeps the shell, and so the agent, among the tool's ancestors.
   auto asAgent = [&](const std::string& arguments) {
-    return test::run(agent, {"-c", "'" NORVO_CLI_PATH "' " + arguments + " 2>&1; true"}).second;
+    return test::zemnorvoAsAgent(dir.path(), arguments);
   };
   const std::string refused = " acts for the owner and is refused under an AI agent";
   for (const auto& [command, arguments] :

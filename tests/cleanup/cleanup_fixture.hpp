@@ -23,23 +23,6 @@ inline void age(const fs::path& path, double days) {
                                     std::chrono::duration<double>(days * 86400)));
 }
 
-// Every file and folder below `root` (links not followed) with its content
-// for files and link targets for links: what a run must leave as it was.
-inline std::map<std::string, std::string> treeOf(const fs::path& root) {
-  std::map<std::string, std::string> out;
-  std::error_code ec;
-  for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
-    auto p = it->path();
-    if (it->is_symlink())
-      out[p.string()] = "-> " + fs::read_symlink(p).string();
-    else if (it->is_regular_file())
-      out[p.string()] = readFile(p);
-    else
-      out[p.string()] = "/";
-  }
-  return out;
-}
-
 struct CleanupHome {
   TempDir dir;
   fs::path home = dir.path() / "home";

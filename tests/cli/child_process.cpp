@@ -162,37 +162,23 @@ Ran zemnorvo(const std::vector<std::string>& args, const std::string& input) {
   return run(all, input);
 }
 
-namespace {
-
-void restore(const char* name, const std::optional<std::string>& value) {
-  if (value)
-    ::setenv(name, value->c_str(), 1);
-  else
-    ::unsetenv(name);
+std::string zemnorvoAsAgent(const std::filesystem::path& folder, const std::string& arguments) {
+  auto agent = folder / "claude";
+  std::filesystem::copy_file("/bin/sh", agent, std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::permissions(agent, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add);
+  // "; true" keeps the shell, and so the agent, among the tool's ancestors.
+  return run({agent.string(), "-c", "'" NORVO_CLI_PATH "' " + arguments + " 2>&1; true"}).out;
 }
-
-std::optional<std::string> current(const char* name) {
-  const char* v = std::getenv(name);
-  return v ? std::optional<std::string>(v) : std::nullopt;
-}
-
-}  // namespace
 
 FreshHome::FreshHome()
     : data_(dir_.path() / "data"),
-      store_(NorvoStore::directoryFor(data_.c_str(), dir_.path().c_str())),
-      oldHome_(current("HOME")),
-      oldData_(current("XDG_DATA_HOME")) {
+      store_(NorvoStore::directoryFor(data_.c_str(), dir_.path().c_str())) {
   // This process computes its own store once, on first use: let that be the
   // run's store, not this one.
   (void)NorvoStore::directory();
-  ::setenv("HOME", dir_.path().c_str(), 1);
-  ::setenv("XDG_DATA_HOME", data_.c_str(), 1);
-}
-
-FreshHome::~FreshHome() {
-  restore("HOME", oldHome_);
-  restore("XDG_DATA_HOME", oldData_);
+  home_.emplace("HOME", dir_.path());
+  dataHome_.emplace("XDG_DATA_HOME", data_);
 }
 
 AgentServer::AgentServer() : child({NORVO_CLI_PATH, "mcp"}) {

@@ -56,13 +56,16 @@ Ran run(const std::vector<std::string>& args, const std::string& input = "",
         std::chrono::milliseconds timeout = std::chrono::seconds(60));
 // `zemnorvo` with `args`.
 Ran zemnorvo(const std::vector<std::string>& args, const std::string& input = "");
+// `zemnorvo` with `arguments` (shell words) run by a shell copied into `folder`
+// under the name "claude", so that an agent is among its ancestors; what it
+// wrote to standard output and error.
+std::string zemnorvoAsAgent(const std::filesystem::path& folder, const std::string& arguments);
 
 // While it lives, the children this process starts get HOME and XDG_DATA_HOME
 // in a fresh folder, so no test sees another's store; store() is their store.
 class FreshHome {
  public:
   FreshHome();
-  ~FreshHome();
   const std::filesystem::path& store() const { return store_; }
   const std::filesystem::path& home() const { return dir_.path(); }
   const std::filesystem::path& data() const { return data_; }
@@ -70,7 +73,7 @@ class FreshHome {
  private:
   TempDir dir_;
   std::filesystem::path data_, store_;
-  std::optional<std::string> oldHome_, oldData_;
+  std::optional<ScopedEnv> home_, dataHome_;
 };
 
 // `zemnorvo mcp` as a child, initialized as an agent's client does it.

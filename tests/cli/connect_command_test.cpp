@@ -13,21 +13,9 @@ namespace fs = std::filesystem;
 
 // Keeps the children's XDG configuration folder and Codex's inside the fresh
 // home, so no test looks at the developer's own Claude Desktop or Codex.
-class ConfigInside {
- public:
-  explicit ConfigInside(const fs::path& home) {
-    for (const char* name : {"XDG_CONFIG_HOME", "CODEX_HOME"})
-      if (const char* v = std::getenv(name)) saved_.emplace_back(name, v);
-    ::setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
-    ::unsetenv("CODEX_HOME");
-  }
-  ~ConfigInside() {
-    ::unsetenv("XDG_CONFIG_HOME");
-    for (const auto& [name, value] : saved_) ::setenv(name.c_str(), value.c_str(), 1);
-  }
-
- private:
-  std::vector<std::pair<std::string, std::string>> saved_;
+struct ConfigInside {
+  explicit ConfigInside(const fs::path& home) : config("XDG_CONFIG_HOME", home / ".config") {}
+  test::ScopedEnv config, codex{"CODEX_HOME", std::nullopt};
 };
 
 nlohmann::json statusOf() {

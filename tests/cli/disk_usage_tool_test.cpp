@@ -20,49 +20,23 @@ using nlohmann::json;
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-class Server {
- public:
-  Server() : child_({NORVO_CLI_PATH, "mcp"}) {
-    call("initialize", {{"protocolVersion", "2025-11-25"},
-                        {"capabilities", json::object()},
-                        {"clientInfo", {{"name", "test"}, {"version", "1"}}}});
-    child_.write("{\"jsonrpc\":\"2.0\",\"method\":\"notifications/initialized\"}\n");
+// disk_usage with a progress token; the progress notes on the way are counted.
+json diskUsage(test::AgentServer& server, const json& arguments, std::atomic<int>& notes) {
+  static int id = 1000;
+  server.child.write(
+      json{
+          {"jsonrpc", "2.0"},
+          {"id", ++id},
+          {"method", "tools/call"},
+          {"params",
+           {{"name", "disk_usage"}, {"arguments", arguments}, {"_meta", {{"progressToken", "p"}}}}}}
+          .dump() +
+      "\n");
+  for (json m = server.read();; m = server.read()) {
+    if (!m.is_object() || m.value("method", "") != "notifications/progress") return m["result"];
+    ++notes;
   }
-  ~Server() {
-    child_.closeStdin();
-    child_.wait(10s);
-  }
-  // The tool's result; progress notifications on the way are counted.
-  json tool(const json& arguments, int& notes) {
-    json request = {
-        {"jsonrpc", "2.0"},
-        {"id", ++id_},
-        {"method", "tools/call"},
-        {"params",
-         {{"name", "disk_usage"}, {"arguments", arguments}, {"_meta", {{"progressToken", "p"}}}}}};
-    child_.write(request.dump() + "\n");
-    for (;;) {
-      auto line = child_.readLine(60s);
-      if (!line) return json();
-      auto j = json::parse(*line, nullptr, false);
-      if (j.value("method", "") == "notifications/progress") {
-        ++notes;
-        continue;
-      }
-      return j["result"];
-    }
-  }
-
- private:
-  json call(const std::string& method, const json& params) {
-    child_.write(
-        json{{"jsonrpc", "2.0"}, {"id", ++id_}, {"method", method}, {"params", params}}.dump() +
-        "\n");
-    return child_.readLine(20s).value_or("");
-  }
-  test::ChildProcess child_;
-  int id_ = 0;
-};
+}
 
 fs::path project() {
   fs::path p = fs::path(std::getenv("HOME")) / "disk-tool-project";
@@ -73,21 +47,12 @@ fs::path project() {
   return p;
 }
 
-// The server gets a store of its own, so that this test leaves the run's
-// shared store as it found it.
-struct OwnStore {
-  test::TempDir dir;
-  std::string previous = std::getenv("XDG_DATA_HOME");
-  OwnStore() { ::setenv("XDG_DATA_HOME", dir.path().c_str(), 1); }
-  ~OwnStore() { ::setenv("XDG_DATA_HOME", previous.c_str(), 1); }
-  fs::path store() const { return dir.path() / "ZemraNorvo"; }
-};
-
 TEST(DiskUsageTool, AnsweredByTheLoopAndWithoutIt) {
+  // A home and store of the test's own, for the server and for this process.
+  test::FreshHome own;
   auto folder = project();
-  OwnStore own;
-  Server server;
-  int notes = 0;
+  test::AgentServer server;
+  std::atomic<int> notes{0};
 
   // The loop is alive (its status is fresh) and answers the filed request.
   NorvoSnapshot alive;
@@ -97,31 +62,35 @@ TEST(DiskUsageTool, AnsweredByTheLoopAndWithoutIt) {
   std::thread loop([&] {
     DiskUsage::ScanSetup setup{DiskUsage::Places::standard(std::getenv("HOME")), {}, std::nullopt};
     DiskUsage::Progress progress;
-    std::this_thread::sleep_for(1500ms);  // long enough for a progress note
+    // The loop answers only after the server's first progress note, so the
+    // test sees one however quickly the loop would have answered.
+    for (auto until = std::chrono::steady_clock::now() + 10s;
+         notes == 0 && std::chrono::steady_clock::now() < until;)
+      std::this_thread::sleep_for(20ms);
     while (!stop && DiskUsage::servePending(own.store(), setup, progress) == 0)
       std::this_thread::sleep_for(100ms);
   });
-  auto answered = server.tool({{"folder", folder.string()}, {"depth", 1}}, notes);
+  auto answered = diskUsage(server, {{"folder", folder.string()}, {"depth", 1}}, notes);
   stop = true;
   loop.join();
   ASSERT_EQ(answered["isError"], false) << answered;
   auto digest = answered["structuredContent"];
   EXPECT_EQ(digest["scanned"]["path"], folder.string());
   EXPECT_EQ(digest["largest_files"][0]["path"], (folder / "big/blob").string());
-  EXPECT_GE(notes, 1);
+  EXPECT_GE(notes.load(), 1);
 
   // No loop: the server measures by itself.
   fs::remove(own.store() / "status.json");
-  auto self = server.tool({{"folder", folder.string()}}, notes);
+  auto self = diskUsage(server, {{"folder", folder.string()}}, notes);
   ASSERT_EQ(self["isError"], false) << self;
   EXPECT_EQ(self["structuredContent"]["complete"], true);
 
   // Outside the home folder: the lock, never the contents.
-  auto refused = server.tool({{"folder", "/etc"}}, notes);
+  auto refused = diskUsage(server, {{"folder", "/etc"}}, notes);
   ASSERT_EQ(refused["isError"], false) << refused;
   EXPECT_EQ(refused["structuredContent"]["scanned"]["not_counted"], "macOS asks the owner first");
   EXPECT_FALSE(refused["structuredContent"]["scanned"].contains("children"));
-  EXPECT_EQ(server.tool({{"folder", "relative"}}, notes)["isError"], true);
+  EXPECT_EQ(diskUsage(server, {{"folder", "relative"}}, notes)["isError"], true);
 }
 
 }  // namespace

@@ -30,13 +30,12 @@ TEST(HookCommand, AnswersFromTheStatusAndNeverBlocksATool) {
     const char* fixture;
     bool speaks;
   };
+  // Which event speaks at which level is ClaudeHook's table; here only that
+  // the command reads the level from the loop's status, both ways.
   const Case cases[] = {
       {LoadLevel::ok, "session_start.json", true},
       {LoadLevel::ok, "pre_tool_use_bash.json", false},
       {LoadLevel::critical, "pre_tool_use_bash.json", true},
-      {LoadLevel::critical, "user_prompt_submit.json", true},
-      {LoadLevel::critical, "pre_tool_use_read.json", false},
-      {LoadLevel::critical, "stop.json", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.fixture) + " at " + std::string(rawValue(c.level)));
@@ -57,7 +56,6 @@ TEST(HookCommand, MalformedOrEndlessInputPrintsNothingAndExitsZero) {
   test::FreshHome home;
   publishLevel(LoadLevel::critical, home.store());
   for (const std::string& input : {std::string(), std::string("\x00\xff\xfe\x01", 4),
-                                   std::string("[{\"hook_event_name\":\"SessionStart\"}]"),
                                    "{\"hook_event_name\":\"SessionStart\",\"pad\":\"" +
                                        std::string(2 * 1024 * 1024, 'x') + "\"}"}) {
     auto ran = test::zemnorvo({"hook"}, input);

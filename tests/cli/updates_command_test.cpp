@@ -15,10 +15,9 @@ namespace {
 // report names the product as failed instead of hanging or failing whole.
 TEST(UpdatesCommand, ReportsAnUnreachableFeedAsFailed) {
   test::FreshHome home;
-  ::setenv(std::string(SelfUpdate::feedVariable).c_str(), "https://127.0.0.1:1", 1);
+  test::ScopedEnv feed(std::string(SelfUpdate::feedVariable), "https://127.0.0.1:1");
   auto started = std::chrono::steady_clock::now();
   auto ran = test::zemnorvo({"updates", "--json"});
-  ::unsetenv(std::string(SelfUpdate::feedVariable).c_str());
   ASSERT_EQ(ran.status, 0) << ran.errors;
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(40));
   auto report = json_codec::decodeAs<AppUpdates::Report>(ran.out);

@@ -72,7 +72,7 @@ TEST(DiskKind, RuleTableOverRepresentativePaths) {
   EXPECT_EQ(kind("/System", p).action.payload, kStoragePane);
 }
 
-TEST(DiskKind, ActionJsonAndItsDecodeErrors) {
+TEST(DiskKind, ActionJsonRoundTripsInItsWireForm) {
   for (const auto& a :
        {Action{Action::Case::cleanup, ""}, Action{Action::Case::uninstall, "/opt/x"},
         Action{Action::Case::settings, kStoragePane}}) {
@@ -80,15 +80,8 @@ TEST(DiskKind, ActionJsonAndItsDecodeErrors) {
     EXPECT_EQ(j.get<Action>(), a);
   }
   EXPECT_EQ(nlohmann::json(Action{Action::Case::reveal, "/p"}).dump(), R"({"reveal":{"_0":"/p"}})");
-  for (const char* bad : {R"({})", R"({"reveal":{"_0":"/p"},"none":{}})"}) {
-    try {
-      (void)nlohmann::json::parse(bad).get<Action>();
-      ADD_FAILURE() << bad;
-    } catch (const nlohmann::json::exception& e) {
-      EXPECT_NE(std::string(e.what()).find("Invalid number of keys found, expected one."),
-                std::string::npos);
-    }
-  }
+  for (const char* bad : {R"({})", R"({"reveal":{"_0":"/p"},"none":{}})"})
+    EXPECT_THROW((void)nlohmann::json::parse(bad).get<Action>(), nlohmann::json::exception) << bad;
 }
 
 using test::folder;

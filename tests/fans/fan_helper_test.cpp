@@ -202,9 +202,7 @@ TEST(FansCommand, NoFansNoHelperAndUnderAnAgent) {
   EXPECT_NE(set.errors.find("systemctl enable --now zemnorvo-fan-helper@"), std::string::npos)
       << set.errors;
 
-  // "; true" keeps the shell, and so the agent, among the tool's ancestors.
-  auto agent = test::copyProgram("/bin/sh", empty.path() / "claude");
-  auto refused = test::run(agent, {"-c", "'" NORVO_CLI_PATH "' fans set 0 max 2>&1; true"}).second;
+  auto refused = test::zemnorvoAsAgent(empty.path(), "fans set 0 max");
   EXPECT_EQ(refused.rfind("zemnorvo fans set changes the owner's fans and is refused", 0), 0u)
       << refused;
 }

@@ -54,22 +54,6 @@ struct Home {
   }
 };
 
-// Every entry below `root` (links not followed): its kind and content.
-std::map<std::string, std::string> snapshot(const fs::path& root) {
-  std::map<std::string, std::string> out;
-  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
-       ++it) {
-    auto rel = fs::relative(it->path(), root).string();
-    if (it->is_symlink())
-      out[rel] = "link " + fs::read_symlink(it->path()).string();
-    else if (it->is_regular_file())
-      out[rel] = test::readFile(it->path());
-    else
-      out[rel] = it->is_directory() ? "folder" : "other";
-  }
-  return out;
-}
-
 json readJson(const fs::path& path) { return json::parse(test::readFile(path)); }
 
 const std::string kOtherHook =
@@ -120,9 +104,9 @@ TEST(Integration, ConnectsAFreshHomeAndDisconnectRemovesExactlyThat) {
   EXPECT_EQ(s.claudeCLI, (h.home / ".local/bin/claude").string());
 
   // A second run changes no byte; nothing was there to back up the first time.
-  auto connected = snapshot(h.home);
+  auto connected = test::treeOf(h.home);
   EXPECT_EQ(connect(exe, h.context).messages, report.messages);
-  EXPECT_EQ(snapshot(h.home), connected);
+  EXPECT_EQ(test::treeOf(h.home), connected);
 
   report = disconnect(h.context);
   EXPECT_EQ(report.messages, (std::vector<std::string>{
@@ -209,7 +193,7 @@ TEST(Integration, LeavesFilesItCannotReadAsTheyAre) {
     SCOPED_TRACE(c.name);
     Home h;
     c.plant(h);
-    auto before = snapshot(h.dir.path());
+    auto before = test::treeOf(h.dir.path());
     auto started = std::chrono::steady_clock::now();
     auto report = connect("/usr/bin/zemnorvo", h.context);
     auto disconnected = disconnect(h.context);
@@ -225,7 +209,7 @@ TEST(Integration, LeavesFilesItCannotReadAsTheyAre) {
     EXPECT_FALSE(disconnected.complete);
     // Nothing of the owner's changed and no backup appeared; only the link
     // (and its folder) came and went.
-    auto after = snapshot(h.dir.path());
+    auto after = test::treeOf(h.dir.path());
     std::erase_if(after,
                   [](const auto& entry) { return entry.first.rfind("home/.local", 0) == 0; });
     EXPECT_EQ(after, before);
@@ -250,6 +234,9 @@ TEST(Integration, FindsClaudeThroughTheLoginShellOnlyAsAnAbsolutePath) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Home h;
+    // Only the hanging profile ever waits out the limit; a short one proves
+    // the same wait.
+    if (c.shell == "sleep 30") h.context.shellTimeout = 300ms;
     fs::path claude = h.dir.path() / "elsewhere/claude";
     h.claude("exit 0", claude);
     h.dir.write("shell", "#!/bin/sh\nCLAUDE='" + claude.string() + "'\n" + c.shell + "\n");
@@ -279,6 +266,8 @@ TEST(Integration, ReportsAClaudeThatFailsHangsOrPrintsGarbage) {
     SCOPED_TRACE(c.name);
     Home h;
     h.claude(c.body);
+    // Only the hanging program ever waits out the limit (once for each call).
+    if (c.body == "exec sleep 60") h.context.programTimeout = 300ms;
     auto started = std::chrono::steady_clock::now();
     auto report = connect("/usr/bin/zemnorvo", h.context);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
@@ -320,7 +309,7 @@ TEST(Integration, AHomeThatCannotBeWrittenIsReportedAndLosesNothing) {
   // Files where folders must go fail every write, even for root.
   h.dir.write("home/.local", "owner's file");
   h.dir.write("home/.claude", "owner's file");
-  auto before = snapshot(h.home);
+  auto before = test::treeOf(h.home);
   auto report = connect("/usr/bin/zemnorvo", h.context);
   EXPECT_FALSE(report.complete);
   ASSERT_GE(report.messages.size(), 4u);
@@ -332,7 +321,7 @@ TEST(Integration, AHomeThatCannotBeWrittenIsReportedAndLosesNothing) {
                 "Claude Code: hooks not added: cannot create " + (h.home / ".claude").string(), 0),
             0u)
       << report.messages[3];
-  auto after = snapshot(h.home);
+  auto after = test::treeOf(h.home);
   EXPECT_EQ(after[".local"], before[".local"]);
   EXPECT_EQ(after[".claude"], before[".claude"]);
 

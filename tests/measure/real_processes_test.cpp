@@ -24,35 +24,6 @@ struct RealTable {
   }
 };
 
-TEST(RealProcesses, AgentWithATaskAndAnMcpServer) {
-  test::TempDir dir;
-  auto claude = copyProgram("/bin/sh", dir.path() / "claude");
-  auto compiler = copyProgram("/bin/sleep", dir.path() / "cc1plus");
-  auto mcp = copyProgram("/bin/sleep", dir.path() / "mcp-bridge");
-  test::Processes processes;
-  RealTable t;
-  pid_t agent = processes.start(
-      {"claude", "-c", "\"$1\" 600 & \"$2\" 600 & wait", "claude", compiler, mcp}, claude);
-  ASSERT_GT(agent, 0);
-  auto readings = test::readUntil(t.table, [&](const ProcessReadings& r) {
-    return childOf(r, agent, "cc1plus") && childOf(r, agent, "mcp-bridge");
-  });
-  auto task = childOf(readings, agent, "cc1plus");
-  auto infra = childOf(readings, agent, "mcp-bridge");
-  ASSERT_TRUE(task && infra);
-  auto c = t.classify(readings);
-  EXPECT_EQ(readings.at(agent).path, claude.string());
-  EXPECT_EQ(c.classify(readings.at(agent), {}).category, ProcessCategory::aiAgent);
-  EXPECT_EQ(c.classify(readings.at(*task), {}),
-            (Classifier::Result{ProcessCategory::aiTask, agent, false}));
-  EXPECT_EQ(c.classify(readings.at(*infra), {}),
-            (Classifier::Result{ProcessCategory::aiInfra, agent, false}));
-  auto text = c.explanation(*task);
-  EXPECT_NE(text.find("\nargs: " + compiler.string() + " 600\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("→ ai_task (agent " + std::to_string(agent) + ")"), std::string::npos)
-      << text;
-}
-
 TEST(RealProcesses, AgentCommandLinesAsInstalledOnLinux) {
   test::TempDir dir;
   test::Processes processes;
@@ -147,23 +118,26 @@ TEST(RealProcesses, PsAndExplainCommands) {
   ASSERT_GT(agent, 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));  // past exec: the copy's name
 
-  auto [status, text] = test::run(NORVO_CLI_PATH, {"explain", std::to_string(agent)});
-  EXPECT_EQ(status, 0);
+  auto explained = test::zemnorvo({"explain", std::to_string(agent)});
+  EXPECT_EQ(explained.status, 0);
+  const auto& text = explained.out;
   EXPECT_EQ(text.substr(0, text.find(' ')), "claude.exe") << text;
   EXPECT_NE(text.find("\n→ ai_agent; my agent: -\n"), std::string::npos) << text;
-  EXPECT_EQ(test::run(NORVO_CLI_PATH, {"explain", "2147483647"}),
-            std::make_pair(1, std::string()));  // said on standard error
+  auto unknown = test::zemnorvo({"explain", "2147483647"});
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_EQ(unknown.out, "");  // said on standard error
 
-  auto [jsonStatus, json] = test::run(NORVO_CLI_PATH, {"ps", "--json", "--interval", "0.1"});
-  ASSERT_EQ(jsonStatus, 0);
-  auto parsed = json_codec::decode(json);
+  auto listed = test::zemnorvo({"ps", "--json", "--interval", "0.1"});
+  ASSERT_EQ(listed.status, 0);
+  auto parsed = json_codec::decode(listed.out);
   ASSERT_TRUE(parsed && parsed->contains("processes") && parsed->contains("apps"));
   std::optional<ProcessCategory> category;
   for (const auto& p : parsed->at("processes"))
     if (p.get<ProcessSample>().pid == agent) category = p.get<ProcessSample>().category;
   EXPECT_EQ(category, ProcessCategory::aiAgent);
-  auto [tableStatus, table] = test::run(NORVO_CLI_PATH, {"ps", "--interval", "0.1"});
-  EXPECT_EQ(tableStatus, 0);
+  auto shown = test::zemnorvo({"ps", "--interval", "0.1"});
+  EXPECT_EQ(shown.status, 0);
+  const auto& table = shown.out;
   EXPECT_NE(table.substr(0, table.find('\n')).find("CATEGORY"), std::string::npos) << table;
   EXPECT_NE(table.find(" ai_agent "), std::string::npos) << table;
 }

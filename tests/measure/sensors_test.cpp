@@ -132,7 +132,6 @@ SensorReport fixtureReport(const std::string& scenario) {
 
 TEST(SensorsFixtures, LaptopOnBattery) {
   auto r = fixtureReport("laptop");
-  EXPECT_EQ(r.model, "Lenovo ThinkPad X1 Carbon Gen 9");
   EXPECT_EQ(r.chip, "11th Gen Intel(R) Core(TM) i7-1165G7 @ 2.80GHz");
   EXPECT_EQ(r.osVersion, "Fedora Linux 40 (Workstation Edition), Linux 6.8.5-301.fc40.x86_64");
   // (62 + 58 + 60.5) / 3 with acpitz left aside; the battery's 31 °C is not a chip.
@@ -196,22 +195,6 @@ TEST(SensorsFixtures, BareMachineGivesEveryFallback) {
     EXPECT_FALSE(r.hasFans || r.systemWatts || r.gpuPercent || r.battery) << scenario;
     EXPECT_TRUE(r.connections.has_value()) << scenario;
   }
-}
-
-// On the machine running the tests: invariants only.
-TEST(SensorsRealMachine, Invariants) {
-  auto first = SensorCounters::now();
-  auto second = SensorCounters::now();
-  EXPECT_GE(second.time, first.time);
-  auto r = Sensors::read(first, second);
-  EXPECT_GT(r.uptimeSeconds, 0);
-  EXPECT_LT(r.uptimeSeconds, second.time + 2);  // boot time is whole seconds
-  for (const auto& t : r.temperatures) {
-    EXPECT_GT(t.celsius, 0) << t.name;
-    EXPECT_LT(t.celsius, 150) << t.name;
-  }
-  ASSERT_TRUE(r.connections);
-  for (const auto& c : *r.connections) EXPECT_FALSE(Network::isExcluded(c.bsdName));
 }
 
 TEST(SmcOpen, OnlyWithTheDriverAndThroughItsKeyTable) {

@@ -86,25 +86,6 @@ TEST(SystemMetricsFormulas, VolumeSelectionAndBootVolume) {
   EXPECT_EQ(s.bootVolume()->path, "/");
 }
 
-TEST(SystemMetricsJson, RoundTripsAndRequiresItsKeys) {
-  SystemMetrics s;
-  s.timestamp = std::chrono::sys_days{std::chrono::year{2026} / 12 / 5};
-  s.sampleSeconds = 2;
-  s.cpu = {0.5, 8, 4, 4, 1.5, 1.0, 4.0};
-  s.memory.totalBytes = 1024;
-  s.memory.pressure = "warning";
-  s.volumes = {{"/", "/", 10, 5}};
-  s.thermalState = "fair";
-  s.lowPowerMode = true;
-  auto text = json_codec::encode(nlohmann::json(s));
-  auto back = json_codec::decodeAs<SystemMetrics>(text);
-  ASSERT_TRUE(back.has_value());
-  EXPECT_EQ(nlohmann::json(*back), nlohmann::json(s));
-  auto j = nlohmann::json::parse(text);
-  j["memory"].erase("swapOutsPerSecond");
-  EXPECT_FALSE(json_codec::decodeAs<SystemMetrics>(j.dump()).has_value());
-}
-
 TEST(SystemMetricsFixtures, HybridLaptop) {
   auto roots = platform::Roots::under(test::fixture("linux/hybrid_laptop"));
   auto r = SystemReading::now(roots);

@@ -88,7 +88,7 @@ TEST(RecordFile, ConcurrentReadersNeverSeeAPartialRecord) {
   std::vector<std::thread> writers;
   for (int w = 0; w < 3; ++w)
     writers.emplace_back([&, w] {
-      for (int i = 0; i < 100; ++i) record_file::write(mark(std::to_string(w) + big), target);
+      for (int i = 0; i < 40; ++i) record_file::write(mark(std::to_string(w) + big), target);
     });
   for (auto& t : writers) t.join();
   stop = true;

@@ -18,7 +18,9 @@ namespace {
 namespace fs = std::filesystem;
 using NorvoStore::Action;
 
-constexpr int kWriters = 8, kLinesPerWriter = 2000, kRewriteEvery = 100;
+// Enough writers and rounds that appends and rewrites overlap on every run,
+// few enough to keep the test short under the sanitizers.
+constexpr int kWriters = 6, kLinesPerWriter = 700, kRewriteEvery = 35;
 
 // Texts of varied length, some longer than a memory page, each telling who
 // wrote it and which one it is ("writer<sep>sequence<sep>filler"), so that a

@@ -306,8 +306,7 @@ TEST(UninstallRun, FlatpakAppsGoThroughFlatpak) {
                                      "rm -rf '" +
                                      (f.home / ".local/share/flatpak/app").string() + "'/\"$4\"\n");
   fs::permissions(script, fs::perms::owner_all);
-  std::string path = std::getenv("PATH");
-  ::setenv("PATH", (bin.string() + ":" + path).c_str(), 1);
+  test::ScopedEnv path("PATH", bin.string() + ":" + std::getenv("PATH"));
   auto app = f.app("org.example.App");
   RunOptions options;
   f.put("outside/fail", "");
@@ -317,7 +316,6 @@ TEST(UninstallRun, FlatpakAppsGoThroughFlatpak) {
   fs::remove(f.outside / "fail");
   auto removed =
       run(app.path, {(f.home / ".var/app/org.example.App").string()}, options, f.context);
-  ::setenv("PATH", path.c_str(), 1);
   EXPECT_EQ(test::readFile(f.outside / "args"),
             "uninstall --user --noninteractive org.example.App\n");
   EXPECT_EQ(removed.deleted, std::vector<std::string>{app.path});

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "test_support.hpp"
+
 namespace norvo {
 namespace {
 
@@ -61,11 +63,8 @@ TEST(TerminalRenderer, ColourOnlyWhenAskedAndOnATerminal) {
   EXPECT_EQ(stripped, terminal_renderer::render(LoadWidgetView{record(), Family::large}, false));
 
   // A colour terminal type alone is not enough: the output must be a terminal.
-  const char* term = std::getenv("TERM");
-  std::string saved = term ? term : "";
-  ::setenv("TERM", "xterm-256color", 1);
+  test::ScopedEnv term("TERM", "xterm-256color");
   EXPECT_FALSE(terminal_renderer::supportsColour(-1));
-  term ? ::setenv("TERM", saved.c_str(), 1) : ::unsetenv("TERM");
 }
 
 }  // namespace

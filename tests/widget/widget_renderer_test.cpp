@@ -226,12 +226,11 @@ TEST(WidgetRendererSvg, IndependentRasteriserOpensEachFamilyAtItsSize) {
                                         WidgetAppearance::dark);
       checkRendering(image, family, label);
       ASSERT_EQ(image.bytes.rfind("<?xml", 0), 0u) << label;
-      auto in = dir.write("w.svg", image.bytes), err = dir.path() / "err.txt";
-      auto [rc, png] = test::run("/bin/sh", {"-c", "exec rsvg-convert --format=png \"$0\" 2>\"$1\"",
-                                             in.string(), err.string()});
-      ASSERT_EQ(rc, 0) << label << ": " << test::readFile(err);
-      EXPECT_EQ(test::readFile(err), "") << label;
-      auto pixels = decodePng(png);
+      auto ran = test::run({"/usr/bin/env", "rsvg-convert", "--format=png",
+                            dir.write("w.svg", image.bytes).string()});
+      ASSERT_EQ(ran.status, 0) << label << ": " << ran.errors;
+      EXPECT_EQ(ran.errors, "") << label;
+      auto pixels = decodePng(ran.out);
       ASSERT_TRUE(pixels.has_value()) << label;
       WidgetBox size = widget_renderer::familySize(family);
       EXPECT_EQ(std::pair(pixels->width, pixels->height),
