@@ -181,18 +181,24 @@ std::optional<std::string> current(const char* name) {
 FreshHome::FreshHome()
     : data_(dir_.path() / "data"),
       store_(NorvoStore::directoryFor(data_.c_str(), dir_.path().c_str())),
+      runtime_(dir_.path() / "runtime"),
       oldHome_(current("HOME")),
-      oldData_(current("XDG_DATA_HOME")) {
+      oldData_(current("XDG_DATA_HOME")),
+      oldRuntime_(current("XDG_RUNTIME_DIR")) {
   // This process computes its own store once, on first use: let that be the
   // run's store, not this one.
   (void)NorvoStore::directory();
   ::setenv("HOME", dir_.path().c_str(), 1);
   ::setenv("XDG_DATA_HOME", data_.c_str(), 1);
+  std::filesystem::create_directory(runtime_);
+  std::filesystem::permissions(runtime_, std::filesystem::perms::owner_all);
+  ::setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
 }
 
 FreshHome::~FreshHome() {
   restore("HOME", oldHome_);
   restore("XDG_DATA_HOME", oldData_);
+  restore("XDG_RUNTIME_DIR", oldRuntime_);
 }
 
 AgentServer::AgentServer() : child({NORVO_CLI_PATH, "mcp"}) {

@@ -57,8 +57,8 @@ Ran run(const std::vector<std::string>& args, const std::string& input = "",
 // `zemnorvo` with `args`.
 Ran zemnorvo(const std::vector<std::string>& args, const std::string& input = "");
 
-// While it lives, the children this process starts get HOME and XDG_DATA_HOME
-// in a fresh folder, so no test sees another's store; store() is their store.
+// While it lives, the children this process starts get HOME, XDG_DATA_HOME
+// and XDG_RUNTIME_DIR in a fresh folder, so no test sees another's store; store() is their store.
 class FreshHome {
  public:
   FreshHome();
@@ -66,11 +66,13 @@ class FreshHome {
   const std::filesystem::path& store() const { return store_; }
   const std::filesystem::path& home() const { return dir_.path(); }
   const std::filesystem::path& data() const { return data_; }
+  // XDG_RUNTIME_DIR, where the loop keeps the build pool.
+  const std::filesystem::path& runtime() const { return runtime_; }
 
  private:
   TempDir dir_;
-  std::filesystem::path data_, store_;
-  std::optional<std::string> oldHome_, oldData_;
+  std::filesystem::path data_, store_, runtime_;
+  std::optional<std::string> oldHome_, oldData_, oldRuntime_;
 };
 
 // `zemnorvo mcp` as a child, initialized as an agent's client does it.
