@@ -102,7 +102,9 @@ PoolState JobserverPool::follow(int64_t buildThreads, int64_t usableCores, std::
   std::unique_lock lock(mutex_);
   ledger_.target = targetTokens(buildThreads, usableCores);
   state.size = ledger_.target + 1;
-  if (before && before->empty()) {
+  // Without clients a FIFO holding what the ledger says needs no second look:
+  // that look doubles the tick's cost, and only a lost token makes it matter.
+  if (before && before->empty() && (reading_ || fifo_.available() != ledger_.issued)) {
     // The reader must not take a token between the count and the ledger.
     pauseReader(lock);
     HolderLook look{0, fifo_.available(), std::nullopt};
