@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "cli/build_pool.hpp"
 #include "cli/cleanup_tools.hpp"
 #include "cli/current_status.hpp"
 #include "core/assess/advisor.hpp"
@@ -40,9 +41,11 @@ constexpr double kMeasureSeconds = 10;
 
 ToolResult statusTool(const Arguments& args, ToolContext&) {
   auto snapshot = currentSnapshot();
-  return ToolResult::structured(
+  auto digest =
       Compact::status(snapshot, args.integer("process_limit", 10), Session::myAgent(),
-                      Compact::freeChangeFrom(DiskHistory::folderIn(NorvoStore::directory()))));
+                      Compact::freeChangeFrom(DiskHistory::folderIn(NorvoStore::directory())));
+  addBuildPool(digest);
+  return ToolResult::structured(digest);
 }
 
 bool capacityAllows(const NorvoSnapshot& s, int64_t jobs, LoadLevel maxLevel) {

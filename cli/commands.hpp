@@ -3,6 +3,8 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <string>
+#include <vector>
 
 namespace norvo::cli {
 
@@ -23,5 +25,9 @@ void addCleanupCommand(CLI::App& app);   // cleanup and cleanup run
 void addFansCommands(CLI::App& app);     // fans, fans set and fan-helper
 void addUpdatesCommands(CLI::App& app);  // updates and self-update
 void addConnectCommands(CLI::App& app);  // connect and disconnect
+void addRunCommand(CLI::App& app);       // a build inside the build-token pool
+// `zemnorvo run ARGS…` with everything after "run"; the exit status (on
+// success the build replaces this process).
+int runCommand(const std::vector<std::string>& args);
 
 }  // namespace norvo::cli

@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "cli/bounded_read.hpp"
+#include "cli/build_pool.hpp"
 #include "cli/commands.hpp"
 #include "cli/hook_status.hpp"
 #include "core/integration/claude_hook.hpp"
@@ -22,6 +23,7 @@ void runHook() {
     if (!event || !claude_hook::wantsStatus(*event)) return;
     auto status = hookStatus();
     if (!status) return;
+    adviseBuilds(*event, *status);
     if (auto out = claude_hook::respond(*event, *status)) {
       std::fwrite(out->data(), 1, out->size(), stdout);
       std::fputc('\n', stdout);

@@ -25,6 +25,11 @@ int main(int argc, char** argv) {
   norvo::cli::addFansCommands(app);
   norvo::cli::addUpdatesCommands(app);
   norvo::cli::addConnectCommands(app);
+  norvo::cli::addRunCommand(app);
+  // Everything after `run`, "--" and the build's own flags included, is the
+  // build's; CLI11 would read a "--" as its own.
+  if (argc > 2 && std::string(argv[1]) == "run" && std::string(argv[2]) != "--help")
+    return norvo::cli::runCommand({argv + 2, argv + argc});
   // CLI11 reports a mistyped command as a missing one; name it instead.
   if (argc > 1 && argv[1][0] != '-') {
     try {

@@ -1,10 +1,12 @@
 #include <cstdio>
 
+#include "cli/build_pool.hpp"
 #include "cli/commands.hpp"
 #include "cli/current_status.hpp"
 #include "core/assess/compact.hpp"
 #include "core/disk/disk_digest.hpp"
 #include "core/disk/disk_history.hpp"
+#include "core/jobserver/build_command.hpp"
 #include "core/measure/session.hpp"
 #include "core/platform/store_directory.hpp"
 
@@ -24,6 +26,7 @@ void addStatusCommands(CLI::App& app) {
       auto digest =
           Compact::status(snapshot, limit, Session::myAgent(),
                           Compact::freeChangeFrom(DiskHistory::folderIn(NorvoStore::directory())));
+      addBuildPool(digest);
       std::printf("%s\n", Compact::json(digest, true).c_str());
     }
   });
@@ -33,6 +36,7 @@ void addStatusCommands(CLI::App& app) {
     auto snapshot = currentSnapshot();
     for (const auto& sentence : Compact::advice(snapshot, Session::myAgent()))
       std::printf("%s\n", sentence.c_str());
+    if (livePool()) std::printf("%s\n", jobserver::poolAdvice().c_str());
   });
 }
 

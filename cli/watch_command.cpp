@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/build_pool.hpp"
 #include "cli/commands.hpp"
 #include "cli/drawing_program.hpp"
 #include "core/assess/compact.hpp"
@@ -63,6 +64,10 @@ void runWatch(const WatchOptions& o) {
   if (auto container = WidgetSnapshot::container()) record_file::sweepStaleTemporaries(*container);
 
   Sampler sampler(NorvoConfig::load());
+  // The build-token pool follows the advice tick by tick; one tick alone
+  // would leave tokens behind with nobody keeping them.
+  auto pool = o.once ? nullptr : openLoopPool();
+  std::string poolError;
   ImageDrawing drawing;
   widget_publisher::WidgetPublisher publisher(
       std::chrono::seconds{10},
@@ -120,6 +125,7 @@ void runWatch(const WatchOptions& o) {
     else if (written && cannotPublish)
       std::fprintf(stderr, "zemnorvo watch: publishing again\n");
     cannotPublish = !written;
+    if (pool) tickPool(*pool, snapshot, poolError);
     publisher.publish(snapshot);
     if (talk) {
       std::printf("%s  %s\n", formatIso8601(snapshot.metrics.timestamp).c_str(),

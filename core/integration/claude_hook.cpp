@@ -55,6 +55,10 @@ std::optional<Event> parseEvent(std::string_view raw) {
   e.sessionId = text(*parsed, "session_id");
   e.cwd = text(*parsed, "cwd");
   e.source = text(*parsed, "source");
+  if (auto input = parsed->find("tool_input"); input != parsed->end() && input->is_object()) {
+    e.command = text(*input, "command");
+    e.toolInput = json_codec::encode(*input);
+  }
   return e;
 }
 
@@ -81,11 +85,21 @@ std::optional<std::string> respond(const Event& event, const Status& status) {
   }
   // PreToolUse of a heavy tool. additionalContext reaches the agent without a
   // permission decision, so the tool runs as it would have anyway.
-  if (level < rank("overloaded")) return std::nullopt;
-  std::string body = "Warning: this computer is " + status.level + ".";
-  const std::string& advice = status.advice.empty() ? status.summary : status.advice;
-  if (!advice.empty()) body += " " + advice;
-  return context(event.hookEventName, body);
+  std::string body;
+  if (level >= rank("overloaded")) {
+    body = "Warning: this computer is " + status.level + ".";
+    const std::string& advice = status.advice.empty() ? status.summary : status.advice;
+    if (!advice.empty()) body += " " + advice;
+  }
+  if (!status.buildAdvice.empty()) body += (body.empty() ? "" : " ") + status.buildAdvice;
+  auto input = json_codec::decode(event.toolInput);
+  if (!status.rewrittenCommand || !input || !input->is_object())
+    return body.empty() ? std::nullopt : std::optional(context(event.hookEventName, body));
+  (*input)["command"] = *status.rewrittenCommand;
+  nlohmann::json out = {
+      {"hookSpecificOutput", {{"hookEventName", event.hookEventName}, {"updatedInput", *input}}}};
+  if (!body.empty()) out["hookSpecificOutput"]["additionalContext"] = body;
+  return json_codec::encode(out);
 }
 
 }  // namespace norvo::claude_hook

@@ -21,7 +21,9 @@ struct Event {
   std::optional<std::string> toolName{};  // "tool_name", PreToolUse and PostToolUse
   std::optional<std::string> sessionId{};
   std::optional<std::string> cwd{};
-  std::optional<std::string> source{};  // SessionStart: "startup", "resume", "clear", "compact"
+  std::optional<std::string> source{};   // SessionStart: "startup", "resume", "clear", "compact"
+  std::optional<std::string> command{};  // "tool_input"."command" of Bash
+  std::string toolInput{};               // "tool_input" as JSON text, for a rewrite
 };
 
 // The machine's state as the hook shows it.
@@ -29,6 +31,11 @@ struct Status {
   std::string level{};    // "ok", "busy", "overloaded" or "critical"
   std::string summary{};  // one line, e.g. the digest's status line
   std::string advice{};   // what the agent should do about it
+  // For a PreToolUse command that builds: what to say about the build pool,
+  // and the command rewritten to run through it (Claude Code 2.1 takes a
+  // changed tool input as "updatedInput").
+  std::string buildAdvice{};
+  std::optional<std::string> rewrittenCommand{};
 };
 
 // Absent unless `text` is a JSON object with a string "hook_event_name".

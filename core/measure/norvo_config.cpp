@@ -18,6 +18,7 @@ const NorvoConfig& NorvoConfig::defaults() {
                                   // little and closes the owner's windows.
                                   {"com.vadro.ZemraNorvo", "org.gnome.Nautilus", "org.kde.dolphin",
                                    "nemo", "thunar", "pcmanfm", "caja"},
+                                  std::nullopt,
                                   std::nullopt};
   return config;
 }
@@ -72,7 +73,8 @@ constexpr auto norvoConfigFields = record_fields::list(
     record_fields::field("agentArgumentMarkers", &NorvoConfig::agentArgumentMarkers),
     record_fields::field("aiApps", &NorvoConfig::aiApps),
     record_fields::field("neverSuggest", &NorvoConfig::neverSuggest),
-    record_fields::field("projectRoots", &NorvoConfig::projectRoots));
+    record_fields::field("projectRoots", &NorvoConfig::projectRoots),
+    record_fields::field("rewriteBuilds", &NorvoConfig::rewriteBuilds));
 void to_json(nlohmann::json& j, const NorvoConfig& c) { norvoConfigFields.write(j, c); }
 void from_json(const nlohmann::json& j, NorvoConfig& c) { norvoConfigFields.read(j, c); }
 

@@ -20,6 +20,8 @@ struct NorvoConfig {
   std::vector<std::string> aiApps;
   std::vector<std::string> neverSuggest;
   std::optional<std::vector<std::string>> projectRoots;
+  // The hook rewrites agents' build commands to run through the build pool.
+  std::optional<bool> rewriteBuilds;
 
   static const NorvoConfig& defaults();
 

@@ -5,6 +5,7 @@ _zemnorvo() {
   commands+=" fans fan-helper"
   commands+=" updates self-update"
   commands+=" connect disconnect"
+  commands+=" run"
   if [[ $COMP_CWORD -eq 1 ]]; then
     COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
     return

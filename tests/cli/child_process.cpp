@@ -173,12 +173,16 @@ std::string zemnorvoAsAgent(const std::filesystem::path& folder, const std::stri
 
 FreshHome::FreshHome()
     : data_(dir_.path() / "data"),
-      store_(NorvoStore::directoryFor(data_.c_str(), dir_.path().c_str())) {
+      store_(NorvoStore::directoryFor(data_.c_str(), dir_.path().c_str())),
+      runtime_(dir_.path() / "runtime") {
   // This process computes its own store once, on first use: let that be the
   // run's store, not this one.
   (void)NorvoStore::directory();
   home_.emplace("HOME", dir_.path());
   dataHome_.emplace("XDG_DATA_HOME", data_);
+  std::filesystem::create_directory(runtime_);
+  std::filesystem::permissions(runtime_, std::filesystem::perms::owner_all);
+  runtimeDir_.emplace("XDG_RUNTIME_DIR", runtime_);
 }
 
 AgentServer::AgentServer() : child({NORVO_CLI_PATH, "mcp"}) {

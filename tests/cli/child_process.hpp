@@ -61,19 +61,21 @@ Ran zemnorvo(const std::vector<std::string>& args, const std::string& input = ""
 // wrote to standard output and error.
 std::string zemnorvoAsAgent(const std::filesystem::path& folder, const std::string& arguments);
 
-// While it lives, the children this process starts get HOME and XDG_DATA_HOME
-// in a fresh folder, so no test sees another's store; store() is their store.
+// While it lives, the children this process starts get HOME, XDG_DATA_HOME
+// and XDG_RUNTIME_DIR in a fresh folder, so no test sees another's store; store() is their store.
 class FreshHome {
  public:
   FreshHome();
   const std::filesystem::path& store() const { return store_; }
   const std::filesystem::path& home() const { return dir_.path(); }
   const std::filesystem::path& data() const { return data_; }
+  // XDG_RUNTIME_DIR, where the loop keeps the build pool.
+  const std::filesystem::path& runtime() const { return runtime_; }
 
  private:
   TempDir dir_;
-  std::filesystem::path data_, store_;
-  std::optional<ScopedEnv> home_, dataHome_;
+  std::filesystem::path data_, store_, runtime_;
+  std::optional<ScopedEnv> home_, dataHome_, runtimeDir_;
 };
 
 // `zemnorvo mcp` as a child, initialized as an agent's client does it.

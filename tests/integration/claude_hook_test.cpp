@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 
 #include "test_support.hpp"
 
@@ -84,6 +85,37 @@ TEST(ClaudeHook, TextsAreShapedForTheirPlace) {
   ASSERT_TRUE(warning);
   for (const char* key : {"permissionDecision", "\"decision\"", "\"continue\""})
     EXPECT_EQ(warning->find(key), std::string::npos) << key;
+}
+
+TEST(ClaudeHook, BuildCommandsGetThePoolAdviceOrTheirRewrite) {
+  auto event =
+      parseEvent(R"({"hook_event_name":"PreToolUse","tool_name":"Bash",)"
+                 R"("tool_input":{"command":"make -j8","description":"Build","timeout":60000}})");
+  ASSERT_TRUE(event && event->command);
+  EXPECT_EQ(*event->command, "make -j8");
+  struct Case {
+    std::string level, buildAdvice;
+    std::optional<std::string> rewritten;
+    std::optional<std::string> expected;
+  } cases[] = {
+      {"ok", "", std::nullopt, std::nullopt},
+      {"ok", "Use the pool.", std::nullopt,
+       R"({"hookSpecificOutput":{"additionalContext":"Use the pool.","hookEventName":"PreToolUse"}})"},
+      {"critical", "Use the pool.", std::nullopt,
+       R"({"hookSpecificOutput":{"additionalContext":"Warning: this computer is critical. )"
+       R"(Run one job. Use the pool.","hookEventName":"PreToolUse"}})"},
+      // The rest of the tool input stays as the agent sent it.
+      {"ok", "Use the pool.", "zemnorvo run -- make -j8",
+       R"({"hookSpecificOutput":{"additionalContext":"Use the pool.","hookEventName":"PreToolUse",)"
+       R"("updatedInput":{"command":"zemnorvo run -- make -j8","description":"Build",)"
+       R"("timeout":60000}}})"},
+  };
+  for (const auto& c : cases) {
+    auto status = statusAt(c.level);
+    status.buildAdvice = c.buildAdvice;
+    status.rewrittenCommand = c.rewritten;
+    EXPECT_EQ(respond(*event, status), c.expected) << c.level << " " << c.buildAdvice;
+  }
 }
 
 }  // namespace

@@ -29,6 +29,8 @@ class UniqueFd {
 
   int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
+  // Hands the descriptor to a new owner.
+  int release() { return std::exchange(fd_, -1); }
 
  private:
   void reset() {
