@@ -1,6 +1,6 @@
-// The exposition Prometheus scrapes, from plain snapshots: escaping, content
-// negotiation, the level's state set, figures left out when the machine
-// lacks them, and the whole text checked by Prometheus's own promtool.
+// The exposition Prometheus scrapes, from plain snapshots: escaping, the
+// level's state set, figures left out when the machine lacks them, and the
+// whole text checked by Prometheus's own promtool.
 #include "core/assess/exposition.hpp"
 
 #include <gtest/gtest.h>
@@ -53,22 +53,6 @@ TEST(Exposition, EscapesLabelValuesAndReplacesBrokenUtf8) {
       {"surrogate \xED\xA0\x80", "surrogate \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(Exposition::escapeLabel(in), out) << in;
-}
-
-TEST(Exposition, NegotiatesOpenMetricsOnlyWhenAskedFor) {
-  std::pair<const char*, Format> cases[] = {
-      {"", Format::prometheus},
-      {"text/plain;version=0.0.4;q=1,*/*;q=0.1", Format::prometheus},
-      // What Prometheus 2.x sends.
-      {"application/openmetrics-text;version=1.0.0,application/openmetrics-text;version=0.0.1;"
-       "q=0.75,text/plain;version=0.0.4;q=0.5,*/*;q=0.1",
-       Format::openMetrics},
-      {"Application/OpenMetrics-Text", Format::openMetrics},
-      {"application/openmetrics-text;version=0.0.1", Format::prometheus},
-      {"application/openmetrics-text; q=0", Format::prometheus},
-  };
-  for (const auto& [accept, format] : cases)
-    EXPECT_EQ(Exposition::negotiate(accept), format) << accept;
 }
 
 TEST(Exposition, TheLevelStateSetHasExactlyTheCurrentLevelSet) {

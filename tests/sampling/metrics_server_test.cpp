@@ -1,5 +1,5 @@
-// The loop's /metrics over a real socket, and the listen addresses the owner
-// may give.
+// The loop's /metrics over a real socket (routing and content negotiation),
+// and the listen addresses the owner may give.
 #include "core/sampling/metrics_server.hpp"
 
 #include <gtest/gtest.h>
@@ -25,8 +25,13 @@ TEST(MetricsServer, AnswersByPathMethodAndAcceptUntilDestroyed) {
     const char* inHead;
   } cases[] = {
       {"GET", "/metrics?x=1", "", 200, "Content-Type: text/plain; version=0.0.4"},
-      {"GET", "/metrics", "application/openmetrics-text;version=1.0.0", 200,
-       "Content-Type: application/openmetrics-text; version=1.0.0"},
+      // What Prometheus 2.x asks for, then a scraper that knows only an older OpenMetrics.
+      {"GET", "/metrics",
+       "application/openmetrics-text;version=1.0.0,application/openmetrics-text;version=0.0.1;"
+       "q=0.75,text/plain;version=0.0.4;q=0.5,*/*;q=0.1",
+       200, "Content-Type: application/openmetrics-text; version=1.0.0"},
+      {"GET", "/metrics", "application/openmetrics-text; version=0.0.1, text/plain; q=0.1", 200,
+       "Content-Type: text/plain; version=0.0.4"},
       {"POST", "/metrics", "", 405, "Allow: GET"},
       {"GET", "/metrics/x", "", 404, "Content-Type: text/plain"},
   };
