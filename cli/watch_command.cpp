@@ -22,6 +22,7 @@
 #include "core/platform/background_priority.hpp"
 #include "core/platform/instance_lock.hpp"
 #include "core/platform/stop_signal.hpp"
+#include "core/sampling/metrics_server.hpp"
 #include "core/sampling/sampler.hpp"
 #include "core/sampling/sampling_loop.hpp"
 #include "core/store/norvo_store.hpp"
@@ -35,6 +36,7 @@ struct WatchOptions {
   double intervalSeconds = 5;
   bool once = false;
   bool quiet = false;
+  std::string listen;  // empty: no /metrics
 };
 
 // Rates and CPU shares need two readings; the first tick waits this long after
@@ -49,6 +51,18 @@ void runWatch(const WatchOptions& o) {
     std::fprintf(stderr, "zemnorvo watch is already running for this user%s\n",
                  pid ? (" (pid " + std::to_string(*pid) + ")").c_str() : "");
     throw CLI::RuntimeError(1);
+  }
+
+  // Only a loop asked to serve Prometheus holds a listener and its thread;
+  // a taken port ends the start, before anything is measured.
+  std::unique_ptr<MetricsServer> metricsServer;
+  if (!o.listen.empty()) {
+    std::string error;
+    metricsServer = MetricsServer::start(o.listen, error);
+    if (!metricsServer) {
+      std::fprintf(stderr, "zemnorvo watch: %s\n", error.c_str());
+      throw CLI::RuntimeError(1);
+    }
   }
 
   platform::StopSignal stop;
@@ -127,6 +141,7 @@ void runWatch(const WatchOptions& o) {
     cannotPublish = !written;
     if (pool) tickPool(*pool, snapshot, poolError);
     publisher.publish(snapshot);
+    if (metricsServer) metricsServer->publish(snapshot, sampler.lastSamples());
     if (talk) {
       std::printf("%s  %s\n", formatIso8601(snapshot.metrics.timestamp).c_str(),
                   Compact::line(snapshot).c_str());
@@ -166,6 +181,9 @@ void addWatchCommand(CLI::App& app) {
       ->capture_default_str();
   cmd->add_flag("--once", options.once, "Publish one tick and exit");
   cmd->add_flag("--quiet", options.quiet, "Print nothing per tick on a terminal");
+  cmd->add_option("--listen", options.listen,
+                  "Also serve GET /metrics for Prometheus on PORT or ADDRESS:PORT "
+                  "(loopback when only a port is given)");
   cmd->callback([] { runWatch(options); });
 }
 

@@ -11,6 +11,7 @@ PACKAGES=(
   libcairo2-dev libpango1.0-dev librsvg2-bin fonts-dejavu-core libpng-dev
   libgtest-dev libgmock-dev libbenchmark-dev help2man
   libtomlplusplus-dev
+  libmicrohttpd-dev prometheus
 )
 
 missing=()
