@@ -23,5 +23,6 @@ void addCleanupCommand(CLI::App& app);   // cleanup and cleanup run
 void addFansCommands(CLI::App& app);     // fans, fans set and fan-helper
 void addUpdatesCommands(CLI::App& app);  // updates and self-update
 void addConnectCommands(CLI::App& app);  // connect and disconnect
+void addServiceCommands(CLI::App& app);  // service install, uninstall and status
 
 }  // namespace norvo::cli
