@@ -24,5 +24,6 @@ void addFansCommands(CLI::App& app);     // fans, fans set and fan-helper
 void addUpdatesCommands(CLI::App& app);  // updates and self-update
 void addConnectCommands(CLI::App& app);  // connect and disconnect
 void addServiceCommands(CLI::App& app);  // service install, uninstall and status
+void addDesktopCommand(CLI::App& app);
 
 }  // namespace norvo::cli

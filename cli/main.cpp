@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
   norvo::cli::addUpdatesCommands(app);
   norvo::cli::addConnectCommands(app);
   norvo::cli::addServiceCommands(app);
+  norvo::cli::addDesktopCommand(app);
   // CLI11 reports a mistyped command as a missing one; name it instead.
   if (argc > 1 && argv[1][0] != '-') {
     try {

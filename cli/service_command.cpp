@@ -1,6 +1,7 @@
 // `zemnorvo service install|uninstall|status`: the user units that run the
-// measuring loop whenever the owner is logged in, written with this
-// program's real path and handed to systemd's user manager. Where there is no
+// measuring loop whenever the owner is logged in and the desktop companion
+// with the graphical session, written with this program's real path and
+// handed to systemd's user manager. Where there is no
 // user manager (a container, a session without systemd) the command says so
 // and what to run instead; it never claims a service it could not start.
 #include <algorithm>
@@ -59,7 +60,7 @@ platform::ToolRun systemctl(const std::vector<std::string>& args, std::string& p
 void sayNoManager(const std::string& problem) {
   std::fprintf(stderr,
                "zemnorvo: systemd's user manager did not take the units: %s\n"
-               "Without a user manager, run `zemnorvo watch` in a terminal or from your "
+               "Without a user manager, run `zemnorvo watch` and `zemnorvo desktop` from your "
                "session's autostart instead.\n",
                problem.c_str());
   throw CLI::RuntimeError(1);
@@ -150,8 +151,8 @@ void status() {
 }  // namespace
 
 void addServiceCommands(CLI::App& app) {
-  auto* service =
-      app.add_subcommand("service", "Run the measuring loop whenever you are logged in (systemd)");
+  auto* service = app.add_subcommand(
+      "service", "Run the measuring loop and the desktop companion whenever you are logged in");
   service->require_subcommand(1);
   service->add_subcommand("install", "Write the user units with this program's path and start them")
       ->callback(install);

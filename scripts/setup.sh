@@ -11,6 +11,9 @@ PACKAGES=(
   libcairo2-dev libpango1.0-dev librsvg2-bin fonts-dejavu-core libpng-dev
   libgtest-dev libgmock-dev libbenchmark-dev help2man
   libtomlplusplus-dev
+  # The desktop companion's tests: a real notification server (dunst) on an
+  # X display of its own, a private session bus, and dunstctl's dbus-send.
+  dunst xvfb dbus-daemon dbus-bin
 )
 
 missing=()

@@ -43,14 +43,17 @@ TEST(ServiceCommand, WritesEnablesAndRemovesTheUnitsOrSaysWhyNot) {
     // The units are written either way, so a user manager started later finds them.
     auto unit = test::readFile(dir.path() / "config/systemd/user/zemnorvo-watch.service");
     EXPECT_NE(unit.find("\nExecStart=" + self + " watch\n"), std::string::npos) << unit;
+    unit = test::readFile(dir.path() / "config/systemd/user/zemnorvo-desktop.service");
+    EXPECT_NE(unit.find("\nExecStart=" + self + " desktop\n"), std::string::npos) << unit;
 
     auto uninstalled = service("uninstall");
     EXPECT_EQ(uninstalled.status, c.installStatus) << uninstalled.errors;
     EXPECT_FALSE(fs::exists(dir.path() / "config/systemd/user/zemnorvo-watch.service"));
     if (c.installStatus == 0) {
       EXPECT_EQ(test::readFile(log),
-                "--user daemon-reload\n--user enable --now zemnorvo-watch.service\n"
-                "--user disable --now zemnorvo-watch.service\n--user daemon-reload\n");
+                "--user daemon-reload\n--user enable --now zemnorvo-watch.service "
+                "zemnorvo-desktop.service\n--user disable --now zemnorvo-watch.service "
+                "zemnorvo-desktop.service\n--user daemon-reload\n");
     }
   }
 }
