@@ -29,5 +29,7 @@ void addRunCommand(CLI::App& app);       // a build inside the build-token pool
 // `zemnorvo run ARGS…` with everything after "run"; the exit status (on
 // success the build replaces this process).
 int runCommand(const std::vector<std::string>& args);
+void addServiceCommands(CLI::App& app);  // service install, uninstall and status
+void addDesktopCommand(CLI::App& app);
 
 }  // namespace norvo::cli

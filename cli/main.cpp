@@ -26,6 +26,8 @@ int main(int argc, char** argv) {
   norvo::cli::addUpdatesCommands(app);
   norvo::cli::addConnectCommands(app);
   norvo::cli::addRunCommand(app);
+  norvo::cli::addServiceCommands(app);
+  norvo::cli::addDesktopCommand(app);
   // Everything after `run`, "--" and the build's own flags included, is the
   // build's; CLI11 would read a "--" as its own.
   if (argc > 2 && std::string(argv[1]) == "run" && std::string(argv[2]) != "--help")

@@ -12,6 +12,7 @@
 
 #include "cli/commands.hpp"
 #include "cli/owner_guard.hpp"
+#include "cli/suggestion_answer.hpp"
 #include "core/assess/text_format.hpp"
 #include "core/cleanup/cleanup.hpp"
 #include "core/control/ai_process_control.hpp"
@@ -86,64 +87,17 @@ void addOwnerCommands(CLI::App& app) {
       ->required()
       ->check(CLI::IsMember({"quit", "clean", "uninstall", "keep"}));
   answer->callback([] {
-    auto cleanup = NorvoStore::cleanup(id);
-    refuseUnderAgent("zemnorvo answer", cleanup ? "suggest_cleanup" : "suggestion_status");
-    if (cleanup && cleanup->status == "pending" && (choice == "clean" || choice == "keep")) {
-      Cleanup::Result result;
-      auto answered = Cleanup::answer(*cleanup, choice == "clean", NorvoConfig::load(),
-                                      Cleanup::Context::forUser(), &result);
-      auto joined = [](const std::vector<std::string>& ids) {
-        std::string text;
-        for (const auto& i : ids) text += (text.empty() ? "" : ", ") + printable(i);
-        return text.empty() ? std::string("nothing") : text;
-      };
-      if (choice == "keep")
-        std::printf("%s: kept %s\n", answered.status.c_str(), joined(answered.itemIDs).c_str());
-      else
-        std::printf(
-            "%s: cleaned %s; free space grew by %s\n", answered.status.c_str(),
-            joined(answered.cleaned).c_str(),
-            megabytes(static_cast<uint64_t>(std::max<int64_t>(0, answered.freedBytes))).c_str());
-      for (const auto& [item, why] : result.skipped)
-        std::printf("skipped %s: %s\n", printable(item).c_str(), printable(why).c_str());
-      for (const auto& e : result.errors)
-        std::fprintf(stderr, "zemnorvo: %s\n", printable(e).c_str());
-      if (answered.status == "failed") throw CLI::RuntimeError(1);
-      return;
-    }
-    if (auto u = NorvoStore::uninstall(id);
-        u && u->status == "pending" && (choice == "uninstall" || choice == "keep")) {
-      Uninstall::Result result;
-      auto answered =
-          Uninstall::answer(*u, choice == "uninstall", Uninstall::Context::forUser(), &result);
-      for (const auto& e : result.errors)
-        std::fprintf(stderr, "zemnorvo: %s\n", printable(e).c_str());
-      std::printf("%s: %s %s%s\n", answered.status.c_str(), printable(answered.appName).c_str(),
-                  answered.removed ? "removed, " : "kept",
-                  answered.removed ? megabytes(static_cast<uint64_t>(answered.bytes)).c_str() : "");
-      if (answered.status == "failed") throw CLI::RuntimeError(1);
-      return;
-    }
-    auto s = NorvoStore::suggestion(id);
-    if (!s || s->status != "pending" || choice == "uninstall" || choice == "clean") {
+    refuseUnderAgent("zemnorvo answer",
+                     NorvoStore::cleanup(id) ? "suggest_cleanup" : "suggestion_status");
+    auto outcome = answerSuggestion(id, choice);
+    if (!outcome.answered) {
       std::fprintf(stderr, "zemnorvo: no pending suggestion with id %s to answer that way\n",
                    id.c_str());
       throw CLI::RuntimeError(1);
     }
-    std::map<std::string, std::string> keptBecause;
-    auto answered = QuitPlan::answer(*s, choice == "quit", ProcessTable::shared(),
-                                     NorvoStore::directory(), QuitWatch::grace, &keptBecause);
-    auto names = [&](const std::vector<std::string>& list) {
-      std::string text;
-      for (const auto& n : list) {
-        text += (text.empty() ? "" : ", ") + printable(n);
-        if (auto why = keptBecause.find(n); why != keptBecause.end())
-          text += " (" + why->second + ")";
-      }
-      return text.empty() ? std::string("none") : text;
-    };
-    std::printf("%s: quit %s; kept %s\n", answered.status.c_str(), names(answered.quit).c_str(),
-                names(answered.kept).c_str());
+    for (const auto& line : outcome.lines) std::printf("%s\n", line.c_str());
+    for (const auto& e : outcome.errors) std::fprintf(stderr, "zemnorvo: %s\n", e.c_str());
+    if (outcome.failed) throw CLI::RuntimeError(1);
   });
 
   auto* stop = app.add_subcommand("stop", "Stop a process an AI agent started");

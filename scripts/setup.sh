@@ -12,6 +12,9 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev help2man
   libtomlplusplus-dev
   libmicrohttpd-dev prometheus
+  # The desktop companion's tests: a real notification server (dunst) on an
+  # X display of its own, a private session bus, and dunstctl's dbus-send.
+  dunst xvfb dbus-daemon dbus-bin
 )
 
 missing=()

@@ -1,0 +1,183 @@
+// `zemnorvo desktop`: the companion of the graphical session. It asks the
+// owner about each pending suggestion of an agent with a notification whose
+// buttons answer it, and warns once when the load turns critical. The loop
+// stays free of the session bus; this process carries it. One per user, as
+// the loop is.
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "cli/commands.hpp"
+#include "cli/suggestion_answer.hpp"
+#include "core/desktop/owner_question.hpp"
+#include "core/platform/directory_watch.hpp"
+#include "core/platform/instance_lock.hpp"
+#include "core/platform/notification_client.hpp"
+#include "core/platform/stop_signal.hpp"
+#include "core/store/norvo_store.hpp"
+
+namespace norvo::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::vector<desktop::OwnerQuestion> pendingQuestions(const fs::path& store) {
+  std::vector<desktop::OwnerQuestion> all;
+  for (const auto& s : NorvoStore::pendingSuggestions(store))
+    all.push_back(desktop::questionFor(s));
+  for (const auto& s : NorvoStore::pendingCleanups(store)) all.push_back(desktop::questionFor(s));
+  for (const auto& s : NorvoStore::pendingUninstalls(store)) all.push_back(desktop::questionFor(s));
+  return all;
+}
+
+platform::NotificationContent contentOf(const desktop::Notice& n, bool persistent) {
+  return {n.summary, n.body, n.actions, n.urgent, persistent};
+}
+
+class Companion {
+ public:
+  Companion(fs::path store, platform::Language language)
+      : store_(std::move(store)), language_(language) {}
+
+  // Sends what is due, withdraws what was answered elsewhere, and answers
+  // the buttons pressed; returns when the bus is gone or a stop came.
+  void serve(platform::NotificationClient& client, platform::DirectoryWatch& watch,
+             platform::StopSignal& stop) {
+    shown_.clear();
+    uint64_t generation = client.serverGeneration();
+    refresh(client);
+    while (!stop.requested() && client.connected()) {
+      auto pressed = client.wait(60s, {watch.fd(), stop.fd()});
+      for (const auto& press : pressed) answer(client, press);
+      bool statusChanged = false;
+      for (const auto& changed : watch.changes(0ms))
+        if (changed.filename() == "status.json") statusChanged = true;
+      if (client.serverGeneration() != generation) {
+        // A restarted server has forgotten what it showed.
+        generation = client.serverGeneration();
+        shown_.clear();
+      }
+      if (statusChanged) warnIfCritical(client);
+      refresh(client);
+    }
+  }
+
+ private:
+  void refresh(platform::NotificationClient& client) {
+    auto pending = pendingQuestions(store_);
+    std::set<std::string> shownIds;
+    for (const auto& [id, _] : shown_) shownIds.insert(id);
+    auto plan = desktop::plan(pending, shownIds);
+    for (const auto& id : plan.withdraw) {
+      client.close(shown_[id].first);
+      shown_.erase(id);
+    }
+    bool actions = client.serverHasActions();
+    for (const auto& q : plan.show) {
+      std::string error;
+      auto sent = client.show(contentOf(desktop::noticeFor(q, language_, actions), true), error);
+      if (!sent) {
+        if (!quietAboutServer_) std::fprintf(stderr, "zemnorvo desktop: %s\n", error.c_str());
+        quietAboutServer_ = true;  // said once; the next server takes them all
+        return;
+      }
+      quietAboutServer_ = false;
+      shown_[q.id] = {*sent, q};
+      std::printf("asked about %s %s (notification %u)\n", q.kind.c_str(), q.id.c_str(), *sent);
+      std::fflush(stdout);
+    }
+  }
+
+  void answer(platform::NotificationClient& client, const platform::ActionInvoked& press) {
+    for (auto it = shown_.begin(); it != shown_.end(); ++it) {
+      if (it->second.first != press.id) continue;
+      auto choice = desktop::answerForAction(it->second.second, press.key);
+      // The default action (a click on the text) answers nothing; the owner
+      // answers with a button or in a terminal.
+      if (!choice) return;
+      auto outcome = answerSuggestion(it->first, *choice);
+      for (const auto& line : outcome.lines) std::printf("%s\n", line.c_str());
+      for (const auto& e : outcome.errors)
+        std::fprintf(stderr, "zemnorvo desktop: %s\n", e.c_str());
+      std::fflush(stdout);
+      // dunst and others leave a notification up after a button; it has been answered.
+      client.close(press.id);
+      shown_.erase(it);
+      return;
+    }
+  }
+
+  void warnIfCritical(platform::NotificationClient& client) {
+    auto snapshot = record_file::read<NorvoSnapshot>(store_ / "status.json");
+    if (!snapshot || !alarm_.observe(snapshot->assessment.level, snapshot->metrics.timestamp))
+      return;
+    std::string error;
+    if (!client.show(contentOf(desktop::criticalNotice(*snapshot, language_), false), error))
+      std::fprintf(stderr, "zemnorvo desktop: %s\n", error.c_str());
+  }
+
+  fs::path store_;
+  platform::Language language_;
+  std::map<std::string, std::pair<uint32_t, desktop::OwnerQuestion>> shown_;  // by suggestion id
+  desktop::CriticalAlarm alarm_;
+  bool quietAboutServer_ = false;
+};
+
+void runDesktop() {
+  const auto& store = NorvoStore::directory();
+  platform::InstanceLock lock(store / "desktop.lock");
+  if (lock.outcome() != platform::InstanceLock::Outcome::acquired) {
+    auto pid = lock.holder();
+    std::fprintf(stderr, "zemnorvo desktop is already running for this user%s\n",
+                 pid ? (" (pid " + std::to_string(*pid) + ")").c_str() : "");
+    throw CLI::RuntimeError(1);
+  }
+  std::vector<fs::path> folders{store, NorvoStore::pendingDir(store),
+                                store / "cleanups" / "pending", store / "uninstalls" / "pending"};
+  for (const auto& folder : folders) {
+    std::error_code ec;
+    if (fs::create_directories(folder, ec); ec) {
+      std::fprintf(stderr, "zemnorvo desktop: cannot create %s: %s\n", folder.c_str(),
+                   ec.message().c_str());
+      throw CLI::RuntimeError(1);
+    }
+  }
+  std::string error;
+  auto watch = platform::DirectoryWatch::open(folders, error);
+  if (!watch) {
+    std::fprintf(stderr, "zemnorvo desktop: %s\n", error.c_str());
+    throw CLI::RuntimeError(1);
+  }
+  platform::StopSignal stop;
+  platform::StopSignal::SignalRoute route(stop);
+  Companion companion(store, platform::ownerLanguage());
+  bool saidNoBus = false;
+  while (!stop.requested()) {
+    auto client = platform::NotificationClient::connect(error);
+    if (client) {
+      saidNoBus = false;
+      companion.serve(*client, *watch, stop);
+      if (stop.requested()) break;
+      std::fprintf(stderr, "zemnorvo desktop: the session bus went away; connecting again\n");
+    } else if (!saidNoBus) {
+      std::fprintf(stderr, "zemnorvo desktop: %s; trying again every 5 s\n", error.c_str());
+      saidNoBus = true;
+    }
+    stop.waitUntil(std::chrono::steady_clock::now() + 5s);
+  }
+}
+
+}  // namespace
+
+void addDesktopCommand(CLI::App& app) {
+  app.add_subcommand("desktop",
+                     "Ask the owner about the agents' suggestions with desktop notifications")
+      ->callback(runDesktop);
+}
+
+}  // namespace norvo::cli

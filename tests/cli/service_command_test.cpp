@@ -1,0 +1,62 @@
+// `zemnorvo service` against a stand-in systemctl that logs its arguments,
+// one that fails as systemctl does without a user manager, and none at all;
+// the units land in a temporary XDG_CONFIG_HOME, never the developer's own.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "cli/child_process.hpp"
+
+namespace norvo {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(ServiceCommand, WritesEnablesAndRemovesTheUnitsOrSaysWhyNot) {
+  struct Case {
+    std::string name;
+    std::string systemctl;  // the stand-in's script; empty: none on PATH
+    int installStatus;
+    std::string installSays;
+  };
+  const Case cases[] = {
+      {"a user manager", "#!/bin/sh\necho \"$@\" >> \"$SYSTEMCTL_LOG\"\n", 0, "is enabled"},
+      {"no user manager",
+       "#!/bin/sh\necho 'Failed to connect to bus: No medium found' >&2\nexit 1\n", 1,
+       "Failed to connect to bus"},
+      {"no systemctl", "", 1, "systemctl --user daemon-reload: "}};
+  auto self = fs::canonical(NORVO_CLI_PATH).string();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempDir dir;
+    fs::create_directories(dir.path() / "bin");
+    if (!c.systemctl.empty()) ::chmod(dir.write("bin/systemctl", c.systemctl).c_str(), 0755);
+    auto log = dir.path() / "systemctl.log";
+    auto service = [&](const std::string& action) {
+      return test::run({"/usr/bin/env", "PATH=" + (dir.path() / "bin").string(),
+                        "XDG_CONFIG_HOME=" + (dir.path() / "config").string(),
+                        "SYSTEMCTL_LOG=" + log.string(), NORVO_CLI_PATH, "service", action});
+    };
+    auto installed = service("install");
+    EXPECT_EQ(installed.status, c.installStatus) << installed.errors;
+    EXPECT_NE((installed.out + installed.errors).find(c.installSays), std::string::npos)
+        << installed.out << installed.errors;
+    // The units are written either way, so a user manager started later finds them.
+    auto unit = test::readFile(dir.path() / "config/systemd/user/zemnorvo-watch.service");
+    EXPECT_NE(unit.find("\nExecStart=" + self + " watch\n"), std::string::npos) << unit;
+    unit = test::readFile(dir.path() / "config/systemd/user/zemnorvo-desktop.service");
+    EXPECT_NE(unit.find("\nExecStart=" + self + " desktop\n"), std::string::npos) << unit;
+
+    auto uninstalled = service("uninstall");
+    EXPECT_EQ(uninstalled.status, c.installStatus) << uninstalled.errors;
+    EXPECT_FALSE(fs::exists(dir.path() / "config/systemd/user/zemnorvo-watch.service"));
+    if (c.installStatus == 0) {
+      EXPECT_EQ(test::readFile(log),
+                "--user daemon-reload\n--user enable --now zemnorvo-watch.service "
+                "zemnorvo-desktop.service\n--user disable --now zemnorvo-watch.service "
+                "zemnorvo-desktop.service\n--user daemon-reload\n");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace norvo

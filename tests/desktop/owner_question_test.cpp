@@ -1,0 +1,114 @@
+// What the companion asks and which button answers what, from plain records;
+// and the critical warning's hysteresis over a sequence of ticks.
+#include "core/desktop/owner_question.hpp"
+
+#include <gtest/gtest.h>
+
+namespace norvo {
+namespace {
+
+using desktop::OwnerQuestion;
+using platform::Language;
+using std::chrono::seconds;
+
+std::vector<OwnerQuestion> questions() {
+  QuitSuggestion::Item app;
+  app.name = "Browser";
+  app.memoryBytes = 3ull << 30;
+  auto quit = QuitSuggestion::make("claude pid 42", "builds are slow", {app});
+  auto cleanup = CleanupSuggestion::make("the disk is full", {"pip-cache", "npm-cache"});
+  UninstallSuggestion uninstall;
+  uninstall.id = "U1";
+  uninstall.reason = "unused for a year";
+  uninstall.appName = "Demo";
+  uninstall.appPath = "/home/me/Applications/Demo.AppImage";
+  return {desktop::questionFor(quit), desktop::questionFor(cleanup),
+          desktop::questionFor(uninstall)};
+}
+
+TEST(OwnerQuestion, ButtonsAreTheAnswersAndWithoutThemTheCommandIsNamed) {
+  for (const auto& q : questions()) {
+    for (auto language : {Language::english, Language::russian}) {
+      SCOPED_TRACE(q.kind + (language == Language::english ? " en" : " ru"));
+      auto withButtons = desktop::noticeFor(q, language, true);
+      std::vector<std::string> keys;
+      for (const auto& [key, label] : withButtons.actions) {
+        keys.push_back(key);
+        EXPECT_FALSE(label.empty());
+        EXPECT_EQ(desktop::answerForAction(q, key),
+                  key == desktop::defaultAction ? std::nullopt : std::optional(key));
+      }
+      auto expected = q.answers;
+      expected.emplace_back(desktop::defaultAction);
+      EXPECT_EQ(keys, expected);
+      EXPECT_NE(withButtons.body.find(q.reason), std::string::npos);
+      for (const auto& what : q.what) EXPECT_NE(withButtons.body.find(what), std::string::npos);
+
+      auto plain = desktop::noticeFor(q, language, false);
+      EXPECT_TRUE(plain.actions.empty());
+      for (const auto& answer : q.answers)
+        EXPECT_NE(plain.body.find("zemnorvo answer " + q.id + " " + answer), std::string::npos)
+            << plain.body;
+    }
+    EXPECT_NE(desktop::noticeFor(q, Language::english, true).summary,
+              desktop::noticeFor(q, Language::russian, true).summary);
+  }
+  auto quit = questions().front();
+  EXPECT_NE(desktop::noticeFor(quit, Language::english, true).summary.find("claude pid 42"),
+            std::string::npos);
+  EXPECT_NE(quit.what.front().find("3.0 GB"), std::string::npos) << quit.what.front();
+  for (std::string key : {"clean", "uninstall", "", "quit ", "QUIT"})
+    EXPECT_FALSE(desktop::answerForAction(quit, key)) << key;
+}
+
+TEST(OwnerQuestion, PlanShowsTheNewAndWithdrawsTheAnswered) {
+  auto all = questions();
+  auto plan = desktop::plan({all[0], all[1]}, {all[1].id, "ANSWERED-ELSEWHERE"});
+  ASSERT_EQ(plan.show.size(), 1u);
+  EXPECT_EQ(plan.show[0].id, all[0].id);
+  EXPECT_EQ(plan.withdraw, std::vector<std::string>{"ANSWERED-ELSEWHERE"});
+}
+
+TEST(CriticalAlarm, WarnsOncePerEpisodeAndAgainOnlyAfterALongCalm) {
+  struct Tick {
+    LoadLevel level;
+    int at;
+    bool warns;
+  };
+  const Tick ticks[] = {
+      {LoadLevel::busy, 0, false},        {LoadLevel::critical, 5, true},
+      {LoadLevel::overloaded, 10, false}, {LoadLevel::critical, 15, false},
+      {LoadLevel::ok, 20, false},         {LoadLevel::overloaded, 250, false},  // calm broken
+      {LoadLevel::ok, 300, false},        {LoadLevel::critical, 400, false},    // 100 s calm only
+      {LoadLevel::busy, 500, false},      {LoadLevel::ok, 800, false},
+      {LoadLevel::critical, 805, true},   {LoadLevel::critical, 810, false}};
+  desktop::CriticalAlarm alarm(seconds(300));
+  for (const auto& t : ticks)
+    EXPECT_EQ(alarm.observe(t.level, Date{} + seconds(t.at)), t.warns) << "at " << t.at;
+}
+
+TEST(CriticalAlarm, TheWarningNamesTheHeaviestAndWhetherAnAgentRunsIt) {
+  NorvoSnapshot s;
+  s.assessment.level = LoadLevel::critical;
+  s.assessment.reasons = {"memory pressure critical"};
+  s.assessment.reasonsRu = {"критическая нехватка памяти"};
+  AppGroup app;
+  app.name = "Browser";
+  app.cpuPercent = 150;
+  s.assessment.quitCandidates = {app};
+  auto en = desktop::criticalNotice(s, Language::english);
+  EXPECT_TRUE(en.urgent);
+  EXPECT_NE(en.body.find("memory pressure critical"), std::string::npos) << en.body;
+  EXPECT_NE(en.body.find("Browser"), std::string::npos) << en.body;
+  EXPECT_EQ(en.body.find("agent"), std::string::npos) << en.body;
+  ProcessSample task;
+  task.name = "cargo";
+  s.assessment.heavyAITasks = {task};
+  auto ru = desktop::criticalNotice(s, Language::russian);
+  EXPECT_NE(ru.body.find("cargo"), std::string::npos) << ru.body;
+  EXPECT_NE(ru.body.find("AI-агента"), std::string::npos) << ru.body;
+  EXPECT_NE(ru.body.find("нехватка"), std::string::npos) << ru.body;
+}
+
+}  // namespace
+}  // namespace norvo

@@ -1,0 +1,74 @@
+// A session bus of the test's own: dbus-daemon with a configuration that
+// listens in the test's folder, allows everything and names no service
+// folders, so nothing is started on demand (the stock session configuration
+// would start the dunst package's default server on the first call) and the
+// developer's own bus is never touched.
+#pragma once
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include "cli/child_process.hpp"
+
+namespace norvo::test {
+
+class PrivateBus {
+ public:
+  explicit PrivateBus(const TempDir& dir) {
+    if (::access("/usr/bin/dbus-daemon", X_OK) != 0) return;
+    auto config = dir.write("bus.conf", R"(<!DOCTYPE busconfig PUBLIC
+ "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:path=)" + (dir.path() / "bus").string() +
+                                            R"(</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+)");
+    auto ran = run({"/usr/bin/dbus-daemon", "--config-file=" + config.string(), "--fork",
+                    "--print-address=1", "--print-pid=1"},
+                   "", std::chrono::seconds(10));
+    std::istringstream lines(ran.out);
+    std::string address, pid;
+    if (ran.status != 0 || !std::getline(lines, address) || !std::getline(lines, pid)) {
+      why_ = "dbus-daemon did not start: " + ran.errors;
+      return;
+    }
+    address_ = address;
+    pid_ = std::stoi(pid);
+    if (const char* old = std::getenv("DBUS_SESSION_BUS_ADDRESS")) old_ = old;
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str(), 1);
+  }
+  ~PrivateBus() {
+    if (pid_ > 0) ::kill(pid_, SIGTERM);
+    if (old_)
+      ::setenv("DBUS_SESSION_BUS_ADDRESS", old_->c_str(), 1);
+    else if (pid_ > 0)
+      ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+  }
+  PrivateBus(const PrivateBus&) = delete;
+  PrivateBus& operator=(const PrivateBus&) = delete;
+
+  bool up() const { return pid_ > 0; }
+  // Why it is not up: the line a skipped test prints.
+  std::string why() const { return why_.empty() ? "dbus-daemon is not installed" : why_; }
+  const std::string& address() const { return address_; }
+
+ private:
+  std::string address_, why_;
+  int pid_ = -1;
+  std::optional<std::string> old_;
+};
+
+}  // namespace norvo::test
