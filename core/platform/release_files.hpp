@@ -10,6 +10,11 @@
 
 namespace norvo::platform {
 
+// Why the digest and signature checks below cannot run on this machine (the
+// library they use did not load), absent when they can. Their own answers
+// cannot tell that apart from a wrong digest or signature.
+std::optional<std::string> signatureCheckUnavailable();
+
 // The SHA-256 of the file as lower-case hexadecimal; absent when it cannot be read.
 std::optional<std::string> sha256Hex(const std::filesystem::path& file);
 

@@ -152,6 +152,7 @@ fs::path prepare(const Release& release, const std::function<void(Step)>& step,
   }
 
   report(Step::verifying);
+  if (auto why = platform::signatureCheckUnavailable()) throw Failure(*why);
   if (platform::sha256Hex(tarball) != release.sha256) throw Failure(std::string(kDigestDiffers));
 
   auto staged = settings.work / "new";

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/platform/file_removal.hpp"
+#include "core/platform/linux/loaded_library.hpp"
 #include "core/platform/linux/text_file.hpp"
 #include "core/platform/linux/unique_fd.hpp"
 #include "core/platform/tool_run.hpp"
@@ -216,8 +217,36 @@ Removal walkLocated(const Located& where, const fs::path& path, bool dryRun,
 
 // GIO's error codes as errno values, so that callers classify one kind of
 // code only.
-int errnoOf(const GError* error) {
-  if (error->domain != G_IO_ERROR) return EIO;
+// GIO and the GObject and GLib libraries below it are opened at the first
+// move to the Trash: the sampling loop links none of them. dlsym on the GIO
+// handle also finds the symbols of the libraries it depends on.
+struct Gio {
+  decltype(&::g_file_new_for_path) g_file_new_for_path = nullptr;
+  decltype(&::g_file_trash) g_file_trash = nullptr;
+  decltype(&::g_io_error_quark) g_io_error_quark = nullptr;
+  decltype(&::g_object_unref) g_object_unref = nullptr;
+  decltype(&::g_error_free) g_error_free = nullptr;
+  std::optional<std::string> error;
+};
+
+const Gio& gio() {
+  static const Gio loaded = [] {
+    Gio l;
+    const LibrarySymbol symbols[] = {
+        {"g_file_new_for_path", &l.g_file_new_for_path},
+        {"g_file_trash", &l.g_file_trash},
+        {"g_io_error_quark", &l.g_io_error_quark},
+        {"g_object_unref", &l.g_object_unref},
+        {"g_error_free", &l.g_error_free},
+    };
+    l.error = loadLibrary("libgio-2.0.so.0", symbols);
+    return l;
+  }();
+  return loaded;
+}
+
+int errnoOf(const Gio& lib, const GError* error) {
+  if (error->domain != lib.g_io_error_quark()) return EIO;
   switch (error->code) {
     case G_IO_ERROR_NOT_FOUND: return ENOENT;
     case G_IO_ERROR_PERMISSION_DENIED: return EACCES;
@@ -279,15 +308,22 @@ Removal trashBelow(const fs::path& base, const fs::path& path) {
   if (where.check != ItemCheck::present) return refusal(where, path);
   auto size = walkLocated(where, path, true);
   if (where.errorCode != 0) return size;
-  GFile* file = g_file_new_for_path(path.c_str());
+  const Gio& lib = gio();
+  if (lib.error) {
+    Removal r;
+    r.errorCode = ENOTSUP;
+    r.message = path.string() + ": " + *lib.error;
+    return r;
+  }
+  GFile* file = lib.g_file_new_for_path(path.c_str());
   GError* error = nullptr;
-  bool trashed = g_file_trash(file, nullptr, &error);
-  g_object_unref(file);
+  bool trashed = lib.g_file_trash(file, nullptr, &error);
+  lib.g_object_unref(file);
   if (!trashed) {
     Removal r;
-    r.errorCode = error ? errnoOf(error) : EIO;
+    r.errorCode = error ? errnoOf(lib, error) : EIO;
     r.message = path.string() + ": " + (error ? error->message : "could not be moved to the Trash");
-    if (error) g_error_free(error);
+    if (error) lib.g_error_free(error);
     return r;
   }
   Removal r;

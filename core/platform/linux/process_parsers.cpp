@@ -1,5 +1,6 @@
 #include "core/platform/linux/process_parsers.hpp"
 
+#include <array>
 #include <filesystem>
 #include <pugixml.hpp>
 #include <vector>
@@ -133,9 +134,21 @@ std::optional<PidStat> pidStat(std::string_view text) {
   if (!pid || *pid <= 0 || *pid > INT32_MAX) return std::nullopt;
   out.pid = static_cast<int32_t>(*pid);
   out.command = std::string(text.substr(open + 1, close - open - 1));
-  // Fields from 3 (state) on; proc(5) numbers them from 1.
-  auto fields = text_file::fields(trim(text.substr(close + 1)));
-  if (fields.size() < 20 || fields[0].size() != 1) return std::nullopt;
+  // Fields 3 (state) to 22 (starttime); proc(5) numbers them from 1. Read
+  // in place rather than split: this runs for every process on every tick,
+  // and the fields after starttime are never needed.
+  std::array<std::string_view, 20> fields;
+  std::string_view rest = trim(text.substr(close + 1));
+  auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  size_t at = 0;
+  for (auto& field : fields) {
+    while (at < rest.size() && blank(rest[at])) ++at;
+    if (at == rest.size()) return std::nullopt;
+    size_t begin = at;
+    while (at < rest.size() && !blank(rest[at])) ++at;
+    field = rest.substr(begin, at - begin);
+  }
+  if (fields[0].size() != 1) return std::nullopt;
   out.state = fields[0][0];
   auto ppid = parseSigned(fields[1]);
   auto utime = parseUnsigned(fields[11]);

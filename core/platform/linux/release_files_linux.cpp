@@ -9,6 +9,7 @@
 #include <memory>
 #include <set>
 
+#include "core/platform/linux/loaded_library.hpp"
 #include "core/platform/release_files.hpp"
 
 namespace norvo::platform {
@@ -17,16 +18,113 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using Reader = std::unique_ptr<archive, decltype(&archive_read_free)>;
-using Writer = std::unique_ptr<archive, decltype(&archive_write_free)>;
+// libarchive (with the compression libraries it pulls in, and libxml2) and
+// OpenSSL's libcrypto are opened when a release is first unpacked or checked:
+// nothing else in the program needs them.
+struct Archive {
+  decltype(&::archive_read_new) archive_read_new = nullptr;
+  decltype(&::archive_read_free) archive_read_free = nullptr;
+  decltype(&::archive_read_support_filter_all) archive_read_support_filter_all = nullptr;
+  decltype(&::archive_read_support_format_tar) archive_read_support_format_tar = nullptr;
+  decltype(&::archive_read_support_format_gnutar) archive_read_support_format_gnutar = nullptr;
+  decltype(&::archive_read_open_filename) archive_read_open_filename = nullptr;
+  decltype(&::archive_read_next_header) archive_read_next_header = nullptr;
+  decltype(&::archive_read_data_block) archive_read_data_block = nullptr;
+  decltype(&::archive_entry_pathname) archive_entry_pathname = nullptr;
+  decltype(&::archive_entry_hardlink) archive_entry_hardlink = nullptr;
+  decltype(&::archive_entry_filetype) archive_entry_filetype = nullptr;
+  decltype(&::archive_entry_symlink) archive_entry_symlink = nullptr;
+  decltype(&::archive_entry_set_pathname) archive_entry_set_pathname = nullptr;
+  decltype(&::archive_entry_set_hardlink) archive_entry_set_hardlink = nullptr;
+  decltype(&::archive_error_string) archive_error_string = nullptr;
+  decltype(&::archive_write_disk_new) archive_write_disk_new = nullptr;
+  decltype(&::archive_write_disk_set_options) archive_write_disk_set_options = nullptr;
+  decltype(&::archive_write_free) archive_write_free = nullptr;
+  decltype(&::archive_write_header) archive_write_header = nullptr;
+  decltype(&::archive_write_data_block) archive_write_data_block = nullptr;
+  decltype(&::archive_write_finish_entry) archive_write_finish_entry = nullptr;
+  decltype(&::archive_write_close) archive_write_close = nullptr;
+  std::optional<std::string> error;
+};
 
-Reader openArchive(const fs::path& tarball) {
-  Reader a(archive_read_new(), &archive_read_free);
-  archive_read_support_filter_all(a.get());
-  archive_read_support_format_tar(a.get());
-  archive_read_support_format_gnutar(a.get());
-  if (archive_read_open_filename(a.get(), tarball.c_str(), 1 << 16) != ARCHIVE_OK)
-    return {nullptr, &archive_read_free};
+struct Crypto {
+  decltype(&::EVP_MD_CTX_new) EVP_MD_CTX_new = nullptr;
+  decltype(&::EVP_MD_CTX_free) EVP_MD_CTX_free = nullptr;
+  decltype(&::EVP_sha256) EVP_sha256 = nullptr;
+  decltype(&::EVP_DigestInit_ex) EVP_DigestInit_ex = nullptr;
+  decltype(&::EVP_DigestUpdate) EVP_DigestUpdate = nullptr;
+  decltype(&::EVP_DigestFinal_ex) EVP_DigestFinal_ex = nullptr;
+  decltype(&::EVP_PKEY_new_raw_public_key) EVP_PKEY_new_raw_public_key = nullptr;
+  decltype(&::EVP_PKEY_free) EVP_PKEY_free = nullptr;
+  decltype(&::EVP_DigestVerifyInit) EVP_DigestVerifyInit = nullptr;
+  decltype(&::EVP_DigestVerify) EVP_DigestVerify = nullptr;
+  std::optional<std::string> error;
+};
+
+const Archive& archiveLibrary() {
+  static const Archive loaded = [] {
+    Archive l;
+    const LibrarySymbol symbols[] = {
+        {"archive_read_new", &l.archive_read_new},
+        {"archive_read_free", &l.archive_read_free},
+        {"archive_read_support_filter_all", &l.archive_read_support_filter_all},
+        {"archive_read_support_format_tar", &l.archive_read_support_format_tar},
+        {"archive_read_support_format_gnutar", &l.archive_read_support_format_gnutar},
+        {"archive_read_open_filename", &l.archive_read_open_filename},
+        {"archive_read_next_header", &l.archive_read_next_header},
+        {"archive_read_data_block", &l.archive_read_data_block},
+        {"archive_entry_pathname", &l.archive_entry_pathname},
+        {"archive_entry_hardlink", &l.archive_entry_hardlink},
+        {"archive_entry_filetype", &l.archive_entry_filetype},
+        {"archive_entry_symlink", &l.archive_entry_symlink},
+        {"archive_entry_set_pathname", &l.archive_entry_set_pathname},
+        {"archive_entry_set_hardlink", &l.archive_entry_set_hardlink},
+        {"archive_error_string", &l.archive_error_string},
+        {"archive_write_disk_new", &l.archive_write_disk_new},
+        {"archive_write_disk_set_options", &l.archive_write_disk_set_options},
+        {"archive_write_free", &l.archive_write_free},
+        {"archive_write_header", &l.archive_write_header},
+        {"archive_write_data_block", &l.archive_write_data_block},
+        {"archive_write_finish_entry", &l.archive_write_finish_entry},
+        {"archive_write_close", &l.archive_write_close},
+    };
+    l.error = loadLibrary("libarchive.so.13", symbols);
+    return l;
+  }();
+  return loaded;
+}
+
+const Crypto& cryptoLibrary() {
+  static const Crypto loaded = [] {
+    Crypto l;
+    const LibrarySymbol symbols[] = {
+        {"EVP_MD_CTX_new", &l.EVP_MD_CTX_new},
+        {"EVP_MD_CTX_free", &l.EVP_MD_CTX_free},
+        {"EVP_sha256", &l.EVP_sha256},
+        {"EVP_DigestInit_ex", &l.EVP_DigestInit_ex},
+        {"EVP_DigestUpdate", &l.EVP_DigestUpdate},
+        {"EVP_DigestFinal_ex", &l.EVP_DigestFinal_ex},
+        {"EVP_PKEY_new_raw_public_key", &l.EVP_PKEY_new_raw_public_key},
+        {"EVP_PKEY_free", &l.EVP_PKEY_free},
+        {"EVP_DigestVerifyInit", &l.EVP_DigestVerifyInit},
+        {"EVP_DigestVerify", &l.EVP_DigestVerify},
+    };
+    l.error = loadLibrary("libcrypto.so.3", symbols);
+    return l;
+  }();
+  return loaded;
+}
+
+using Reader = std::unique_ptr<archive, decltype(&::archive_read_free)>;
+using Writer = std::unique_ptr<archive, decltype(&::archive_write_free)>;
+
+Reader openArchive(const Archive& ar, const fs::path& tarball) {
+  Reader a(ar.archive_read_new(), ar.archive_read_free);
+  ar.archive_read_support_filter_all(a.get());
+  ar.archive_read_support_format_tar(a.get());
+  ar.archive_read_support_format_gnutar(a.get());
+  if (ar.archive_read_open_filename(a.get(), tarball.c_str(), 1 << 16) != ARCHIVE_OK)
+    return {nullptr, ar.archive_read_free};
   return a;
 }
 
@@ -71,56 +169,61 @@ bool throughLink(const fs::path& path, const std::set<fs::path>& links) {
   return false;
 }
 
-std::optional<std::string> checkEntries(const fs::path& tarball) {
-  auto a = openArchive(tarball);
+std::optional<std::string> checkEntries(const Archive& ar, const fs::path& tarball) {
+  auto a = openArchive(ar, tarball);
   if (!a) return "cannot read " + tarball.filename().string();
   std::set<fs::path> links;
   archive_entry* e = nullptr;
   int rc;
-  while ((rc = archive_read_next_header(a.get(), &e)) == ARCHIVE_OK) {
-    const char* name = archive_entry_pathname(e);
+  while ((rc = ar.archive_read_next_header(a.get(), &e)) == ARCHIVE_OK) {
+    const char* name = ar.archive_entry_pathname(e);
     auto path = inside(name);
     if (!path) return std::string(name ? name : "") + " lies outside the folder";
     if (throughLink(*path, links) || links.count(*path))
       return std::string(name) + " lies behind a link";
-    if (const char* hard = archive_entry_hardlink(e)) {
+    if (const char* hard = ar.archive_entry_hardlink(e)) {
       auto target = inside(hard);
       if (!target || throughLink(*target, links) || links.count(*target))
         return std::string(name) + " links to " + hard + " outside the folder";
     }
-    auto type = archive_entry_filetype(e);
+    auto type = ar.archive_entry_filetype(e);
     if (type == AE_IFLNK) {
-      if (!linkStaysInside(*path, archive_entry_symlink(e)))
+      if (!linkStaysInside(*path, ar.archive_entry_symlink(e)))
         return std::string(name) + " links outside the folder";
       links.insert(*path);
-    } else if (type != AE_IFREG && type != AE_IFDIR && !archive_entry_hardlink(e)) {
+    } else if (type != AE_IFREG && type != AE_IFDIR && !ar.archive_entry_hardlink(e)) {
       return std::string(name) + " is neither a file, a folder nor a link";
     }
   }
   if (rc != ARCHIVE_EOF)
-    return std::string(archive_error_string(a.get()) ? archive_error_string(a.get())
-                                                     : "a damaged archive");
+    return std::string(ar.archive_error_string(a.get()) ? ar.archive_error_string(a.get())
+                                                        : "a damaged archive");
   return std::nullopt;
 }
 
 }  // namespace
 
+std::optional<std::string> signatureCheckUnavailable() { return cryptoLibrary().error; }
+
 std::optional<std::string> sha256Hex(const fs::path& file) {
+  const Crypto& ssl = cryptoLibrary();
+  if (ssl.error) return std::nullopt;
   std::ifstream in(file, std::ios::binary);
   if (!in) return std::nullopt;
-  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
-  if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) return std::nullopt;
+  std::unique_ptr<EVP_MD_CTX, decltype(&::EVP_MD_CTX_free)> ctx(ssl.EVP_MD_CTX_new(),
+                                                                ssl.EVP_MD_CTX_free);
+  if (!ctx || ssl.EVP_DigestInit_ex(ctx.get(), ssl.EVP_sha256(), nullptr) != 1) return std::nullopt;
   char buffer[1 << 16];
   while (in) {
     in.read(buffer, sizeof buffer);
     if (in.gcount() > 0 &&
-        EVP_DigestUpdate(ctx.get(), buffer, static_cast<size_t>(in.gcount())) != 1)
+        ssl.EVP_DigestUpdate(ctx.get(), buffer, static_cast<size_t>(in.gcount())) != 1)
       return std::nullopt;
   }
   if (in.bad()) return std::nullopt;
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
-  if (EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1) return std::nullopt;
+  if (ssl.EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1) return std::nullopt;
   static const char* hex = "0123456789abcdef";
   std::string out;
   for (unsigned int i = 0; i < length; ++i) {
@@ -132,60 +235,66 @@ std::optional<std::string> sha256Hex(const fs::path& file) {
 
 bool ed25519Verifies(const fs::path& file, std::string_view signature, std::string_view publicKey) {
   if (signature.size() != 64 || publicKey.size() != 32) return false;
+  const Crypto& ssl = cryptoLibrary();
+  if (ssl.error) return false;
   std::ifstream in(file, std::ios::binary);
   if (!in) return false;
   std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (in.bad()) return false;
-  std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
-      EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr,
-                                  reinterpret_cast<const unsigned char*>(publicKey.data()), 32),
-      &EVP_PKEY_free);
-  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+  std::unique_ptr<EVP_PKEY, decltype(&::EVP_PKEY_free)> key(
+      ssl.EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr,
+                                      reinterpret_cast<const unsigned char*>(publicKey.data()), 32),
+      ssl.EVP_PKEY_free);
+  std::unique_ptr<EVP_MD_CTX, decltype(&::EVP_MD_CTX_free)> ctx(ssl.EVP_MD_CTX_new(),
+                                                                ssl.EVP_MD_CTX_free);
   if (!key || !ctx) return false;
   // Ed25519 signs the message itself, so there is no digest to name.
-  if (EVP_DigestVerifyInit(ctx.get(), nullptr, nullptr, nullptr, key.get()) != 1) return false;
-  return EVP_DigestVerify(ctx.get(), reinterpret_cast<const unsigned char*>(signature.data()),
-                          signature.size(), reinterpret_cast<const unsigned char*>(data.data()),
-                          data.size()) == 1;
+  if (ssl.EVP_DigestVerifyInit(ctx.get(), nullptr, nullptr, nullptr, key.get()) != 1) return false;
+  return ssl.EVP_DigestVerify(ctx.get(), reinterpret_cast<const unsigned char*>(signature.data()),
+                              signature.size(), reinterpret_cast<const unsigned char*>(data.data()),
+                              data.size()) == 1;
 }
 
 std::optional<std::string> unpackTarball(const fs::path& tarball, const fs::path& into) {
-  if (auto why = checkEntries(tarball)) return why;
-  auto a = openArchive(tarball);
+  const Archive& ar = archiveLibrary();
+  if (ar.error) return ar.error;
+  if (auto why = checkEntries(ar, tarball)) return why;
+  auto a = openArchive(ar, tarball);
   if (!a) return "cannot read " + tarball.filename().string();
-  Writer out(archive_write_disk_new(), &archive_write_free);
+  Writer out(ar.archive_write_disk_new(), ar.archive_write_free);
   // Entries are written under `into` by absolute path, so libarchive's own
   // absolute-path and link checks (which would also refuse a link above
   // `into`, such as a linked ~/.cache) stay off; the pass above checked
   // every entry and the second pass checks each path again.
-  archive_write_disk_set_options(out.get(), ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_SECURE_NODOTDOT);
+  ar.archive_write_disk_set_options(out.get(),
+                                    ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_SECURE_NODOTDOT);
   archive_entry* e = nullptr;
   int rc;
-  while ((rc = archive_read_next_header(a.get(), &e)) == ARCHIVE_OK) {
-    auto path = inside(archive_entry_pathname(e));
+  while ((rc = ar.archive_read_next_header(a.get(), &e)) == ARCHIVE_OK) {
+    auto path = inside(ar.archive_entry_pathname(e));
     if (!path) return "the archive changed while it was unpacked";
-    archive_entry_set_pathname(e, (into / *path).c_str());
-    if (const char* hard = archive_entry_hardlink(e)) {
+    ar.archive_entry_set_pathname(e, (into / *path).c_str());
+    if (const char* hard = ar.archive_entry_hardlink(e)) {
       auto target = inside(hard);
       if (!target) return "the archive changed while it was unpacked";
-      archive_entry_set_hardlink(e, (into / *target).c_str());
+      ar.archive_entry_set_hardlink(e, (into / *target).c_str());
     }
-    if (archive_write_header(out.get(), e) != ARCHIVE_OK)
-      return std::string(archive_error_string(out.get()));
+    if (ar.archive_write_header(out.get(), e) != ARCHIVE_OK)
+      return std::string(ar.archive_error_string(out.get()));
     const void* block;
     size_t size;
     la_int64_t offset;
     int r;
-    while ((r = archive_read_data_block(a.get(), &block, &size, &offset)) == ARCHIVE_OK)
-      if (archive_write_data_block(out.get(), block, size, offset) != ARCHIVE_OK)
-        return std::string(archive_error_string(out.get()));
-    if (r != ARCHIVE_EOF) return std::string(archive_error_string(a.get()));
-    if (archive_write_finish_entry(out.get()) != ARCHIVE_OK)
-      return std::string(archive_error_string(out.get()));
+    while ((r = ar.archive_read_data_block(a.get(), &block, &size, &offset)) == ARCHIVE_OK)
+      if (ar.archive_write_data_block(out.get(), block, size, offset) != ARCHIVE_OK)
+        return std::string(ar.archive_error_string(out.get()));
+    if (r != ARCHIVE_EOF) return std::string(ar.archive_error_string(a.get()));
+    if (ar.archive_write_finish_entry(out.get()) != ARCHIVE_OK)
+      return std::string(ar.archive_error_string(out.get()));
   }
-  if (rc != ARCHIVE_EOF) return std::string(archive_error_string(a.get()));
-  if (archive_write_close(out.get()) != ARCHIVE_OK)
-    return std::string(archive_error_string(out.get()));
+  if (rc != ARCHIVE_EOF) return std::string(ar.archive_error_string(a.get()));
+  if (ar.archive_write_close(out.get()) != ARCHIVE_OK)
+    return std::string(ar.archive_error_string(out.get()));
   return std::nullopt;
 }
 
