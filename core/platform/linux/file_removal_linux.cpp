@@ -215,8 +215,6 @@ Removal walkLocated(const Located& where, const fs::path& path, bool dryRun,
   return r;
 }
 
-// GIO's error codes as errno values, so that callers classify one kind of
-// code only.
 // GIO and the GObject and GLib libraries below it are opened at the first
 // move to the Trash: the sampling loop links none of them. dlsym on the GIO
 // handle also finds the symbols of the libraries it depends on.
@@ -245,6 +243,8 @@ const Gio& gio() {
   return loaded;
 }
 
+// GIO's error codes as errno values, so that callers classify one kind of
+// code only.
 int errnoOf(const Gio& lib, const GError* error) {
   if (error->domain != lib.g_io_error_quark()) return EIO;
   switch (error->code) {
