@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "core/platform/instance_lock.hpp"
+
 namespace norvo::cli {
 
 void addMetricsCommand(CLI::App& app);
@@ -31,5 +33,9 @@ void addRunCommand(CLI::App& app);       // a build inside the build-token pool
 int runCommand(const std::vector<std::string>& args);
 void addServiceCommands(CLI::App& app);  // service install, uninstall and status
 void addDesktopCommand(CLI::App& app);
+
+// The loop and the desktop companion run once per user: unless `lock` was
+// acquired, names the holder on standard error and ends with status 1.
+void refuseSecondInstance(const platform::InstanceLock& lock, const char* command);
 
 }  // namespace norvo::cli

@@ -131,12 +131,7 @@ class Companion {
 void runDesktop() {
   const auto& store = NorvoStore::directory();
   platform::InstanceLock lock(store / "desktop.lock");
-  if (lock.outcome() != platform::InstanceLock::Outcome::acquired) {
-    auto pid = lock.holder();
-    std::fprintf(stderr, "zemnorvo desktop is already running for this user%s\n",
-                 pid ? (" (pid " + std::to_string(*pid) + ")").c_str() : "");
-    throw CLI::RuntimeError(1);
-  }
+  refuseSecondInstance(lock, "desktop");
   std::vector<fs::path> folders{store, NorvoStore::pendingDir(store),
                                 store / "cleanups" / "pending", store / "uninstalls" / "pending"};
   for (const auto& folder : folders) {

@@ -43,15 +43,22 @@ struct WatchOptions {
 // a priming one so that even `--once` publishes real figures.
 constexpr std::chrono::seconds kPrimingWait{1};
 
+}  // namespace
+
+void refuseSecondInstance(const platform::InstanceLock& lock, const char* command) {
+  if (lock.outcome() == platform::InstanceLock::Outcome::acquired) return;
+  auto pid = lock.holder();
+  std::fprintf(stderr, "zemnorvo %s is already running for this user%s\n", command,
+               pid ? (" (pid " + std::to_string(*pid) + ")").c_str() : "");
+  throw CLI::RuntimeError(1);
+}
+
+namespace {
+
 void runWatch(const WatchOptions& o) {
   const auto& store = NorvoStore::directory();
   platform::InstanceLock lock(store / "watch.lock");
-  if (lock.outcome() != platform::InstanceLock::Outcome::acquired) {
-    auto pid = lock.holder();
-    std::fprintf(stderr, "zemnorvo watch is already running for this user%s\n",
-                 pid ? (" (pid " + std::to_string(*pid) + ")").c_str() : "");
-    throw CLI::RuntimeError(1);
-  }
+  refuseSecondInstance(lock, "watch");
 
   // Only a loop asked to serve Prometheus holds a listener and its thread;
   // a taken port ends the start, before anything is measured.
