@@ -36,18 +36,24 @@ std::unique_ptr<jobserver::JobserverPool> openLoopPool() {
   return pool;
 }
 
-void tickPool(jobserver::JobserverPool& pool, const NorvoSnapshot& snapshot,
-              std::string& lastError) {
+void tickPool(jobserver::JobserverPool& pool, const NorvoSnapshot& snapshot, PoolTicks& last) {
   std::string error;
   auto threads = fixedThreads().value_or(snapshot.assessment.recommendedBuildThreads);
   auto state = pool.follow(threads, snapshot.metrics.cpu.logicalCores, error);
-  if (error.empty()) {
+  auto same = [](const jobserver::PoolState& a, const jobserver::PoolState& b) {
+    return a.path == b.path && a.size == b.size && a.tokens == b.tokens && a.free == b.free &&
+           a.clients == b.clients;
+  };
+  if (error.empty() && !(last.published && same(*last.published, state))) {
     auto written = record_file::write(state, jobserver::stateFile(state.path));
-    if (!written) error = written.error;
+    if (written)
+      last.published = state;
+    else
+      error = written.error;
   }
-  if (!error.empty() && error != lastError)
+  if (!error.empty() && error != last.error)
     std::fprintf(stderr, "zemnorvo watch: %s\n", error.c_str());
-  lastError = error;
+  last.error = error;
 }
 
 std::optional<jobserver::PoolState> livePool() {

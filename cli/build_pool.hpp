@@ -20,9 +20,13 @@ std::unique_ptr<jobserver::JobserverPool> openLoopPool();
 // One tick of the pool: follows the snapshot's recommended build threads
 // (ZEMNORVO_POOL_THREADS, a whole number from 1, sets them instead, for
 // tests and owners who want a fixed pool) and publishes the state beside the
-// FIFO. `lastError` keeps the last complaint so it is said once.
-void tickPool(jobserver::JobserverPool& pool, const NorvoSnapshot& snapshot,
-              std::string& lastError);
+// FIFO when it changed (a write a tick costs an fsync). `last` keeps what
+// the previous tick published and complained of, so each is done once.
+struct PoolTicks {
+  std::optional<jobserver::PoolState> published;
+  std::string error;
+};
+void tickPool(jobserver::JobserverPool& pool, const NorvoSnapshot& snapshot, PoolTicks& last);
 
 // The pool's last published state while a loop keeps it; absent otherwise.
 // Never throws.

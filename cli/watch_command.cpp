@@ -88,7 +88,7 @@ void runWatch(const WatchOptions& o) {
   // The build-token pool follows the advice tick by tick; one tick alone
   // would leave tokens behind with nobody keeping them.
   auto pool = o.once ? nullptr : openLoopPool();
-  std::string poolError;
+  PoolTicks poolTicks;
   ImageDrawing drawing;
   widget_publisher::WidgetPublisher publisher(
       std::chrono::seconds{10},
@@ -146,7 +146,7 @@ void runWatch(const WatchOptions& o) {
     else if (written && cannotPublish)
       std::fprintf(stderr, "zemnorvo watch: publishing again\n");
     cannotPublish = !written;
-    if (pool) tickPool(*pool, snapshot, poolError);
+    if (pool) tickPool(*pool, snapshot, poolTicks);
     publisher.publish(snapshot);
     if (metricsServer) metricsServer->publish(snapshot, sampler.lastSamples());
     if (talk) {

@@ -98,8 +98,17 @@ PoolState JobserverPool::follow(int64_t buildThreads, int64_t usableCores, std::
   state.path = path_.string();
   state.updated =
       std::chrono::time_point_cast<std::chrono::seconds>(std::chrono::system_clock::now());
-  auto before = fifo_.holders(roots_, self_);
+  auto now = std::chrono::steady_clock::now();
   std::unique_lock lock(mutex_);
+  // Every token at home means nothing can be lost, and the scan of every
+  // /proc/PID/fd is most of what the pool costs a tick: with all tokens in
+  // the FIFO the clients are only recounted now and then for status.
+  bool tokensOut = reading_ || fifo_.available() != ledger_.issued;
+  bool count = tokensOut || !countedAt_ || now - *countedAt_ >= recountEvery;
+  lock.unlock();
+  std::optional<std::vector<pid_t>> before;
+  if (count) before = fifo_.holders(roots_, self_);
+  lock.lock();
   ledger_.target = targetTokens(buildThreads, usableCores);
   state.size = ledger_.target + 1;
   // Without clients a FIFO holding what the ledger says needs no second look:
@@ -120,11 +129,16 @@ PoolState JobserverPool::follow(int64_t buildThreads, int64_t usableCores, std::
     else
       error = "build pool " + path_.string() + ": " + error;
   }
-  if (!before) error = "build pool: cannot look for its clients in " + roots_.proc.string();
+  if (count && !before)
+    error = "build pool: cannot look for its clients in " + roots_.proc.string();
+  if (before) {
+    clients_ = static_cast<int64_t>(before->size());
+    countedAt_ = now;
+  }
   changed_.notify_all();
   state.tokens = ledger_.issued;
   state.free = fifo_.available().value_or(0);
-  state.clients = before ? static_cast<int64_t>(before->size()) : 0;
+  state.clients = clients_;
   return state;
 }
 

@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
@@ -31,7 +32,7 @@ struct PoolState {
   int64_t size = 0;     // build threads: the tokens aimed at plus one implicit
   int64_t tokens = 0;   // tokens in circulation now (more than size − 1 while shrinking)
   int64_t free = 0;     // tokens waiting in the FIFO
-  int64_t clients = 0;  // processes holding the FIFO open, the keeper aside
+  int64_t clients = 0;  // processes holding the FIFO open, the keeper aside, as last counted
   Date updated{};
 };
 
@@ -57,8 +58,9 @@ class JobserverPool {
   JobserverPool& operator=(const JobserverPool&) = delete;
 
   // One tick: aims at `buildThreads` (capped by `usableCores`), looks for
-  // lost tokens, writes what the pool lacks. `error` is set when a write or
-  // look failed, with the state as far as it is known.
+  // lost tokens while any are out, writes what the pool lacks. The clients
+  // are counted at each tick while tokens are out, otherwise every 30 s. `error` is set when a
+  // write or look failed, with the state as far as it is known.
   PoolState follow(int64_t buildThreads, int64_t usableCores, std::string& error);
 
  private:
@@ -74,6 +76,10 @@ class JobserverPool {
   std::mutex mutex_;
   std::condition_variable changed_;
   PoolLedger ledger_;
+  // Clients as last counted; counted every tick only while tokens are out.
+  int64_t clients_ = 0;
+  std::optional<std::chrono::steady_clock::time_point> countedAt_;
+  static constexpr std::chrono::seconds recountEvery{30};
   bool stopping_ = false, paused_ = false, reading_ = false;
   std::thread reader_;
 };
