@@ -46,6 +46,8 @@ ScopedEnv::~ScopedEnv() {
 
 fs::path fixture(const fs::path& relative) { return fs::path(NORVO_FIXTURES) / relative; }
 
+const char* cliPath() { return NORVO_CLI_PATH; }
+
 std::string readFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream ss;

@@ -43,6 +43,11 @@ class ScopedEnv {
 // tests/fixtures/<relative>
 std::filesystem::path fixture(const std::filesystem::path& relative);
 
+// The zemnorvo binary under test. Its path and the fixtures' are compiled
+// into test_support.cpp alone, so the other test files compile the same in
+// every checkout and a second checkout's build reuses the compiler cache.
+const char* cliPath();
+
 std::string readFile(const std::filesystem::path& path);
 
 // Every entry below `root`, links not followed, by its path relative to

@@ -79,7 +79,7 @@ TEST(McpCommand, EndOfInputInterruptAndTerminateEndItWithStatusZero) {
 }
 
 TEST(McpCommand, AClientThatStopsReadingDoesNotKillItWithSigpipe) {
-  test::ChildProcess child({NORVO_CLI_PATH, "mcp"});
+  test::ChildProcess child({test::cliPath(), "mcp"});
   child.closeStdout();
   child.write(
       "{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"initialize\",\"params\":{\"protocolVersion\":"

@@ -59,7 +59,7 @@ TEST(CgroupQuota, StatusInsideAQuotaRecommendsJobsForTheQuota) {
   test::FreshHome home;
   // The shell joins the group, then becomes zemnorvo: only the child is held.
   auto ran = test::run({"/bin/sh", "-c", "echo $$ > \"$1/cgroup.procs\" && exec \"$2\" status",
-                        "sh", group.dir.string(), NORVO_CLI_PATH});
+                        "sh", group.dir.string(), test::cliPath()});
   ASSERT_EQ(ran.status, 0) << ran.errors;
   auto digest = nlohmann::json::parse(ran.out, nullptr, false);
   ASSERT_FALSE(digest.is_discarded()) << ran.out;

@@ -157,7 +157,7 @@ Ran run(const std::vector<std::string>& args, const std::string& input,
 }
 
 Ran zemnorvo(const std::vector<std::string>& args, const std::string& input) {
-  std::vector<std::string> all{NORVO_CLI_PATH};
+  std::vector<std::string> all{test::cliPath()};
   all.insert(all.end(), args.begin(), args.end());
   return run(all, input);
 }
@@ -168,7 +168,9 @@ std::string zemnorvoAsAgent(const std::filesystem::path& folder, const std::stri
   std::filesystem::permissions(agent, std::filesystem::perms::owner_all,
                                std::filesystem::perm_options::add);
   // "; true" keeps the shell, and so the agent, among the tool's ancestors.
-  return run({agent.string(), "-c", "'" NORVO_CLI_PATH "' " + arguments + " 2>&1; true"}).out;
+  return run({agent.string(), "-c",
+              "'" + std::string(test::cliPath()) + "' " + arguments + " 2>&1; true"})
+      .out;
 }
 
 FreshHome::FreshHome()
@@ -185,7 +187,7 @@ FreshHome::FreshHome()
   runtimeDir_.emplace("XDG_RUNTIME_DIR", runtime_);
 }
 
-AgentServer::AgentServer() : child({NORVO_CLI_PATH, "mcp"}) {
+AgentServer::AgentServer() : child({test::cliPath(), "mcp"}) {
   call("initialize", {{"protocolVersion", "2025-11-25"},
                       {"capabilities", nlohmann::json::object()},
                       {"clientInfo", {{"name", "test"}, {"version", "1"}}}});

@@ -37,7 +37,7 @@ TEST(ConnectCommand, ConnectsOnceLinksItselfAndDisconnects) {
   EXPECT_NE(first.out.find("Claude Code: hooks added to " + settings.string() + "\n"),
             std::string::npos)
       << first.out;
-  EXPECT_EQ(fs::read_symlink(link).string(), fs::canonical(NORVO_CLI_PATH).string());
+  EXPECT_EQ(fs::read_symlink(link).string(), fs::canonical(test::cliPath()).string());
   auto hooks = test::readFile(settings), servers = test::readFile(gemini);
   auto second = test::zemnorvo({"connect"});
   EXPECT_EQ(second.out, first.out);

@@ -63,7 +63,7 @@ TEST(HookCommand, MalformedOrEndlessInputPrintsNothingAndExitsZero) {
     EXPECT_EQ(ran.out, "") << input.substr(0, 40);
   }
   // An input that never ends, with arguments of a later Claude Code.
-  test::ChildProcess child({NORVO_CLI_PATH, "hook", "--unknown-future-flag"});
+  test::ChildProcess child({test::cliPath(), "hook", "--unknown-future-flag"});
   child.write("{\"hook_event_name\":\"SessionStart\"");
   EXPECT_EQ(child.wait(4s), 0);
 }

@@ -24,7 +24,7 @@ TEST(PrometheusScrape, ARealPrometheusQueriesTheLoop) {
   test::TempDir dir;  // outlives both children, which die first
   test::FreshHome home;
   auto loop = "127.0.0.1:" + std::to_string(test::freePort());
-  test::ChildProcess watch({NORVO_CLI_PATH, "watch", "--interval", "1", "--listen", loop});
+  test::ChildProcess watch({test::cliPath(), "watch", "--interval", "1", "--listen", loop});
   auto config = dir.write("prometheus.yml",
                           "global: {scrape_interval: 1s, scrape_timeout: 1s}\n"
                           "scrape_configs: [{job_name: norvo, static_configs: [{targets: ['" +

@@ -24,7 +24,7 @@ TEST(ServiceCommand, WritesEnablesAndRemovesTheUnitsOrSaysWhyNot) {
        "#!/bin/sh\necho 'Failed to connect to bus: No medium found' >&2\nexit 1\n", 1,
        "Failed to connect to bus"},
       {"no systemctl", "", 1, "systemctl --user daemon-reload: "}};
-  auto self = fs::canonical(NORVO_CLI_PATH).string();
+  auto self = fs::canonical(test::cliPath()).string();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     test::TempDir dir;
@@ -34,7 +34,7 @@ TEST(ServiceCommand, WritesEnablesAndRemovesTheUnitsOrSaysWhyNot) {
     auto service = [&](const std::string& action) {
       return test::run({"/usr/bin/env", "PATH=" + (dir.path() / "bin").string(),
                         "XDG_CONFIG_HOME=" + (dir.path() / "config").string(),
-                        "SYSTEMCTL_LOG=" + log.string(), NORVO_CLI_PATH, "service", action});
+                        "SYSTEMCTL_LOG=" + log.string(), test::cliPath(), "service", action});
     };
     auto installed = service("install");
     EXPECT_EQ(installed.status, c.installStatus) << installed.errors;

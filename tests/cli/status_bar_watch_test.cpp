@@ -24,7 +24,7 @@ TEST(StatusBarWatch, PrintsOneLinePerPublishedTick) {
   test::FreshHome home;
   auto now = std::chrono::time_point_cast<std::chrono::seconds>(std::chrono::system_clock::now());
   ASSERT_TRUE(NorvoStore::saveStatus(tick(LoadLevel::busy, 0.25, now), home.store()));
-  test::ChildProcess bar({NORVO_CLI_PATH, "status", "--format", "waybar", "--watch"});
+  test::ChildProcess bar({test::cliPath(), "status", "--format", "waybar", "--watch"});
   auto first = bar.readLine(10s);
   ASSERT_TRUE(first) << bar.readErrors(1s);
   EXPECT_EQ(nlohmann::json::parse(*first).at("class"), "busy");

@@ -39,7 +39,7 @@ TEST(WatchCommand, OnceWritesTheStatusAndTheWidgetRecord) {
 
 TEST(WatchCommand, KeepsTheStatusFreshRefusesASecondInstanceAndEndsOnSignals) {
   test::FreshHome home;
-  test::ChildProcess watch({NORVO_CLI_PATH, "watch", "--interval", "1"});
+  test::ChildProcess watch({test::cliPath(), "watch", "--interval", "1"});
   auto first = waitForStatusAfter(home, Date{}, 30s);
   ASSERT_TRUE(first.has_value());
   EXPECT_TRUE(waitForStatusAfter(home, *first, 10s).has_value())
@@ -55,7 +55,7 @@ TEST(WatchCommand, KeepsTheStatusFreshRefusesASecondInstanceAndEndsOnSignals) {
 
   // Once its first record is there, the loop sleeps for an hour.
   auto last = waitForStatusAfter(home, Date{}, 0s);
-  test::ChildProcess sleeper({NORVO_CLI_PATH, "watch", "--interval", "3600"});
+  test::ChildProcess sleeper({test::cliPath(), "watch", "--interval", "3600"});
   ASSERT_TRUE(waitForStatusAfter(home, *last, 30s).has_value());
   sleeper.signal(SIGINT);
   EXPECT_EQ(sleeper.wait(2s), 0);
@@ -73,7 +73,7 @@ TEST(HonestErrors, UnwritablePlacesAreNamedWithTheirReason) {
 
   auto file = dir.write("data", "");
   auto watch = test::run(
-      {"/usr/bin/env", "XDG_DATA_HOME=" + file.string(), NORVO_CLI_PATH, "watch", "--once"});
+      {"/usr/bin/env", "XDG_DATA_HOME=" + file.string(), test::cliPath(), "watch", "--once"});
   EXPECT_EQ(watch.status, 1);
   EXPECT_NE(watch.errors.find("cannot create " + (file / "ZemraNorvo").string()), std::string::npos)
       << watch.errors;

@@ -79,7 +79,7 @@ TEST(OwnerCommands, StopActsForTheOwnerOnlyOutsideAnAgent) {
   ASSERT_TRUE(victim);
 
   auto out = dir.path() / "out";
-  std::string cli = quoted(NORVO_CLI_PATH) + " ", to = " 2>>" + quoted(out) + "; echo \"";
+  std::string cli = quoted(test::cliPath()) + " ", to = " 2>>" + quoted(out) + "; echo \"";
   std::string script = cli + "stop " + std::to_string(*victim) + to + "other=$?\" >>" +
                        quoted(out) + "; " + quoted(taskB) + " 600 & own=$!; sleep 0.3; " + cli +
                        "stop $own >/dev/null" + to + "own=$?\" >>" + quoted(out) + "; " + cli +

@@ -67,7 +67,7 @@ TEST(DesktopCompanion, AButtonOfTheServerAnswersAndASpoofedOneDoesNot) {
   app.bundlePath = "/nonexistent/browser";  // nothing to signal, whatever is answered
   auto filed = QuitSuggestion::make("claude pid 42", "builds are slow", {app});
   ASSERT_TRUE(NorvoStore::addSuggestion(filed, home.store()));
-  test::ChildProcess companion({NORVO_CLI_PATH, "desktop"});
+  test::ChildProcess companion({test::cliPath(), "desktop"});
   auto asked = companion.readLine(10s);
   ASSERT_TRUE(asked) << companion.readErrors(1s);
   auto at = asked->find("(notification ");

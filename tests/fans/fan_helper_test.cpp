@@ -91,7 +91,7 @@ struct RunningHelper {
   FanHelperClient client;
 
   explicit RunningHelper(const std::string& lease = "30")
-      : child({NORVO_CLI_PATH, "fan-helper", "--root", tree.dir.path().string(), "--socket",
+      : child({test::cliPath(), "fan-helper", "--root", tree.dir.path().string(), "--socket",
                socket.string(), "--lease", lease, "--allow-user", "4242"}) {
     client.socket = socket;
     client.expectedOwner = ::geteuid();
@@ -146,7 +146,7 @@ TEST(FanHelperProcess, LapsedLeaseGivesTheFanBack) {
 TEST(FanHelperProcess, StartGivesBackWhatAnEarlierRunLeftManual) {
   test::FanTree left;
   left.dir.write(left.applesmc / "fan1_manual", "1\n");
-  test::ChildProcess child({NORVO_CLI_PATH, "fan-helper", "--root", left.dir.path().string(),
+  test::ChildProcess child({test::cliPath(), "fan-helper", "--root", left.dir.path().string(),
                             "--socket", (left.dir.path() / "s").string()});
   for (auto deadline = Clock::now() + 20s;
        Clock::now() < deadline && !std::filesystem::exists(left.dir.path() / "s");)

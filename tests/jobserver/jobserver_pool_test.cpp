@@ -94,14 +94,14 @@ TEST(BuildPool, TwoBuildsThroughTheLoopRunNoMoreJobsThanThePoolAllows) {
   auto a = makefile(dir, "a", 12, 0.2), b = makefile(dir, "b", 12, 0.2);
   auto state = stateFile(*platform::jobserverPath());
   {
-    test::ChildProcess watch({NORVO_CLI_PATH, "watch", "--interval", "1", "--quiet"});
+    test::ChildProcess watch({test::cliPath(), "watch", "--interval", "1", "--quiet"});
     ::unsetenv("ZEMNORVO_POOL_THREADS");
     for (auto end = std::chrono::steady_clock::now() + 20s;
          !fs::exists(state) && std::chrono::steady_clock::now() < end;)
       std::this_thread::sleep_for(50ms);
     ASSERT_TRUE(fs::exists(state));
-    test::ChildProcess first({NORVO_CLI_PATH, "run", "--", "make", "-f", a.string(), "-j8"});
-    test::ChildProcess second({NORVO_CLI_PATH, "run", "make", "-sj8", "-f", b.string()});
+    test::ChildProcess first({test::cliPath(), "run", "--", "make", "-f", a.string(), "-j8"});
+    test::ChildProcess second({test::cliPath(), "run", "make", "-sj8", "-f", b.string()});
     EXPECT_EQ(first.wait(20s), 0);
     EXPECT_EQ(second.wait(20s), 0);
     EXPECT_NE(first.readErrors(1s).find("removed -j8"), std::string::npos);
@@ -119,8 +119,8 @@ TEST(BuildPool, TwoBuildsThroughTheLoopRunNoMoreJobsThanThePoolAllows) {
   // With no loop keeping the pool the same builds are not held back.
   fs::remove(dir.path() / "a.log");
   fs::remove(dir.path() / "b.log");
-  test::ChildProcess first({NORVO_CLI_PATH, "run", "--", "make", "-f", a.string(), "-j8"});
-  test::ChildProcess second({NORVO_CLI_PATH, "run", "--", "make", "-f", b.string(), "-j8"});
+  test::ChildProcess first({test::cliPath(), "run", "--", "make", "-f", a.string(), "-j8"});
+  test::ChildProcess second({test::cliPath(), "run", "--", "make", "-f", b.string(), "-j8"});
   EXPECT_EQ(first.wait(20s), 0);
   EXPECT_EQ(second.wait(20s), 0);
   EXPECT_NE(first.readErrors(1s).find("running the command unchanged"), std::string::npos);
@@ -133,7 +133,7 @@ TEST(BuildPool, TokensLostWithAKilledClientComeBackAtTheFirstTickWithoutClients)
   EXPECT_EQ(p.follow(3).free, 2);
   test::TempDir dir;
   auto mk = makefile(dir, "k", 6, 1.0);
-  test::ChildProcess make({NORVO_CLI_PATH, "run", "--", "make", "-f", mk.string(), "-j"});
+  test::ChildProcess make({test::cliPath(), "run", "--", "make", "-f", mk.string(), "-j"});
   ASSERT_EQ(p.until(3, [](const PoolState& s) { return s.free == 0 && s.clients > 0; }).free, 0);
   make.signal(SIGKILL);
   make.wait(2s);
@@ -150,7 +150,7 @@ TEST(BuildPool, ShrinkingStartsNoJobUntilTheBuildFits) {
   test::TempDir dir;
   auto mk = makefile(dir, "s", 16, 0.2);
   p.follow(4);
-  test::ChildProcess make({NORVO_CLI_PATH, "run", "--", "make", "-f", mk.string()});
+  test::ChildProcess make({test::cliPath(), "run", "--", "make", "-f", mk.string()});
   ASSERT_EQ(p.until(4, [](const PoolState& s) { return s.free == 0 && s.clients > 0; }).free, 0);
   // Tokens still out after each tick: a job may start only with one of them.
   std::vector<std::pair<int64_t, int64_t>> out;
@@ -189,7 +189,7 @@ TEST(BuildPool, CmakeAndNinjaWithTheirOwnParallelismStayInThePool) {
                              "", 30s);
   ASSERT_EQ(configure.status, 0) << configure.errors;
 
-  auto built = test::run({NORVO_CLI_PATH, "run", "--", "/usr/bin/cmake", "--build",
+  auto built = test::run({test::cliPath(), "run", "--", "/usr/bin/cmake", "--build",
                           (dir.path() / "b").string(), "--parallel", "8"},
                          "", 20s);
   EXPECT_EQ(built.status, 0) << built.errors;
@@ -198,7 +198,7 @@ TEST(BuildPool, CmakeAndNinjaWithTheirOwnParallelismStayInThePool) {
   EXPECT_LE(mostAtOnce({dir.path() / "c.log"}), 2);
 
   auto ran = test::run(
-      {NORVO_CLI_PATH, "run", "--", "ninja", "-C", (dir.path() / "n").string(), "-j8"}, "", 20s);
+      {test::cliPath(), "run", "--", "ninja", "-C", (dir.path() / "n").string(), "-j8"}, "", 20s);
   EXPECT_EQ(ran.status, 0) << ran.errors;
   EXPECT_NE(ran.errors.find("it runs 2 jobs"), std::string::npos) << ran.errors;
   EXPECT_LE(mostAtOnce({dir.path() / "n.log"}), 2);
