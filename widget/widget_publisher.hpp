@@ -1,11 +1,12 @@
 // What the sampling loop calls each tick so that the desktop shows fresh
 // figures: the widget record "widget.json" in the shared container, and the
 // widget's images beside it (see widget_images.hpp). A round of six images
-// costs about as much processor time as a whole sampling tick, so they are
-// redrawn within `imageInterval` (10 s) of a change of load level, which is
-// what the owner must see at once, and otherwise at most every
-// `refreshInterval` (60 s) for the figures; the desktop widget itself reloads
-// only every five minutes. Drawing needs cairo, pango and fontconfig, whose pages and
+// costs about as much processor time as a whole sampling tick, and with the
+// drawing program's start about three times as much, so they are redrawn
+// within `imageInterval` (10 s) of a change of load level, which is what the
+// owner must see at once, and otherwise every `refreshInterval` (300 s) for
+// the figures, the same five minutes after which the widget reloads its
+// record. Drawing needs cairo, pango and fontconfig, whose pages and
 // caches would stay resident in the loop for its whole life; the loop
 // therefore hands the drawing to an `ImageDrawer`, which in the product starts
 // the short-lived drawing program and in tests may draw in-process.
@@ -32,7 +33,7 @@ class WidgetPublisher {
   using Clock = std::chrono::steady_clock;
 
   WidgetPublisher(std::chrono::seconds imageInterval, ImageDrawer drawer,
-                  std::chrono::seconds refreshInterval = std::chrono::seconds{60})
+                  std::chrono::seconds refreshInterval = std::chrono::seconds{300})
       : imageInterval_(imageInterval),
         refreshInterval_(refreshInterval),
         drawer_(std::move(drawer)) {}

@@ -277,8 +277,8 @@ TEST(WidgetPublisher, WritesSixImagesBesideTheRecordAtMostEveryInterval) {
   EXPECT_FALSE(fs::exists(container / "widget-large.png"));
   EXPECT_TRUE(publisher.publish(snapshot, t0 + seconds{10}));
   EXPECT_TRUE(fs::exists(container / "widget-large.png"));
-  EXPECT_FALSE(publisher.publish(snapshot, t0 + seconds{69}));
-  EXPECT_TRUE(publisher.publish(snapshot, t0 + seconds{70}));
+  EXPECT_FALSE(publisher.publish(snapshot, t0 + seconds{309}));
+  EXPECT_TRUE(publisher.publish(snapshot, t0 + seconds{310}));
   // No temporary files are left behind by the atomic writes.
   for (const auto& e : fs::directory_iterator(container))
     EXPECT_NE(e.path().filename().string().front(), '.') << e.path();
