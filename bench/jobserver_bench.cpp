@@ -1,8 +1,9 @@
 // What the build pool adds to each tick of the measuring loop: one follow()
 // with the pool live. Settled, every token is in the FIFO and the tick only
-// counts them; while a build holds a token, each tick scans /proc for the
-// FIFO's holders as well. Run it beside the sampler bench to set both
-// against a whole tick.
+// counts them; while a build holds a token, each tick looks whether the
+// clients of the last look still hold the FIFO. A whole look, every process's
+// descriptors, runs every 30 s and when those clients are gone. Run it
+// beside the sampler bench to set them against a whole tick.
 //
 //   cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DNORVO_BUILD_BENCH=ON
 //   cmake --build build-bench --target jobserver_bench
@@ -56,6 +57,23 @@ void PoolTick(benchmark::State& state, bool building) {
   pool.reset();
   std::filesystem::remove_all(folder);
 }
+void WholeLook(benchmark::State& state) {
+  auto folder =
+      std::filesystem::temp_directory_path() / ("norvo-look-bench-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  std::string error;
+  platform::JobserverFifo::Outcome outcome;
+  auto fifo = platform::JobserverFifo::keep(folder / "jobserver", outcome, error);
+  if (!fifo) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  for (auto _ : state)
+    benchmark::DoNotOptimize(fifo->holders(platform::Roots::system(), ::getpid()));
+  std::filesystem::remove_all(folder);
+}
+BENCHMARK(WholeLook)->Unit(benchmark::kMillisecond);
+
 BENCHMARK_CAPTURE(PoolTick, settled, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(PoolTick, whileBuilding, true)->Unit(benchmark::kMillisecond);
 

@@ -17,6 +17,11 @@ PACKAGES=(
   dunst xvfb dbus-daemon dbus-bin
 )
 
+# The build pool's test runs a real cargo; any cargo on the PATH will do.
+if ! command -v cargo >/dev/null; then
+  PACKAGES+=(cargo)
+fi
+
 missing=()
 for p in "${PACKAGES[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

@@ -100,14 +100,24 @@ PoolState JobserverPool::follow(int64_t buildThreads, int64_t usableCores, std::
       std::chrono::time_point_cast<std::chrono::seconds>(std::chrono::system_clock::now());
   auto now = std::chrono::steady_clock::now();
   std::unique_lock lock(mutex_);
-  // Every token at home means nothing can be lost, and the scan of every
-  // /proc/PID/fd is most of what the pool costs a tick: with all tokens in
-  // the FIFO the clients are only recounted now and then for status.
+  // The scan of every /proc/PID/fd is most of what the pool costs a tick.
+  // With every token at home nothing can be lost, so the clients are only
+  // recounted now and then for status. While tokens are out, a lost one can
+  // be found only once no client is left: as long as a client of the last
+  // count still holds the FIFO, looking at those few is enough.
   bool tokensOut = reading_ || fifo_.available() != ledger_.issued;
-  bool count = tokensOut || !countedAt_ || now - *countedAt_ >= recountEvery;
+  bool recount = !countedAt_ || now - *countedAt_ >= recountEvery;
   lock.unlock();
   std::optional<std::vector<pid_t>> before;
-  if (count) before = fifo_.holders(roots_, self_);
+  if (tokensOut && !recount && !known_.empty()) {
+    before = fifo_.holders(roots_, self_, &known_);
+    if (before && before->empty()) before.reset();
+  }
+  bool count = tokensOut || recount;
+  if (count && !before) {
+    before = fifo_.holders(roots_, self_);
+    if (before) countedAt_ = now;
+  }
   lock.lock();
   ledger_.target = targetTokens(buildThreads, usableCores);
   state.size = ledger_.target + 1;
@@ -132,8 +142,8 @@ PoolState JobserverPool::follow(int64_t buildThreads, int64_t usableCores, std::
   if (count && !before)
     error = "build pool: cannot look for its clients in " + roots_.proc.string();
   if (before) {
+    known_ = *before;
     clients_ = static_cast<int64_t>(before->size());
-    countedAt_ = now;
   }
   changed_.notify_all();
   state.tokens = ledger_.issued;

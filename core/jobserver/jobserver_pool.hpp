@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core/jobserver/pool_ledger.hpp"
 #include "core/platform/jobserver_fifo.hpp"
@@ -58,8 +59,10 @@ class JobserverPool {
   JobserverPool& operator=(const JobserverPool&) = delete;
 
   // One tick: aims at `buildThreads` (capped by `usableCores`), looks for
-  // lost tokens while any are out, writes what the pool lacks. The clients
-  // are counted at each tick while tokens are out, otherwise every 30 s. `error` is set when a
+  // lost tokens while any are out, writes what the pool lacks. `clients` in
+  // the state counts every process holding the FIFO as of the last whole
+  // look (every 30 s, or when the clients of the previous look are gone), and
+  // those of them still holding it in between. `error` is set when a
   // write or look failed, with the state as far as it is known.
   PoolState follow(int64_t buildThreads, int64_t usableCores, std::string& error);
 
@@ -76,7 +79,9 @@ class JobserverPool {
   std::mutex mutex_;
   std::condition_variable changed_;
   PoolLedger ledger_;
-  // Clients as last counted; counted every tick only while tokens are out.
+  // Clients as last looked at: every process each 30 s, and while tokens are
+  // out, at each tick, those of the last look (all again once none is left).
+  std::vector<pid_t> known_;
   int64_t clients_ = 0;
   std::optional<std::chrono::steady_clock::time_point> countedAt_;
   static constexpr std::chrono::seconds recountEvery{30};

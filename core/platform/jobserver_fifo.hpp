@@ -65,7 +65,10 @@ class JobserverFifo {
   // The processes other than `self` that hold this FIFO open, found by
   // device and inode in each /proc/PID/fd (processes we may not look into
   // cannot open a 0600 FIFO of ours either); absent when /proc cannot be read.
-  std::optional<std::vector<pid_t>> holders(const Roots& roots, pid_t self) const;
+  // With `among`, only those processes are looked at: a few directories
+  // instead of every process's.
+  std::optional<std::vector<pid_t>> holders(const Roots& roots, pid_t self,
+                                            const std::vector<pid_t>* among = nullptr) const;
 
   // Gives `count` tokens back once this process, and whatever it execs, has
   // ended: a detached keeper waits for the end of a pipe whose write end

@@ -3,12 +3,16 @@
 // refused when it is not what the pool made.
 #include "core/jobserver/jobserver_pool.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <thread>
@@ -204,6 +208,97 @@ TEST(BuildPool, CmakeAndNinjaWithTheirOwnParallelismStayInThePool) {
   EXPECT_LE(mostAtOnce({dir.path() / "n.log"}), 2);
   // The token ninja held goes back once it has ended.
   EXPECT_EQ(p.until(2, [](const PoolState& s) { return s.free == 1; }).free, 1);
+}
+
+TEST(BuildPool, CargoRunsItsBuildScriptsInThePool) {
+  auto found = test::run({"/bin/sh", "-c", "command -v cargo"});
+  if (found.status != 0) GTEST_SKIP() << "no cargo on PATH (Debian package cargo)";
+  std::string cargo = found.out.substr(0, found.out.find('\n'));
+  // The suite runs under a home of its own; rustup's toolchains are in the real one.
+  const passwd* user = ::getpwuid(::getuid());
+  std::string rustup = std::getenv("RUSTUP_HOME") ? std::getenv("RUSTUP_HOME")
+                       : user                     ? std::string(user->pw_dir) + "/.rustup"
+                                                  : "";
+  Pool p;
+  ASSERT_TRUE(p.pool) << p.error;
+  EXPECT_EQ(p.follow(2).free, 1);
+  test::TempDir dir;
+  std::string members;
+  for (int i = 0; i < 6; ++i) {
+    auto name = "c" + std::to_string(i);
+    members += "\"" + name + "\",";
+    dir.write("ws/" + name + "/Cargo.toml",
+              "[package]\nname = \"" + name + "\"\nversion = \"0.1.0\"\nedition = \"2021\"\n");
+    dir.write("ws/" + name + "/src/lib.rs", "");
+    // Each build script is one job of cargo's, run as its jobserver allows.
+    dir.write("ws/" + name + "/build.rs",
+              "fn main() {\n  let job = std::env::var(\"NORVO_JOB\").unwrap();\n"
+              "  let mut words = job.split(' ');\n"
+              "  let program = words.next().unwrap();\n"
+              "  assert!(std::process::Command::new(program).args(words).status().unwrap()"
+              ".success());\n}\n");
+  }
+  dir.write("ws/Cargo.toml", "[workspace]\nmembers = [" + members + "]\n");
+  auto build = [&](const std::string& log, std::vector<std::string> through) {
+    std::vector<std::string> argv{"/usr/bin/env", "NORVO_JOB=" + record(dir, log, 0.3),
+                                  "RUSTUP_HOME=" + rustup};
+    argv.insert(argv.end(), through.begin(), through.end());
+    for (std::string word :
+         {cargo, std::string("build"), std::string("--offline"), std::string("-j8"),
+          std::string("--manifest-path"), (dir.path() / "ws/Cargo.toml").string(),
+          std::string("--target-dir"), (dir.path() / log).string() + ".target"})
+      argv.push_back(word);
+    return test::run(argv, "", 60s);
+  };
+  auto pooled = build("pooled.log", {test::cliPath(), "run", "--"});
+  ASSERT_EQ(pooled.status, 0) << pooled.errors;
+  EXPECT_EQ(starts({dir.path() / "pooled.log"}).size(), 6u);
+  EXPECT_LE(mostAtOnce({dir.path() / "pooled.log"}), 2);
+  // Cargo's own -j8 runs more at once: the pool, not the machine, held it back.
+  auto alone = build("alone.log", {});
+  ASSERT_EQ(alone.status, 0) << alone.errors;
+  EXPECT_GT(mostAtOnce({dir.path() / "alone.log"}), 2);
+}
+
+TEST(BuildPool, ANameSwappedWhileOpeningNeverOpensWhatTheLinkPointsAt) {
+  test::FreshHome home;
+  auto path = *platform::jobserverPath();
+  fs::create_directory(path.parent_path());
+  fs::permissions(path.parent_path(), fs::perms::owner_all);
+  test::TempDir elsewhere;
+  // A FIFO that passes every check if it were reached through the link.
+  auto outside = elsewhere.path() / "fifo";
+  ASSERT_EQ(::mkfifo(outside.c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  auto decoy = path.parent_path() / "decoy";
+  fs::create_symlink(outside, decoy);
+  struct stat outsideSt {};
+  ASSERT_EQ(::stat(outside.c_str(), &outsideSt), 0);
+
+  std::atomic<bool> done{false};
+  std::thread swapper([&] {
+    while (!done) ::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, decoy.c_str(), RENAME_EXCHANGE);
+  });
+  int opened = 0, refused = 0;
+  for (int i = 0; i < 2000; ++i) {
+    platform::JobserverFifo::Outcome outcome;
+    std::string error;
+    auto fifo = platform::JobserverFifo::keep(path, outcome, error);
+    if (!fifo) {
+      ++refused;
+      continue;
+    }
+    ++opened;
+    struct stat st {};
+    ASSERT_EQ(::fstat(fifo->fd(), &st), 0);
+    ASSERT_FALSE(st.st_dev == outsideSt.st_dev && st.st_ino == outsideSt.st_ino)
+        << "opened the FIFO the link points at";
+  }
+  done = true;
+  swapper.join();
+  // Both sides of the race were met, or the test proved nothing.
+  EXPECT_GT(opened, 0);
+  EXPECT_GT(refused, 0);
 }
 
 TEST(BuildPool, RefusesAFifoThatIsNotTheOneItWouldMake) {

@@ -221,39 +221,57 @@ bool JobserverFifo::takeOne() const {
   return ::read(fd_, &token, 1) == 1;
 }
 
-std::optional<std::vector<pid_t>> JobserverFifo::holders(const Roots& roots, pid_t self) const {
+namespace {
+
+// Whether process `pid` holds the file `device`/`inode` open. Vanished
+// processes and other users' processes read as not holding it.
+bool holds(int proc, pid_t pid, dev_t device, ino_t inode) {
+  std::string fdFolder = std::to_string(pid) + "/fd";
+  int fds = ::openat(proc, fdFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fds < 0) return false;
+  DIR* open = ::fdopendir(fds);
+  if (!open) {
+    ::close(fds);
+    return false;
+  }
+  bool found = false;
+  while (auto* fd = ::readdir(open)) {
+    struct stat st {};
+    // Following the descriptor's link reaches the open file itself.
+    if (fd->d_name[0] == '.' || ::fstatat(fds, fd->d_name, &st, 0) != 0) continue;
+    if (st.st_dev == device && st.st_ino == inode) {
+      found = true;
+      break;
+    }
+  }
+  ::closedir(open);
+  return found;
+}
+
+}  // namespace
+
+std::optional<std::vector<pid_t>> JobserverFifo::holders(const Roots& roots, pid_t self,
+                                                         const std::vector<pid_t>* among) const {
   auto proc = openFolder(roots.proc);
   if (!proc.valid()) return std::nullopt;
+  std::vector<pid_t> found;
+  if (among) {
+    for (pid_t pid : *among)
+      if (pid != self && holds(proc.get(), pid, device_, inode_)) found.push_back(pid);
+    return found;
+  }
   int listFd = ::dup(proc.get());
   DIR* list = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
   if (!list) {
     if (listFd >= 0) ::close(listFd);
     return std::nullopt;
   }
-  std::vector<pid_t> found;
   while (auto* entry = ::readdir(list)) {
     char* end = nullptr;
     long pid = std::strtol(entry->d_name, &end, 10);
     if (*end != '\0' || pid <= 0 || pid == self) continue;
-    // Vanished processes and other users' processes are skipped quietly.
-    std::string fdFolder = std::string(entry->d_name) + "/fd";
-    int fds = ::openat(proc.get(), fdFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fds < 0) continue;
-    DIR* open = ::fdopendir(fds);
-    if (!open) {
-      ::close(fds);
-      continue;
-    }
-    while (auto* fd = ::readdir(open)) {
-      struct stat st {};
-      // Following the descriptor's link reaches the open file itself.
-      if (fd->d_name[0] == '.' || ::fstatat(fds, fd->d_name, &st, 0) != 0) continue;
-      if (st.st_dev == device_ && st.st_ino == inode_) {
-        found.push_back(static_cast<pid_t>(pid));
-        break;
-      }
-    }
-    ::closedir(open);
+    if (holds(proc.get(), static_cast<pid_t>(pid), device_, inode_))
+      found.push_back(static_cast<pid_t>(pid));
   }
   ::closedir(list);
   return found;
