@@ -99,12 +99,6 @@ inline fs::path copyProgram(const fs::path& from, const fs::path& to) {
   return to;
 }
 
-inline std::optional<fs::path> findNode() {
-  for (const char* dir : {"/usr/bin", "/usr/local/bin"})
-    if (fs::exists(fs::path(dir) / "node")) return fs::path(dir) / "node";
-  return std::nullopt;
-}
-
 // Reads `table` until `ready` holds, for up to 15 seconds (slow machines start
 // programs slowly).
 inline ProcessReadings readUntil(ProcessTable& table,

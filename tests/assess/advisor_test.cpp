@@ -36,10 +36,6 @@ const std::string simulatorAdvice =
 const std::string criticalAdvice =
     "Computer is critically loaded: start nothing heavy. Stop your own stale/runaway processes "
     "(kill_ai_process) and wait (wait_for_capacity).";
-const std::string overloadedAdvice =
-    "Computer is overloaded: do not start parallel builds, simulators or sub-agents; finish or "
-    "stop "
-    "running work first, or call wait_for_capacity.";
 
 using L = LoadLevel;
 using M = SystemMetrics&;
@@ -303,20 +299,6 @@ TEST(AdvisorAssess, HeavyAITasks) {
   ASSERT_EQ(a.heavyAITasks.size(), 10u);
   EXPECT_EQ(a.heavyAITasks.front().pid, 1);
   EXPECT_EQ(a.heavyAITasks.back().pid, 10);
-}
-
-TEST(AdvisorAssess, AdviceOrder) {
-  auto m = withFreeBytes(idleMachine(), 10.0 * GiB);
-  m.lowPowerMode = true;
-  auto a = judge(m, {"qemu-system-x86_64"},
-                 {app("Xcode", 45.3, uint64_t(2.1 * GiB)), app("Mail", 50, 0)});
-  EXPECT_EQ(a.level, LoadLevel::overloaded);
-  EXPECT_EQ(a.advice, (Strings{overloadedAdvice,
-                               "Heavy apps of the owner (not AI): Xcode (45.3% CPU, 2.1 GB), Mail "
-                               "(50.0% CPU, 0 MB). You may propose quitting them with "
-                               "suggest_quit_apps; never kill them yourself.",
-                               diskAdvice, simulatorAdvice,
-                               "Low Power Mode is on: CPU is slower than usual."}));
 }
 
 TEST(AdvisorImpact, ShareOfTheMachine) {

@@ -218,25 +218,6 @@ TEST(CompactStatus, LowDiskBlockBelowThirtyGigabytesOfTheBootVolume) {
   EXPECT_FALSE(Compact::status(snap, 0, std::nullopt, lookup).contains("disk_low"));
 }
 
-TEST(CompactProcess, SessionOfATask) {
-  struct Case {
-    std::optional<int32_t> agentPid;
-    bool orphaned;
-    std::optional<int32_t> me;
-    const char* session;
-  };
-  const Case cases[] = {{9, false, 9, "yours"},
-                        {9, false, 8, "other"},
-                        {9, false, std::nullopt, "other"},
-                        {9, true, 9, "orphaned"},
-                        {std::nullopt, true, std::nullopt, "orphaned"}};
-  for (const auto& c : cases)
-    EXPECT_EQ(Compact::session(c.agentPid, c.orphaned, c.me), c.session)
-        << c.agentPid.value_or(-1) << " " << c.orphaned << " " << c.me.value_or(-1);
-  // Without an agent a process names no session.
-  EXPECT_FALSE(Compact::process(sample(1, "x"), 9).contains("session"));
-}
-
 TEST(CompactProcess, CommandIsCutAt160Characters) {
   auto s = sample(1, "node");
   s.arguments = std::string(200, 'x');

@@ -54,34 +54,6 @@ TEST(CleanupParsers, HomebrewDryRun) {
     EXPECT_EQ(brewFreedBytes(s.text), s.bytes) << s.text;
 }
 
-TEST(CleanupParsers, SimulatorDevicesAndRuntimes) {
-  EXPECT_EQ(unavailableDevicePaths(R"({"devices":{
-      "com.apple.CoreSimulator.SimRuntime.iOS-15-0":[{"dataPath":"/Users/me/Dev/A/data",
-        "isAvailable":false},{"name":"no path"}],
-      "other":"not a list"}})"),
-            std::vector<std::string>{"/Users/me/Dev/A/data"});
-  EXPECT_TRUE(unavailableDevicePaths("not json").empty());
-
-  auto now = *parseIso8601("2026-03-01T00:00:00Z");
-  auto all = runtimes(R"({
-    "A":{"identifier":"ios16","version":"16.4","platformIdentifier":"com.apple.platform.iphonesimulator",
-         "sizeBytes":7000000000,"lastUsedAt":"2025-01-01T00:00:00Z","deletable":true},
-    "B":{"identifier":"ios17","version":"17.2","platformIdentifier":"com.apple.platform.iphonesimulator",
-         "sizeBytes":8000000000,"deletable":true},
-    "C":{"identifier":"ios15","version":"15.0","platformIdentifier":"com.apple.platform.iphonesimulator",
-         "lastUsedAt":"2026-02-20T00:00:00Z","deletable":true},
-    "D":{"identifier":"watch9","version":"9.0","platformIdentifier":"com.apple.platform.watchsimulator",
-         "deletable":true},
-    "E":{"identifier":"watch8","version":"8.0","platformIdentifier":"com.apple.platform.watchsimulator",
-         "deletable":false},
-    "F":{"version":"1.0"}})");
-  ASSERT_EQ(all.size(), 5u);
-  std::vector<std::string> old;
-  for (const auto& r : oldRuntimes(all, now)) old.push_back(r.id);
-  // The newest per platform, one used last week and one that may not go stay.
-  EXPECT_EQ(old, std::vector<std::string>{"ios16"});
-}
-
 TEST(CleanupParsers, LogFiles) {
   struct Case {
     const char* relative;

@@ -1,17 +1,12 @@
-// The developer folders measured for agents, and the simulator operations on
-// a machine without Xcode, where they must say so rather than pretend.
+// The developer folders measured for agents.
 #include "core/cleanup/developer_folders.hpp"
 
 #include <gtest/gtest.h>
 
-#include "core/cleanup/simulators.hpp"
-#include "real_processes.hpp"
 #include "test_support.hpp"
 
 namespace norvo {
 namespace {
-
-namespace fs = std::filesystem;
 
 TEST(DiskReport, MeasuresTheFoldersThatExistLargestFirst) {
   test::TempDir dir;
@@ -36,35 +31,6 @@ TEST(DiskReport, MeasuresTheFoldersThatExistLargestFirst) {
     EXPECT_FALSE(e.bytes) << e.path;
     EXPECT_TRUE(e.note.ends_with(" (size not measured in time)")) << e.note;
   }
-}
-
-TEST(Simulators, ReportHonestlyWithoutXcodeAndStopStrayDevices) {
-  test::TempDir dir;
-  auto [ok, message] = Simulators::shutDownAll(5, dir.path() / "xcrun");
-  EXPECT_FALSE(ok);
-  EXPECT_EQ(message, "xcrun not available: No such file or directory");
-
-  auto xcrun = dir.write("bin/xcrun", "#!/bin/sh\n[ \"$1\" = simctl ] && sleep 30\n");
-  fs::permissions(xcrun, fs::perms::owner_all);
-  std::tie(ok, message) = Simulators::shutDownAll(1, xcrun);
-  EXPECT_EQ(message, "simctl shutdown all did not finish in 1 s; a restart frees a hung simulator");
-  auto failing = dir.write("bin/failing", "#!/bin/sh\necho \"unable to find $2\"\nexit 3\n");
-  fs::permissions(failing, fs::perms::owner_all);
-  std::tie(ok, message) = Simulators::shutDownAll(5, failing);
-  EXPECT_FALSE(ok);
-  EXPECT_EQ(message, "simctl shutdown all failed: unable to find shutdown\n");
-
-  // A device process is recognised by where its program lies, and stopped.
-  auto before = Simulators::forceStopDevices(0);
-  EXPECT_EQ(before, (std::pair<int, int>{0, 0}));
-  test::Processes processes;
-  auto device = test::copyProgram("/bin/sleep", dir.path() / "CoreSimulator/bin/launchd_sim");
-  auto pid = processes.start({device.string(), "30"}, device);
-  auto& table = ProcessTable::shared();
-  auto readings = test::readUntil(table, [&](const ProcessReadings& r) { return r.count(pid); });
-  EXPECT_EQ(Simulators::devicePids(readings, ::getuid()), std::vector<int32_t>{pid});
-  EXPECT_TRUE(Simulators::devicePids(readings, ::getuid() + 1).empty());
-  EXPECT_EQ(Simulators::forceStopDevices(5), (std::pair<int, int>{1, 0}));
 }
 
 }  // namespace

@@ -2,10 +2,8 @@
 // whatever happens the exit status is 0 and standard output holds nothing but
 // an answer.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "child_process.hpp"
-#include "cli/bounded_read.hpp"
 #include "core/store/norvo_store.hpp"
 
 namespace norvo {
@@ -66,42 +64,6 @@ TEST(HookCommand, MalformedOrEndlessInputPrintsNothingAndExitsZero) {
   test::ChildProcess child({test::cliPath(), "hook", "--unknown-future-flag"});
   child.write("{\"hook_event_name\":\"SessionStart\"");
   EXPECT_EQ(child.wait(4s), 0);
-}
-
-TEST(BoundedRead, StopsAtTheEndTheCapOrTheTimeout) {
-  struct Case {
-    std::string input;
-    bool endInput;
-    size_t cap;
-    std::string data;
-    bool complete, tooLarge;
-  };
-  const Case cases[] = {
-      {"abcdef", true, 100, "abcdef", true, false},
-      {std::string(10, 'x'), false, 4, "xxxx", false, true},
-      {"1234", true, 4, "1234", true, false},  // exactly the cap is complete
-      {"partial", false, 100, "partial", false, false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.input);
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    ASSERT_EQ(::write(fds[1], c.input.data(), c.input.size()), ssize_t(c.input.size()));
-    if (c.endInput) ::close(fds[1]);
-    auto start = std::chrono::steady_clock::now();
-    auto r = cli::readBounded(fds[0], c.cap, 150ms);
-    auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_EQ(r.data, c.data);
-    EXPECT_EQ(r.complete, c.complete);
-    EXPECT_EQ(r.tooLarge, c.tooLarge);
-    // Only a read that neither ended nor filled up waits out the timeout.
-    if (!c.complete && !c.tooLarge) {
-      EXPECT_GE(took, 140ms);
-    }
-    EXPECT_LT(took, 2s);
-    ::close(fds[0]);
-    if (!c.endInput) ::close(fds[1]);
-  }
 }
 
 }  // namespace

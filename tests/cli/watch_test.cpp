@@ -9,6 +9,7 @@
 #include "cli/child_process.hpp"
 #include "core/assess/norvo_snapshot.hpp"
 #include "core/platform/record_file.hpp"
+#include "core/store/norvo_store.hpp"
 #include "core/store/widget_snapshot.hpp"
 
 namespace norvo {
@@ -78,6 +79,41 @@ TEST(HonestErrors, UnwritablePlacesAreNamedWithTheirReason) {
   EXPECT_NE(watch.errors.find("cannot create " + (file / "ZemraNorvo").string()), std::string::npos)
       << watch.errors;
   EXPECT_NE(watch.errors.find("Not a directory"), std::string::npos) << watch.errors;
+}
+
+// `zemnorvo status --format waybar --watch` as waybar runs it: one line per
+// tick the loop publishes, read from status.json, never measured itself.
+NorvoSnapshot tick(LoadLevel level, double usage, Date at) {
+  NorvoSnapshot s;
+  s.assessment.level = level;
+  s.metrics.cpu.usage = usage;
+  s.metrics.timestamp = at;
+  return s;
+}
+
+TEST(StatusBarWatch, PrintsOneLinePerPublishedTick) {
+  test::FreshHome home;
+  auto now = std::chrono::time_point_cast<std::chrono::seconds>(std::chrono::system_clock::now());
+  ASSERT_TRUE(NorvoStore::saveStatus(tick(LoadLevel::busy, 0.25, now), home.store()));
+  test::ChildProcess bar({test::cliPath(), "status", "--format", "waybar", "--watch"});
+  auto first = bar.readLine(10s);
+  ASSERT_TRUE(first) << bar.readErrors(1s);
+  EXPECT_EQ(nlohmann::json::parse(*first).at("class"), "busy");
+
+  // Another record written beside it is no tick; the next status is.
+  ASSERT_TRUE(record_file::writeAtomically(home.store() / "other.json", "{}"));
+  ASSERT_TRUE(NorvoStore::saveStatus(tick(LoadLevel::critical, 0.9, now + 5s), home.store()));
+  auto second = bar.readLine(10s);
+  ASSERT_TRUE(second);
+  auto module = nlohmann::json::parse(*second);
+  EXPECT_EQ(module.at("class"), "critical");
+  EXPECT_EQ(module.at("percentage"), 90);
+  bar.signal(SIGTERM);
+  EXPECT_FALSE(bar.readLine(200ms)) << "printed a line no tick published";
+  bar.wait(2s);
+
+  auto alone = test::zemnorvo({"status", "--watch"});
+  EXPECT_EQ(alone.status, 2) << alone.errors;
 }
 
 }  // namespace

@@ -329,30 +329,6 @@ TEST(AIProcessControl, SessionRuleForTasksOfNoKnownAgent) {
         << by.owner << " " << by.agentPid.value_or(-1) << " " << orphaned;
 }
 
-TEST(QuitWatch, AliveAndExit) {
-  EXPECT_TRUE(QuitWatch::isAlive(1));  // ours or not (EPERM), init is there
-  for (int32_t pid : {0, -1}) {
-    EXPECT_FALSE(QuitWatch::isAlive(pid));
-    EXPECT_TRUE(QuitWatch::waitExit(pid, 30));
-  }
-  test::Processes tree;
-  auto lasting = tree.start({"sleep", "600"}, "/bin/sleep");
-  auto began = std::chrono::steady_clock::now();
-  EXPECT_FALSE(QuitWatch::waitExit(lasting, 0.5));
-  auto waited = std::chrono::steady_clock::now() - began;
-  EXPECT_GE(waited, 500ms);
-  EXPECT_LT(waited, 1500ms);
-}
-
-TEST(QuitPlan, ForBundle) {
-  const std::string simulator =
-      "/Applications/Xcode.app/Contents/Developer/Applications/Simulator.app";
-  EXPECT_EQ(QuitPlan::forBundle(simulator), QuitPlan::shutDownSimulators);
-  for (const std::string& other : {std::string("/Applications/Simulator.app"), simulator + "/",
-                                   std::string(), std::string("/Applications/Xcode.app")})
-    EXPECT_EQ(QuitPlan::forBundle(other), QuitPlan::terminateApp) << other;
-}
-
 // The owner accepts quitting a running app, one that has gone and the
 // Simulator: every process of the running app is asked to quit, nothing else
 // is touched, and the agent reads back which apps went and why the rest stayed.

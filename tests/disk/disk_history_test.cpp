@@ -109,13 +109,5 @@ TEST(DiskHistory, CorruptOrForeignFilesReadAsEmptyAndAreReplaced) {
   EXPECT_EQ(readFree(dir.path()).size(), 1u);
 }
 
-TEST(DiskHistory, UnwritableFolderSaysWhy) {
-  test::TempDir dir;
-  dir.write("blocker", "a file where the folder should be");
-  std::string error;
-  EXPECT_FALSE(recordFree(dir.path() / "blocker", {{"/", 1}}, Date{}, &error));
-  EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
-}
-
 }  // namespace
 }  // namespace norvo::DiskHistory

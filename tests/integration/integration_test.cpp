@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 
+#include "core/integration/config_changes.hpp"
 #include "test_support.hpp"
 
 namespace norvo::Integration {
@@ -354,6 +355,22 @@ TEST(Integration, StatusOfAnEmptyHome) {
   // Claude Code's own user configuration is where it keeps the registration.
   h.dir.write("home/.claude.json", R"({"mcpServers":{"zemra-norvo":{"command":"x"}}})");
   EXPECT_TRUE(status(h.context).connected());
+}
+
+// What the owner reads of the Claude Code program's output, and how deep a
+// settings file nests.
+TEST(ConfigChanges, OutputBecomesOneBoundedLine) {
+  EXPECT_EQ(oneLine("  first\r\n\n second  \n"), "first; second");
+  EXPECT_EQ(oneLine(""), "");
+  // Cut at a character boundary, never inside one.
+  auto cut = oneLine(std::string(9, 'a') + "ж", 10);
+  EXPECT_EQ(cut, std::string(9, 'a') + "…");
+}
+
+TEST(ConfigChanges, NestingIsMeasuredOutsideStrings) {
+  EXPECT_FALSE(nestsDeeperThan(R"({"a":"[[[[[[","b":[{}]})", 3));
+  EXPECT_TRUE(nestsDeeperThan(R"({"a":[[[1]]]})", 3));
+  EXPECT_FALSE(nestsDeeperThan(R"({"a\"[[[[":[[1]]})", 3));
 }
 
 }  // namespace

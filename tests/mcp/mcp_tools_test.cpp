@@ -81,53 +81,5 @@ TEST(McpArguments, RefusesEachKindOfBadArgumentNamingIt) {
   EXPECT_NO_THROW(Arguments::check({}, json::object()));
 }
 
-TEST(McpSchema, FollowsTheParameterList) {
-  EXPECT_EQ(inputSchema(kParams), json::parse(R"({"type":"object","additionalProperties":false,
-    "required":["pid"],"properties":{
-      "pid":{"type":"integer","description":"Process to stop","minimum":1,"maximum":2147483647},
-      "force":{"type":"boolean"},"reason":{"type":"string","maxLength":5},"ratio":{"type":"number"},
-      "mode":{"type":"string","maxLength":1000,"enum":["soft","hard"]},
-      "paths":{"type":"array","maxItems":2,"items":{"type":"string","maxLength":4}},
-      "ids":{"type":"array","maxItems":3,"items":{"type":"integer","minimum":0,"maximum":9}}}})"));
-  // A tool without parameters still declares an empty closed object.
-  EXPECT_EQ(inputSchema({}), json::parse(R"({"type":"object","properties":{},"required":[],
-    "additionalProperties":false})"));
-}
-
-TEST(McpRegistry, RefusesBrokenToolsAndListsByName) {
-  auto handler = [](const Arguments&, ToolContext&) { return ToolResult::text(""); };
-  ToolRegistry registry;
-  registry.add({.name = "b", .handler = handler});
-  registry.add({.name = "a", .handler = handler});
-  EXPECT_THROW(registry.add({.name = "a", .handler = handler}), std::invalid_argument);
-  EXPECT_THROW(registry.add({.name = "", .handler = handler}), std::invalid_argument);
-  EXPECT_THROW(registry.add({.name = "c"}), std::invalid_argument);
-  EXPECT_THROW(
-      registry.add({.name = "d", .params = {{.name = "x"}, {.name = "x"}}, .handler = handler}),
-      std::invalid_argument);
-  auto all = registry.all();
-  ASSERT_EQ(all.size(), 2u);
-  EXPECT_EQ(all[0]->name, "a");
-  EXPECT_EQ(registry.find("b"), all[1]);
-  EXPECT_EQ(registry.find("z"), nullptr);
-}
-
-TEST(McpUtf8, ValidatesAndCounts) {
-  // Valid: Cyrillic, U+1F600. Invalid: cut short, two overlong "/", a
-  // surrogate, above U+10FFFF, a stray continuation byte.
-  const std::pair<std::string, bool> cases[] = {{"Привет", true},
-                                                {"\xf0\x9f\x98\x80", true},
-                                                {"\xc3", false},
-                                                {"\xc0\xaf", false},
-                                                {"\xe0\x80\xaf", false},
-                                                {"\xed\xa0\x80", false},
-                                                {"\xf4\x90\x80\x80", false},
-                                                {"a\x80", false}};
-  for (const auto& [text, valid] : cases)
-    EXPECT_EQ(validUtf8(text), valid) << testing::PrintToString(text);
-  EXPECT_EQ(utf8Length("Привет"), 6u);
-  EXPECT_EQ(utf8Length("\xf0\x9f\x98\x80!"), 2u);
-}
-
 }  // namespace
 }  // namespace norvo::mcp

@@ -149,23 +149,5 @@ TEST(ClassifierRules, CallerOutsideAnyAgentAndParentLoops) {
   EXPECT_FALSE(loop.agentAncestor(m.at(700)).has_value());
 }
 
-TEST(ClassifierExplanation, EveryFactBehindTheCategory) {
-  auto m = machine();
-  // Linux names no responsible process, so there is no line for one.
-  EXPECT_EQ(classifier(m).explanation(302),
-            "zed-editor pid 302 ppid 1 uid 501\n"
-            "path: /usr/share/zed/zed-editor\n"
-            "args: \n"
-            "app: /usr/share/applications/dev.zed.Zed.desktop\n"
-            "agent CLI: false, AI app: true, agent ancestor: -\n"
-            "→ ai_agent; my agent: 120");
-  EXPECT_NE(classifier(m).explanation(301).find("\nresponsible: 300 Cursor\n"
-                                                "app: /Applications/Cursor.app\n"),
-            std::string::npos);
-  EXPECT_EQ(classifier(m).explanation(31337), "no such pid");
-  m[301].responsiblePid = 4242;
-  EXPECT_NE(classifier(m).explanation(301).find("\nresponsible: 4242 ?\n"), std::string::npos);
-}
-
 }  // namespace
 }  // namespace norvo

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/utsname.h>
 
+#include <sstream>
+
+#include "core/assess/compact.hpp"
 #include "test_support.hpp"
 
 namespace norvo {
@@ -45,22 +48,7 @@ TEST(SensorsTemperatures, ControllerKeysSensorRolesAndNames) {
                                                                     {"PMU tdie2", 50},
                                                                     {"gas gauge battery", 60}}));
 
-  std::vector<TemperatureReading> roles = {{"coretemp Package id 0", 62, Role::processor},
-                                           {"coretemp Core 0", 58, Role::processor},
-                                           {"coretemp Core 1", 131, Role::processor},
-                                           {"acpitz", 90, Role::processorFallback},
-                                           {"amdgpu edge", 55, Role::gpu},
-                                           {"amdgpu junction", 61.1, Role::gpu}};
-  // 131 is outside the window; 58.05 rounds away from zero.
-  EXPECT_EQ(figures(Sensors::temperatures({}, {}, roles)), Figures(60.0, 62.0, 58.1, 131.0));
-  // The controller wins over the sensors when it has keys.
-  t = Sensors::temperatures({40}, {30}, roles);
-  EXPECT_EQ(t.cpuCelsius, 40);
-  EXPECT_EQ(t.gpuCelsius, 30);
-  // The firmware zone counts only when no dedicated sensor does, and gives no maximum.
-  t = Sensors::temperatures({}, {}, {{"acpitz", 47.94, Role::processorFallback}});
-  EXPECT_EQ(t.cpuCelsius, 47.9);
-  EXPECT_FALSE(t.cpuMaxCelsius);
+  // Roles, the firmware zone and the window over sensors: TemperatureSources below.
 }
 
 TEST(SensorsFormulas, BatteryRatesPowerAndUptime) {
@@ -130,55 +118,6 @@ SensorReport fixtureReport(const std::string& scenario) {
   return Sensors::read(first, second, roots, nullptr);
 }
 
-TEST(SensorsFixtures, LaptopOnBattery) {
-  auto r = fixtureReport("laptop");
-  EXPECT_EQ(r.chip, "11th Gen Intel(R) Core(TM) i7-1165G7 @ 2.80GHz");
-  EXPECT_EQ(r.osVersion, "Fedora Linux 40 (Workstation Edition), Linux 6.8.5-301.fc40.x86_64");
-  // (62 + 58 + 60.5) / 3 with acpitz left aside; the battery's 31 °C is not a chip.
-  EXPECT_EQ(figures(r), Figures(60.2, 62, {}, 62));
-  std::vector<std::string> names;
-  for (const auto& t : r.temperatures) names.push_back(t.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"Battery BAT0", "acpitz", "coretemp Core 0",
-                                             "coretemp Core 1", "coretemp Package id 0",
-                                             "iwlwifi_1", "nvme Composite", "thinkpad temp1"}));
-  EXPECT_EQ(r.fans, (std::vector<FanInfo>{{0, 2100, 0, 5200, std::nullopt, false},
-                                          {1, 2400, 1200, 0, 2500, true}}));
-  EXPECT_TRUE(r.hasFans);
-  EXPECT_EQ(r.systemWatts, 9.5);  // battery discharge beats the energy counters
-  // 38 Wh at 9.5 W: four hours.
-  EXPECT_EQ(r.battery, (SensorReport::Battery{76, false, false, 240, 312, 88, std::nullopt, {}}));
-  EXPECT_FALSE(r.gpuPercent);
-  EXPECT_EQ(r.diskReadBytesPerSec, 2048);
-  EXPECT_EQ(r.diskWriteBytesPerSec, 0);
-  EXPECT_EQ(r.networkInBytesPerSec, 0);  // counters unchanged between the readings
-}
-
-TEST(SensorsFixtures, DesktopWithDiscreteGpuAndTheFirstReading) {
-  auto r = fixtureReport("desktop");
-  EXPECT_EQ(r.chip, "AMD Ryzen 9 5950X 16-Core Processor");
-  // Tdie and the CCDs, the offset Tctl listed only; edge and junction, not memory.
-  EXPECT_EQ(figures(r), Figures(52, 54, 58, 72));
-  std::vector<double> nvme;
-  for (const auto& t : r.temperatures)
-    if (t.name == "nvme Composite") nvme.push_back(t.celsius);
-  EXPECT_EQ(nvme, std::vector<double>{40.9});  // two drives, one name: averaged
-  ASSERT_EQ(r.fans.size(), 3u);
-  EXPECT_EQ(r.fans[0].rpm, 1100);
-  EXPECT_EQ(r.fans[2], (FanInfo{2, 0, 200, 0, std::nullopt, true}));
-  EXPECT_EQ(r.gpuPercent, 37);
-  EXPECT_FALSE(r.battery);
-  EXPECT_FALSE(r.systemWatts);  // a package counter alone is not the whole machine
-
-  auto roots = platform::Roots::under(test::fixture("linux/desktop"));
-  auto first = Sensors::read(std::nullopt, SensorCounters::now(roots), roots, nullptr);
-  EXPECT_EQ(first.diskReadBytesPerSec + first.diskWriteBytesPerSec + first.networkInBytesPerSec +
-                first.networkOutBytesPerSec,
-            0);
-  EXPECT_FALSE(first.systemWatts);  // energy needs two readings
-  ASSERT_TRUE(first.connections);
-  for (const auto& c : *first.connections) EXPECT_EQ(c.inBytesPerSec + c.outBytesPerSec, 0);
-}
-
 TEST(SensorsFixtures, BareMachineGivesEveryFallback) {
   using Case = std::pair<const char*, const char*>;
   for (auto [scenario, os] :
@@ -197,30 +136,54 @@ TEST(SensorsFixtures, BareMachineGivesEveryFallback) {
   }
 }
 
-TEST(SmcOpen, OnlyWithTheDriverAndThroughItsKeyTable) {
-  test::TempDir dir;
-  auto base = std::filesystem::path("sys/devices/platform/applesmc.768");
-  EXPECT_FALSE(SMC::open(platform::Roots::under(test::fixture("linux/laptop"))));
-  for (const char* count : {"0\n", "junk\n"}) {
-    dir.write(base / "key_count", count);
-    EXPECT_FALSE(SMC::open(platform::Roots::under(dir.path()))) << count;
+// The processor's temperature comes from a sensor on the processor whenever
+// there is one, and the digest says which.
+// "59 coretemp": the figure and its source; "" when absent.
+std::string figure(const std::optional<double>& c, const std::optional<std::string>& source) {
+  if (!c) return source ? "source without figure" : "";
+  std::ostringstream out;
+  out << *c << " " << source.value_or("?");
+  return out.str();
+}
+
+TEST(TemperatureSources, FirmwareZoneIsTheLastResortAndTheSourceIsNamed) {
+  const TemperatureReading acpitz90{"acpitz", 90, Role::processorFallback};
+  struct Case {
+    std::vector<double> smcProcessor, smcGpu;
+    std::vector<TemperatureReading> sensors;
+    std::string cpu, gpu;
+  };
+  const Case cases[] = {
+      {{}, {}, {acpitz90, {"coretemp Package id 0", 60, Role::processor}}, "60 coretemp", ""},
+      {{}, {}, {{"PMU tdie1", 45, Role::listed}, acpitz90}, "45 PMU tdie1", ""},
+      {{}, {}, {{"nvme Composite", 38, Role::listed}, acpitz90}, "90 acpitz", ""},
+      {{},
+       {},
+       {{"k10temp Tdie", 50, Role::processor},
+        {"zenpower Tdie", 54, Role::processor},
+        {"amdgpu edge", 55, Role::gpu},
+        {"nvidia gpu0", 65, Role::gpu}},
+       "52 k10temp, zenpower",
+       "60 amdgpu, nvidia"},
+      {{70}, {50}, {{"coretemp Core 0", 58, Role::processor}}, "70 smc", "50 smc"},
+      // Outside the plausible window a processor sensor is no source at all.
+      {{}, {}, {{"coretemp Core 0", 200, Role::processor}, acpitz90}, "90 acpitz", ""},
+      {{}, {}, {{"nvme Composite", 38, Role::listed}}, "", ""},
+  };
+  for (const auto& c : cases) {
+    auto t = Sensors::temperatures(c.smcProcessor, c.smcGpu, c.sensors);
+    EXPECT_EQ(figure(t.cpuCelsius, t.cpuSource), c.cpu) << c.cpu;
+    EXPECT_EQ(figure(t.gpuCelsius, t.gpuSource), c.gpu) << c.gpu;
+
+    SensorReport report;
+    report.cpuCelsius = t.cpuCelsius;
+    report.cpuSource = t.cpuSource;
+    report.gpuCelsius = t.gpuCelsius;
+    report.gpuSource = t.gpuSource;
+    auto digest = Compact::sensors(report);
+    EXPECT_EQ(digest.value("cpu_c_source", ""), t.cpuSource.value_or("")) << c.cpu;
+    EXPECT_EQ(digest.value("gpu_c_source", ""), t.gpuSource.value_or("")) << c.gpu;
   }
-  // The driver's key table, frozen at one key: enough for lookup, reading
-  // and listing.
-  dir.write(base / "key_count", "1\n");
-  dir.write(base / "key_at_index", "0\n");
-  dir.write(base / "key_at_index_name", "F0Tg\n");
-  dir.write(base / "key_at_index_type", "fpe2\n");
-  dir.write(base / "key_at_index_data_length", "2\n");
-  dir.write(base / "key_at_index_data", std::string("\x1c\x20", 2));
-  auto smc = SMC::open(platform::Roots::under(dir.path()));
-  ASSERT_TRUE(smc);
-  EXPECT_EQ(smc->allKeys(), (std::vector<std::string>{"F0Tg"}));
-  EXPECT_EQ(smc->number("F0Tg"), 1800);
-  EXPECT_EQ(smc->number("#KEY"), 1);
-  EXPECT_FALSE(smc->read("A000"));
-  EXPECT_FALSE(smc->read("ZZZZ"));
-  EXPECT_TRUE(smc->temperatureKeys().processor.empty());
 }
 
 }  // namespace

@@ -13,13 +13,6 @@ std::vector<uint8_t> floatBytes(float f) {
   return b;
 }
 
-TEST(SmcKeys, FourCharacterCodes) {
-  EXPECT_EQ(SMC::packKey("TC0P"), 0x54433050u);
-  EXPECT_EQ(SMC::packKey("TC0PX"), SMC::packKey("TC0P"));  // only the first four count
-  EXPECT_EQ(SMC::packKey("F0"), 0x4630u);                  // a short key packs what it has
-  EXPECT_EQ(SMC::unpackKey(0x666C7420u), "flt ");
-}
-
 TEST(SmcValue, NumberByType) {
   struct Case {
     std::string type;

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <iostream>
 #include <thread>
 
 #include "core/measure/hung_mark.hpp"
@@ -102,30 +101,6 @@ TEST(StoreDirectory, FollowsAbsoluteXdgDataHome) {
   EXPECT_EQ(NorvoStore::directoryFor("/data", "/home/owner"), fs::path("/data/ZemraNorvo"));
   for (const char* ignored : {"relative", "", static_cast<const char*>(nullptr)})
     EXPECT_EQ(NorvoStore::directoryFor(ignored, "/home/owner"), fallback);
-}
-
-// The value is fixed by its first use in a process, so the check runs in a
-// fresh copy of this test program (which gets its own data folder) rather
-// than after whatever other tests have already used or created.
-TEST(StoreDirectory, IsComputedOnceOnFirstUseAndNotCreated) {
-  const std::string style = GTEST_FLAG_GET(death_test_style);
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  auto firstUse = [] {
-    const std::string xdg = std::getenv("XDG_DATA_HOME");
-    const fs::path& first = NorvoStore::directory();
-    ::setenv("XDG_DATA_HOME", "/elsewhere", 1);
-    const fs::path& later = NorvoStore::directory();
-    bool ok = first == fs::path(xdg) / "ZemraNorvo" && !fs::exists(first) && &later == &first &&
-              later == fs::path(xdg) / "ZemraNorvo";
-    if (!ok) std::cerr << "first " << first << ", later " << later << ", XDG " << xdg;
-    // The copy's own home, which its main would have removed.
-    fs::path home = fs::path(xdg).parent_path().parent_path();
-    std::error_code ec;
-    if (home.filename().string().rfind("norvo-home-", 0) == 0) fs::remove_all(home, ec);
-    std::_Exit(ok ? 0 : 1);
-  };
-  EXPECT_EXIT(firstUse(), ::testing::ExitedWithCode(0), "");
-  GTEST_FLAG_SET(death_test_style, style);
 }
 
 }  // namespace

@@ -114,36 +114,6 @@ TEST(Sampler, NoLineageFileWithoutAgentTasksAndACorruptOneIsKept) {
   EXPECT_GE(snapshot.metrics.sampleSeconds, 0.1);
 }
 
-// Only the three parents with the most zombies are named, and a busy machine
-// has short-lived zombies of its own (a compiler driver before it reaps its
-// passes), so this process leaves several.
-TEST(SamplerRealProcesses, UnreapedChildrenCountAsZombiesOfThisProcess) {
-  std::vector<pid_t> children;
-  for (int i = 0; i < 4; ++i)
-    if (pid_t child = ::fork(); child == 0)
-      ::_exit(0);
-    else if (child > 0)
-      children.push_back(child);
-  test::TempDir store;
-  Sampler::Environment env;
-  env.storeDirectory = store.path();
-  Sampler sampler(NorvoConfig::defaults(), env);
-  int64_t mine = 0;
-  std::string seen;  // the last report, to tell what was named instead
-  for (int attempt = 0; attempt < 100 && mine < 4; ++attempt) {
-    seen.clear();
-    auto zombies = sampler.sample().zombies.value_or(ZombieReport{});
-    for (const auto& p : zombies.parents) {
-      seen += " " + p.name + " " + std::to_string(p.pid) + ": " + std::to_string(p.count);
-      if (p.pid == ::getpid()) mine = p.count;
-    }
-    if (mine < 4) std::this_thread::sleep_for(20ms);
-  }
-  for (pid_t child : children) ::waitpid(child, nullptr, 0);
-  EXPECT_EQ(children.size(), 4u);
-  EXPECT_GE(mine, 4) << "this process is " << ::getpid() << "; named:" << seen;
-}
-
 // A real agent starts a task and exits; the next tick, even of a restarted
 // sampler, still knows the task as the old agent's orphan because the
 // lineage file remembers it.

@@ -109,25 +109,5 @@ TEST(WidgetSnapshotJson, RoundTripAndOlderOrBrokenRecords) {
   EXPECT_FALSE(json_codec::decodeAs<WidgetSnapshot>(calm).has_value());
 }
 
-TEST(WidgetSnapshotStore, TheAppGroupFolderBesideTheStore) {
-  // Which data folder counts is the store's rule (StoreDirectory tests).
-  EXPECT_EQ(WidgetSnapshot::containerFor("/x/data", "/home/u"),
-            fs::path("/x/data/KXT481WBE3.com.vadro.ZemraNorvo"));
-  // The test process's own data folder, set up by the test runner.
-  ASSERT_EQ(WidgetSnapshot::url(), fs::path(std::getenv("XDG_DATA_HOME")) /
-                                       "KXT481WBE3.com.vadro.ZemraNorvo" / "widget.json");
-  fs::remove(*WidgetSnapshot::url());
-  EXPECT_FALSE(WidgetSnapshot::load().has_value());
-  WidgetSnapshot w(sample());
-  w.save();
-  EXPECT_EQ(WidgetSnapshot::load(), w);
-  for (const char* broken : {"{}", ""}) {
-    test::TempDir dir;
-    dir.write("widget.json", broken);
-    EXPECT_FALSE(WidgetSnapshot::load(dir.path() / "widget.json").has_value()) << broken;
-  }
-  fs::remove(*WidgetSnapshot::url());
-}
-
 }  // namespace
 }  // namespace norvo

@@ -379,7 +379,7 @@ TEST(UninstallAnswer, AcceptedAppImageGoesToTheFreedesktopTrash) {
   EXPECT_TRUE(fs::exists(trash / "files/Example/settings.json"));
 }
 
-TEST(UninstallFailures, KindsAndTheFailureFile) {
+TEST(UninstallFailures, KindsByErrorAndPlace) {
   struct Case {
     int code;
     const char* path;
@@ -394,18 +394,6 @@ TEST(UninstallFailures, KindsAndTheFailureFile) {
       {EIO, "/h/.config/Example", Failure::Kind::other},
   };
   for (const auto& c : cases) EXPECT_EQ(kindOf(c.code, c.path), c.kind) << c.path;
-
-  test::TempDir store;
-  std::vector<Failure> failures{{"/a", "gone", Failure::Kind::gone, "A"},
-                                {"/b", "refused", Failure::Kind::refused, "A"},
-                                {"/c", "Permission denied", Failure::Kind::permission, "A"}};
-  EXPECT_TRUE(saveFailures(failures, store.path()));
-  EXPECT_EQ(savedFailures(store.path()), std::vector<Failure>{failures[2]});
-  EXPECT_TRUE(saveFailures({failures[0]}, store.path()));
-  EXPECT_FALSE(fs::exists(store.path() / "uninstall-leftovers.json"));
-  store.write("uninstall-leftovers.json",
-              R"([{"path":"/c","reason":"r","kind":"stolen","app":"A"}])");
-  EXPECT_TRUE(savedFailures(store.path()).empty());
 }
 
 }  // namespace

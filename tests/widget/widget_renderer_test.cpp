@@ -243,18 +243,6 @@ TEST(WidgetRendererSvg, IndependentRasteriserOpensEachFamilyAtItsSize) {
 }
 
 TEST(WidgetPublisher, WritesSixImagesBesideTheRecordAtMostEveryInterval) {
-  test::TempDir dir;
-  EXPECT_EQ(widget_publisher::refreshImages(fullRecord(), dir.path() / "group"), 6);
-  for (auto family : kFamilies)
-    for (auto appearance : kAppearances) {
-      auto name = widget_publisher::imageName(family, appearance);
-      auto pixels = decodePng(test::readFile(dir.path() / "group" / name));
-      ASSERT_TRUE(pixels.has_value()) << name;
-      EXPECT_EQ(pixels->width, static_cast<int>(widget_renderer::familySize(family).width * 2));
-    }
-  EXPECT_EQ(widget_publisher::imageName(Family::medium, WidgetAppearance::dark),
-            "widget-medium-dark.png");
-
   auto container = *WidgetSnapshot::container();
   fs::remove_all(container);
   NorvoSnapshot snapshot;

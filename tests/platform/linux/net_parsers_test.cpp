@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "core/platform/linux/nl80211_parsers.hpp"
-
 namespace norvo::platform {
 namespace {
 
@@ -33,68 +31,6 @@ TEST(NetParsers, ProcNetDevDefaultRouteAndUevent) {
 
   EXPECT_EQ(parse::ueventValue("INTERFACE=wg0\nDEVTYPE=wireguard\n", "DEVTYPE"), "wireguard");
   EXPECT_FALSE(parse::ueventValue("DEVTYPES=x\n", "DEVTYPE"));
-}
-
-TEST(Nl80211, BandsChannelsAndWidths) {
-  struct Case {
-    uint32_t mhz;
-    std::optional<std::string> band;
-    std::optional<int64_t> channel;
-  };
-  for (const auto& c : std::vector<Case>{{2412, "2.4", 1},
-                                         {2472, "2.4", 13},
-                                         {2484, "2.4", 14},
-                                         {5180, "5", 36},
-                                         {5885, "5", 177},
-                                         {5935, "6", 2},
-                                         {5955, "6", 1},
-                                         {7115, "6", 233},
-                                         {60480, std::nullopt, std::nullopt}}) {
-    EXPECT_EQ(nl80211::bandFor(c.mhz), c.band) << c.mhz;
-    EXPECT_EQ(nl80211::channelFor(c.mhz), c.channel) << c.mhz;
-  }
-  const std::optional<int64_t> widths[] = {20, 20, 40, 80, 160, 160, std::nullopt};
-  for (uint32_t code = 0; code < 7; ++code) EXPECT_EQ(nl80211::widthFor(code), widths[code]);
-  EXPECT_FALSE(nl80211::widthFor(13));  // 320 MHz
-}
-
-TEST(Nl80211, StandardsAndReadings) {
-  using F = nl80211::RateFamily;
-  struct Case {
-    F family;
-    std::optional<std::string> band;
-    std::optional<uint32_t> rate;
-    std::optional<std::string> standard;
-  };
-  for (const auto& c : std::vector<Case>{{F::eht, "6", {}, "Wi-Fi 7"},
-                                         {F::he, "6", {}, "Wi-Fi 6E"},
-                                         {F::he, "5", {}, "Wi-Fi 6"},
-                                         {F::vht, "5", {}, "Wi-Fi 5"},
-                                         {F::ht, "2.4", {}, "Wi-Fi 4"},
-                                         {F::legacy, "5", 540, "802.11a"},
-                                         {F::legacy, "2.4", 55, "802.11b"},
-                                         {F::legacy, "2.4", 540, "802.11g"},
-                                         {F::legacy, std::nullopt, 540, std::nullopt}})
-    EXPECT_EQ(nl80211::standardFor({c.rate, c.family}, c.band), c.standard)
-        << int(c.family) << " " << c.band.value_or("-") << " " << c.rate.value_or(0);
-
-  nl80211::LinkFacts facts;
-  facts.frequencyMHz = 6115;
-  facts.channelWidth = 5;
-  facts.transmit = nl80211::RateInfo{24019, F::he};
-  facts.signalDbm = -52;
-  facts.noiseDbm = 0;
-  auto r = nl80211::readingFrom("wlp2s0", facts);
-  EXPECT_EQ(r.bsdName, "wlp2s0");
-  EXPECT_EQ(r.transmitRateMbps, 2401);
-  // A noise of 0 means the driver does not know.
-  EXPECT_EQ(r.details, (NetworkConnection::WiFi{"Wi-Fi 6E", "6", 33, 160, -52, std::nullopt}));
-  // Not associated: the interface alone, no rate and no standard.
-  r = nl80211::readingFrom("wlan0", {});
-  EXPECT_EQ(r.details, NetworkConnection::WiFi{});
-  EXPECT_FALSE(r.transmitRateMbps);
-  facts.transmit = nl80211::RateInfo{5, F::legacy};
-  EXPECT_FALSE(nl80211::readingFrom("wlan0", facts).transmitRateMbps);  // 0.5 Mbit/s
 }
 
 }  // namespace

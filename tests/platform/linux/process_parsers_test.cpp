@@ -74,20 +74,10 @@ TEST(AppIdFromCgroup, DesktopAppUnits) {
   EXPECT_EQ(appIdFromCgroup(""), std::nullopt);
 }
 
-TEST(ProcessSmallFiles, BootTimeAndPropertyLists) {
+TEST(ProcessSmallFiles, BootTime) {
   EXPECT_EQ(bootTime("cpu 1 2 3 4\nbtime 1700000000\nprocesses 5\n"), 1700000000u);
   EXPECT_FALSE(bootTime("cpu 1 2 3 4\n").has_value());
   EXPECT_FALSE(bootTime("btime soon\n").has_value());
-
-  const char* plist = R"(<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0"><dict>
-  <key>LSUIElement</key><true/>
-  <key>CFBundleIdentifier</key><string>com.example.editor</string>
-</dict></plist>)";
-  EXPECT_EQ(plistString(plist, "CFBundleIdentifier"), "com.example.editor");
-  EXPECT_FALSE(plistString(plist, "LSUIElement").has_value());  // not a string
-  EXPECT_FALSE(plistString(plist, "Missing").has_value());
-  EXPECT_FALSE(plistString("bplist00\x01\x02", "CFBundleIdentifier").has_value());
 }
 
 }  // namespace

@@ -139,22 +139,5 @@ TEST(LinuxProcessSource, KeptFilesFollowTheirProcess) {
   EXPECT_FALSE(source->usage(child, std::nullopt).footprintBytes.has_value());
 }
 
-TEST(LinuxProcessSource, BundleIdentifierFromEitherInformationList) {
-  test::TempDir dir;
-  auto plist = [](const char* id) {
-    return std::string("<plist><dict><key>CFBundleIdentifier</key><string>") + id +
-           "</string></dict></plist>";
-  };
-  dir.write("A.app/Contents/Info.plist", plist("com.ex.a"));
-  dir.write("B.app/Info.plist", plist("com.ex.b"));
-  dir.write("C.app/Contents/Info.plist", "bplist00 binary");
-  auto source = makeProcessSource(Roots::system());
-  auto id = [&](const char* app) { return source->bundleIdentifier((dir.path() / app).string()); };
-  EXPECT_EQ(id("A.app"), "com.ex.a");
-  EXPECT_EQ(id("B.app"), "com.ex.b");
-  EXPECT_FALSE(id("C.app").has_value());
-  EXPECT_FALSE(id("D.app").has_value());
-}
-
 }  // namespace
 }  // namespace norvo::platform

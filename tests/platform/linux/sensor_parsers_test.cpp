@@ -2,7 +2,6 @@
 
 #include "core/platform/linux/diskstats_parsers.hpp"
 #include "core/platform/linux/hwmon_parsers.hpp"
-#include "core/platform/linux/identity_parsers.hpp"
 #include "core/platform/linux/power_supply_parsers.hpp"
 
 namespace norvo::platform::parse {
@@ -106,52 +105,6 @@ TEST(Diskstats, ParsesAndClassifiesDevices) {
   for (auto n : {"sda", "nvme0n1", "mmcblk0"}) EXPECT_FALSE(isVirtualBlockDevice(n)) << n;
   for (auto n : {"sda1", "xvda1", "nvme0n1p2", "mmcblk0p1"}) EXPECT_TRUE(looksLikePartition(n));
   for (auto n : {"sda", "nvme0n1", "mmcblk0", "sr0", ""}) EXPECT_FALSE(looksLikePartition(n)) << n;
-}
-
-TEST(Identity, MachineModel) {
-  using O = std::optional<std::string>;
-  struct Case {
-    DmiIdentity dmi;
-    O model;
-  };
-  const O none;
-  const Case cases[] = {
-      // The part number gives way to the name in the version, the vendor leads.
-      {{"LENOVO", "20XW0055GE", "ThinkPad X1 Carbon Gen 9", "ThinkPad X1 Carbon Gen 9"},
-       "Lenovo ThinkPad X1 Carbon Gen 9"},
-      {{"Dell Inc.", "XPS 13 9310", "1.0", "XPS"}, "Dell XPS 13 9310"},
-      // Already led by the vendor; short capitals stay as they are.
-      {{"HP", "HP EliteBook 840 G8 Notebook PC", none, "103C_5336AN HP EliteBook"},
-       "HP EliteBook 840 G8 Notebook PC"},
-      {{"QEMU", "Standard PC (Q35 + ICH9, 2009)", "pc-q35-7.2", none},
-       "QEMU Standard PC (Q35 + ICH9, 2009)"},
-      // Placeholders everywhere but a part number: the part number it is.
-      {{"Micro-Star International Co., Ltd.", "MS-7D25", "1.0", "To be filled by O.E.M."},
-       "Micro-Star MS-7D25"},
-      {{"System manufacturer", "System Product Name", "System Version", "To Be Filled By O.E.M."},
-       none},
-      {{"Default string", "Default string", none, "  "}, none},
-      {{none, none, none, none}, none},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(machineModel(c.dmi), c.model) << c.dmi.productName.value_or("-");
-}
-
-TEST(Identity, ProcessorAndDistribution) {
-  EXPECT_EQ(cpuModelName("processor : 0\nmodel name : AMD Ryzen 7\nmodel name : other\n"),
-            "AMD Ryzen 7");
-  EXPECT_EQ(cpuModelName("processor : 0\nHardware : BCM2835\nModel : Raspberry Pi 4\n"),
-            "Raspberry Pi 4");
-  EXPECT_FALSE(cpuModelName("processor : 0\nmodel name :\n"));
-  EXPECT_EQ(osPrettyName("NAME=Arch\nPRETTY_NAME=\"Arch Linux\"\n"), "Arch Linux");
-  EXPECT_EQ(osPrettyName("# comment\nNAME='Foo'\nVERSION=\"1 (x)\"\n"), "Foo 1 (x)");
-  EXPECT_EQ(osPrettyName("PRETTY_NAME=\"Cut sho"), "Cut sho");
-  EXPECT_EQ(osPrettyName("PRETTY_NAME=\"A \\\"quoted\\\" name\""), "A \"quoted\" name");
-  EXPECT_FALSE(osPrettyName("ID=debian\n"));
-  EXPECT_EQ(osVersionText("Debian 12", "6.1.0"), "Debian 12, Linux 6.1.0");
-  EXPECT_EQ(osVersionText(std::nullopt, "6.1.0"), "Linux 6.1.0");
-  EXPECT_EQ(osVersionText("Debian 12", std::nullopt), "Debian 12");
-  EXPECT_FALSE(osVersionText(std::nullopt, std::nullopt));
 }
 
 }  // namespace
