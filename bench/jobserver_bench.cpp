@@ -2,7 +2,7 @@
 // with the pool live. Settled, every token is in the FIFO and the tick only
 // counts them; while a build holds a token, each tick looks whether the
 // clients of the last look still hold the FIFO. A whole look, every process's
-// descriptors, runs every 30 s and when those clients are gone. Run it
+// descriptors, runs every 2 minutes and when those clients are gone. Run it
 // beside the sampler bench to set them against a whole tick.
 //
 //   cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DNORVO_BUILD_BENCH=ON

@@ -61,7 +61,7 @@ class JobserverPool {
   // One tick: aims at `buildThreads` (capped by `usableCores`), looks for
   // lost tokens while any are out, writes what the pool lacks. `clients` in
   // the state counts every process holding the FIFO as of the last whole
-  // look (every 30 s, or when the clients of the previous look are gone), and
+  // look (every 2 minutes, or when the clients of the previous look are gone), and
   // those of them still holding it in between. `error` is set when a
   // write or look failed, with the state as far as it is known.
   PoolState follow(int64_t buildThreads, int64_t usableCores, std::string& error);
@@ -79,12 +79,12 @@ class JobserverPool {
   std::mutex mutex_;
   std::condition_variable changed_;
   PoolLedger ledger_;
-  // Clients as last looked at: every process each 30 s, and while tokens are
+  // Clients as last looked at: every process each 2 minutes, and while tokens are
   // out, at each tick, those of the last look (all again once none is left).
   std::vector<pid_t> known_;
   int64_t clients_ = 0;
   std::optional<std::chrono::steady_clock::time_point> countedAt_;
-  static constexpr std::chrono::seconds recountEvery{30};
+  static constexpr std::chrono::seconds recountEvery{120};
   bool stopping_ = false, paused_ = false, reading_ = false;
   std::thread reader_;
 };
