@@ -240,7 +240,8 @@ void runDesktop() {
 
 void addDesktopCommand(CLI::App& app) {
   app.add_subcommand("desktop",
-                     "Ask the owner about the agents' suggestions with desktop notifications")
+                     "Ask the owner about the agents' suggestions with desktop notifications and "
+                     "a tray icon")
       ->callback(runDesktop);
 }
 

@@ -8,12 +8,12 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
 #include "cli/child_process.hpp"
 #include "core/store/norvo_store.hpp"
+#include "desktop/private_bus.hpp"
 
 namespace norvo {
 namespace {
@@ -79,34 +79,9 @@ TEST(TrayHost, WaybarsTrayShowsTheIconInTheLevelsColour) {
   if (::geteuid() == 0 && ::chown(runtime.c_str(), kNobody, kNobody) != 0)
     GTEST_SKIP() << "cannot hand the runtime folder to nobody";
 
-  auto busConfig = dir.write("bus.conf", R"(<!DOCTYPE busconfig PUBLIC
- "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:path=)" + (dir.path() / "bus").string() +
-                                             R"(</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/>
-    <allow send_destination="*"/>
-    <allow receive_sender="*"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-)");
-  auto daemon = test::run({"/usr/bin/dbus-daemon", "--config-file=" + busConfig.string(), "--fork",
-                           "--print-address=1", "--print-pid=1"},
-                          "", 10s);
-  std::istringstream lines(daemon.out);
-  std::string address, pid;
-  if (daemon.status != 0 || !std::getline(lines, address) || !std::getline(lines, pid))
-    GTEST_SKIP() << "dbus-daemon did not start: " << daemon.errors;
-  struct Kill {
-    pid_t pid;
-    ~Kill() { ::kill(pid, SIGTERM); }
-  } killBus{std::stoi(pid)};
-  test::ScopedEnv busEnv("DBUS_SESSION_BUS_ADDRESS", fs::path(address));
+  test::PrivateBus bus(dir);
+  if (!bus.up()) GTEST_SKIP() << bus.why();
+  const auto& address = bus.address();
 
   auto swayConfig = dir.write("sway.conf", "output HEADLESS-1 resolution 400x120\n");
   auto barConfig = dir.write("waybar.json",

@@ -200,8 +200,16 @@ TEST(TrayItem, AHostReadsTheItemAndItsMenuAndAClickAnswers) {
       },
       5s));
   EXPECT_GT(after.first, revision);
+
+  // No loop has drawn the widget in this home: "Show widget" says so.
+  const auto* show = findLabel(after.second, "Show widget");
+  ASSERT_TRUE(show);
+  gdbusCall(item, "/MenuBar", "com.canonical.dbusmenu.Event",
+            {std::to_string(show->id), "'clicked'", "<''>", "0"});
   companion.signal(SIGTERM);
   EXPECT_EQ(companion.wait(5s), 0);
+  auto errors = companion.readErrors(1s);
+  EXPECT_NE(errors.find("no widget image yet"), std::string::npos) << errors;
 }
 
 TEST(TrayItem, WithoutAWatcherItSaysSoOnceAndRegistersWithEachOneThatComes) {

@@ -126,32 +126,5 @@ TEST(TrayMenu, AnIdReadBeforeAChangeNeverLandsOnAnotherEntry) {
   EXPECT_EQ(after.front().id, before.front().id) << "the status line keeps its id";
 }
 
-TEST(TrayContent, AsksForAttentionWhileAQuestionWaitsOrTheLoadIsCritical) {
-  struct Case {
-    std::optional<LoadLevel> level;
-    bool pending;
-    const char* status;
-  };
-  const Case cases[] = {{std::nullopt, false, "Active"},
-                        {LoadLevel::overloaded, false, "Active"},
-                        {LoadLevel::ok, true, "NeedsAttention"},
-                        {LoadLevel::critical, false, "NeedsAttention"}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.status);
-    std::optional<NorvoSnapshot> snapshot;
-    if (c.level) {
-      snapshot.emplace();
-      snapshot->assessment.level = *c.level;
-    }
-    desktop::TrayMenu menu;
-    auto questions = c.pending ? twoQuestions() : std::vector<desktop::OwnerQuestion>{};
-    auto content = desktop::trayContent(snapshot, questions, menu, Language::english);
-    EXPECT_EQ(content.status, c.status);
-    ASSERT_FALSE(content.icon.empty());
-    EXPECT_EQ(content.icon.front(), desktop::trayIcon(c.level, content.icon.front().size));
-    EXPECT_FALSE(content.toolTipText.empty());
-  }
-}
-
 }  // namespace
 }  // namespace norvo
