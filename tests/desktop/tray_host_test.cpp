@@ -1,6 +1,6 @@
 // The tray icon in a real tray: waybar's tray module under a headless sway,
-// photographed with grim. The icon's red must show up in the bar once the
-// companion runs, and not before. sway refuses to run as root, so under root
+// photographed with grim. The icon's colour must show up in the bar once the
+// companion runs, and not before, and follow the level. sway refuses to run as root, so under root
 // sway and waybar run as nobody, with a runtime folder of their own; the bus
 // stays the test's and admits them.
 #include <gtest/gtest.h>
@@ -128,25 +128,38 @@ TEST(TrayHost, WaybarsTrayShowsTheIconInTheLevelsColour) {
     test::run(asDesktopUser(env, {"/usr/bin/grim", "-t", "ppm", shot.string()}), "", 5s);
     return test::readFile(shot);
   };
-  // The critical red (#FF453A) drawn by nothing else in the bar.
-  const uint8_t red[] = {0xFF, 0x45, 0x3A};
-  auto before = pixelsOf(screenshot(), red[0], red[1], red[2]);
+  // The level colours, drawn by nothing else in the bar.
+  struct Colour {
+    LoadLevel level;
+    uint8_t r, g, b;
+  };
+  const Colour orange{LoadLevel::overloaded, 0xFF, 0x9F, 0x0A};
+  const Colour red{LoadLevel::critical, 0xFF, 0x45, 0x3A};
+  auto count = [&](const Colour& c) { return pixelsOf(screenshot(), c.r, c.g, c.b); };
+  auto before = count(orange);
   ASSERT_GE(before, 0) << "grim took no picture";
-  EXPECT_EQ(before, 0) << "the bar is red before the icon came";
+  EXPECT_EQ(before, 0) << "the bar is orange before the icon came";
 
   NorvoSnapshot snapshot;
-  snapshot.assessment.level = LoadLevel::critical;
+  snapshot.assessment.level = orange.level;
   ASSERT_TRUE(NorvoStore::saveStatus(snapshot, home.store()));
   test::ChildProcess companion({test::cliPath(), "desktop"});
-  int shown = 0;
-  // A disc of 24 pixels has well over 100 of its colour; a stray pixel does not count.
-  EXPECT_TRUE(waitFor(
-      [&] {
-        shown = pixelsOf(screenshot(), red[0], red[1], red[2]);
-        return shown >= 100;
-      },
-      8s))
-      << shown << " red pixels; " << companion.readErrors(1s) << waybar.readErrors(1s);
+  // The icon comes in the level's colour, and takes the next level's when the
+  // loop publishes it: the host redraws only on the item's NewIcon.
+  for (const auto& colour : {orange, red}) {
+    SCOPED_TRACE(rawValue(colour.level));
+    snapshot.assessment.level = colour.level;
+    ASSERT_TRUE(NorvoStore::saveStatus(snapshot, home.store()));
+    int shown = 0;
+    // A disc of 24 pixels has well over 100 of its colour; a stray pixel does not count.
+    EXPECT_TRUE(waitFor(
+        [&] {
+          shown = count(colour);
+          return shown >= 100;
+        },
+        8s))
+        << shown << " pixels; " << companion.readErrors(1s) << waybar.readErrors(1s);
+  }
   companion.signal(SIGTERM);
   EXPECT_EQ(companion.wait(5s), 0);
   waybar.signal(SIGTERM);
