@@ -1,6 +1,6 @@
 // A stand-in service on the test's private bus, served by this process
-// through GDBus on a thread of its own: a StatusNotifierWatcher that records
-// who registered, or a notification server that records what it was sent.
+// through GDBus on a thread of its own, recording every call: a
+// StatusNotifierWatcher, or a notification server.
 // It takes its name once its object is served and gives it up when
 // destroyed, as a real service that quits does.
 #pragma once
@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -18,14 +20,17 @@ namespace norvo::test {
 
 class BusService {
  public:
-  // What a method returns (a tuple, or null for none); called on the
-  // service's thread with the caller's unique name.
-  using Handler = std::function<GVariant*(const std::string& sender, const std::string& method,
-                                          GVariant* args)>;
+  // The reply to one method (a tuple; null for none), given its arguments;
+  // methods without one reply with nothing.
+  using Reply = std::function<GVariant*(GVariant* args)>;
+  struct Call {
+    std::string sender, method;
+    std::string args;  // as GVariant text, e.g. "(':1.4',)"
+  };
 
   BusService(const std::string& address, const std::string& name, const std::string& path,
-             const std::string& introspection, Handler handler)
-      : handler_(std::move(handler)) {
+             const std::string& introspection, std::map<std::string, Reply> replies = {})
+      : replies_(std::move(replies)) {
     context_ = g_main_context_new();
     g_main_context_push_thread_default(context_);
     GError* error = nullptr;
@@ -84,16 +89,34 @@ class BusService {
 
   bool up() const { return up_; }
   const std::string& why() const { return why_; }
+  // The calls of `method` so far, in order.
+  std::vector<Call> calls(const std::string& method) const {
+    std::lock_guard lock(mutex_);
+    std::vector<Call> out;
+    for (const auto& c : calls_)
+      if (c.method == method) out.push_back(c);
+    return out;
+  }
 
  private:
   static void onCall(GDBusConnection*, const gchar* sender, const gchar*, const gchar*,
                      const gchar* method, GVariant* args, GDBusMethodInvocation* call,
                      gpointer data) {
     auto* self = static_cast<BusService*>(data);
-    g_dbus_method_invocation_return_value(call, self->handler_(sender, method, args));
+    gchar* text = g_variant_print(args, FALSE);
+    {
+      std::lock_guard lock(self->mutex_);
+      self->calls_.push_back({sender, method, text});
+    }
+    g_free(text);
+    auto reply = self->replies_.find(method);
+    g_dbus_method_invocation_return_value(
+        call, reply == self->replies_.end() ? nullptr : reply->second(args));
   }
 
-  Handler handler_;
+  std::map<std::string, Reply> replies_;
+  mutable std::mutex mutex_;
+  std::vector<Call> calls_;
   GMainContext* context_ = nullptr;
   GDBusConnection* bus_ = nullptr;
   GDBusNodeInfo* info_ = nullptr;
@@ -104,80 +127,40 @@ class BusService {
   std::thread thread_;
 };
 
-// The watcher a tray host runs; it records each RegisterStatusNotifierItem.
-class TestWatcher {
- public:
-  explicit TestWatcher(const std::string& address)
-      : service_(address, "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
-                 R"(<node><interface name="org.kde.StatusNotifierWatcher">
-                      <method name="RegisterStatusNotifierItem"><arg type="s" direction="in"/></method>
-                      <method name="RegisterStatusNotifierHost"><arg type="s" direction="in"/></method>
-                    </interface></node>)",
-                 [this](const std::string& sender, const std::string& method, GVariant* args) {
-                   if (method == "RegisterStatusNotifierItem") {
-                     const gchar* service = nullptr;
-                     g_variant_get(args, "(&s)", &service);
-                     std::lock_guard lock(mutex_);
-                     items_.push_back({sender, service});
-                   }
-                   return static_cast<GVariant*>(nullptr);
-                 }) {}
+// The watcher a tray host runs: it takes RegisterStatusNotifierItem.
+inline std::unique_ptr<BusService> startWatcher(const std::string& address) {
+  return std::make_unique<BusService>(address, "org.kde.StatusNotifierWatcher",
+                                      "/StatusNotifierWatcher",
+                                      R"(<node><interface name="org.kde.StatusNotifierWatcher">
+           <method name="RegisterStatusNotifierItem"><arg type="s" direction="in"/></method>
+           <method name="RegisterStatusNotifierHost"><arg type="s" direction="in"/></method>
+         </interface></node>)");
+}
 
-  bool up() const { return service_.up(); }
-  const std::string& why() const { return service_.why(); }
-  // (sender, service) of each registration so far.
-  std::vector<std::pair<std::string, std::string>> items() const {
-    std::lock_guard lock(mutex_);
-    return items_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::pair<std::string, std::string>> items_;
-  BusService service_;  // last: its thread may call in as soon as it exists
-};
-
-// A notification server with buttons that shows nothing and records the
-// summaries it was sent.
-class TestNotificationServer {
- public:
-  explicit TestNotificationServer(const std::string& address)
-      : service_(address, "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
-                 R"(<node><interface name="org.freedesktop.Notifications">
-                      <method name="GetCapabilities"><arg type="as" direction="out"/></method>
-                      <method name="Notify">
-                        <arg type="s" direction="in"/><arg type="u" direction="in"/>
-                        <arg type="s" direction="in"/><arg type="s" direction="in"/>
-                        <arg type="s" direction="in"/><arg type="as" direction="in"/>
-                        <arg type="a{sv}" direction="in"/><arg type="i" direction="in"/>
-                        <arg type="u" direction="out"/>
-                      </method>
-                      <method name="CloseNotification"><arg type="u" direction="in"/></method>
-                    </interface></node>)",
-                 [this](const std::string&, const std::string& method, GVariant* args) {
-                   if (method == "GetCapabilities") {
-                     const gchar* caps[] = {"actions", "body", nullptr};
-                     return g_variant_new("(^as)", caps);
-                   }
-                   if (method != "Notify") return static_cast<GVariant*>(nullptr);
-                   const gchar* summary = nullptr;
-                   g_variant_get_child(args, 3, "&s", &summary);
-                   std::lock_guard lock(mutex_);
-                   summaries_.push_back(summary);
-                   return g_variant_new("(u)", static_cast<guint32>(summaries_.size()));
-                 }) {}
-
-  bool up() const { return service_.up(); }
-  const std::string& why() const { return service_.why(); }
-  std::vector<std::string> summaries() const {
-    std::lock_guard lock(mutex_);
-    return summaries_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::string> summaries_;
-  BusService service_;
-};
+// A notification server with buttons that shows nothing; its Notify calls
+// are what it was sent.
+inline std::unique_ptr<BusService> startNotificationServer(const std::string& address) {
+  std::map<std::string, BusService::Reply> replies{
+      {"GetCapabilities",
+       [](GVariant*) {
+         const gchar* caps[] = {"actions", "body", nullptr};
+         return g_variant_new("(^as)", caps);
+       }},
+      {"Notify", [](GVariant*) { return g_variant_new("(u)", 1u); }}};
+  return std::make_unique<BusService>(address, "org.freedesktop.Notifications",
+                                      "/org/freedesktop/Notifications",
+                                      R"(<node><interface name="org.freedesktop.Notifications">
+           <method name="GetCapabilities"><arg type="as" direction="out"/></method>
+           <method name="Notify">
+             <arg type="s" direction="in"/><arg type="u" direction="in"/>
+             <arg type="s" direction="in"/><arg type="s" direction="in"/>
+             <arg type="s" direction="in"/><arg type="as" direction="in"/>
+             <arg type="a{sv}" direction="in"/><arg type="i" direction="in"/>
+             <arg type="u" direction="out"/>
+           </method>
+           <method name="CloseNotification"><arg type="u" direction="in"/></method>
+         </interface></node>)",
+                                      std::move(replies));
+}
 
 }  // namespace norvo::test

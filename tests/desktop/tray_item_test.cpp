@@ -117,8 +117,8 @@ TEST(TrayItem, AHostReadsTheItemAndItsMenuAndAClickAnswers) {
   test::TempDir dir;
   test::PrivateBus bus(dir);
   if (!bus.up()) GTEST_SKIP() << bus.why();
-  test::TestWatcher watcher(bus.address());
-  ASSERT_TRUE(watcher.up()) << watcher.why();
+  auto watcher = test::startWatcher(bus.address());
+  ASSERT_TRUE(watcher->up()) << watcher->why();
 
   NorvoSnapshot snapshot;
   snapshot.assessment.level = LoadLevel::critical;
@@ -129,9 +129,12 @@ TEST(TrayItem, AHostReadsTheItemAndItsMenuAndAClickAnswers) {
   auto filed = fileQuitSuggestion(home);
 
   test::ChildProcess companion(englishCompanion());
-  ASSERT_TRUE(waitFor([&] { return !watcher.items().empty(); }, 5s)) << companion.readErrors(1s);
-  auto [sender, item] = watcher.items().front();
-  EXPECT_EQ(item, sender) << "registered under another connection's name";
+  const char* registers = "RegisterStatusNotifierItem";
+  ASSERT_TRUE(waitFor([&] { return !watcher->calls(registers).empty(); }, 5s))
+      << companion.readErrors(1s);
+  auto item = watcher->calls(registers).front().sender;
+  EXPECT_EQ(watcher->calls(registers).front().args, "('" + item + "',)")
+      << "registered under another connection's name";
 
   auto all = gdbusCall(item, "/StatusNotifierItem", "org.freedesktop.DBus.Properties.GetAll",
                        {"'org.kde.StatusNotifierItem'"});
@@ -218,22 +221,23 @@ TEST(TrayItem, WithoutAWatcherItSaysSoOnceAndRegistersWithEachOneThatComes) {
   test::TempDir dir;
   test::PrivateBus bus(dir);
   if (!bus.up()) GTEST_SKIP() << bus.why();
-  test::TestNotificationServer server(bus.address());
-  ASSERT_TRUE(server.up()) << server.why();
+  auto server = test::startNotificationServer(bus.address());
+  ASSERT_TRUE(server->up()) << server->why();
   auto filed = fileQuitSuggestion(home);
 
   test::ChildProcess companion(englishCompanion());
   auto asked = companion.readLine(5s);
   ASSERT_TRUE(asked) << companion.readErrors(1s);
   EXPECT_NE(asked->find(filed.id), std::string::npos) << *asked;
-  EXPECT_EQ(server.summaries().size(), 1u);
+  EXPECT_EQ(server->calls("Notify").size(), 1u);
 
   // A tray that starts later gets the item, and so does one that restarts.
   for (int start = 0; start < 2; ++start) {
     SCOPED_TRACE(start);
-    test::TestWatcher watcher(bus.address());
-    ASSERT_TRUE(watcher.up()) << watcher.why();
-    EXPECT_TRUE(waitFor([&] { return watcher.items().size() == 1; }, 5s));
+    auto watcher = test::startWatcher(bus.address());
+    ASSERT_TRUE(watcher->up()) << watcher->why();
+    EXPECT_TRUE(
+        waitFor([&] { return watcher->calls("RegisterStatusNotifierItem").size() == 1; }, 5s));
   }
   companion.signal(SIGTERM);
   EXPECT_EQ(companion.wait(5s), 0);
