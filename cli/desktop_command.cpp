@@ -149,10 +149,12 @@ class Companion {
   }
 
   // Answers as `zemnorvo answer` does, and withdraws the question's
-  // notification: dunst and others leave one up after a button.
-  void settle(platform::NotificationClient& client, const std::string& id,
-              const std::string& choice) {
+  // notification: dunst and others leave one up after a button. `id` is a
+  // copy: the caller's may live in shown_, which this erases from.
+  void settle(platform::NotificationClient& client, std::string id, const std::string& choice) {
     auto outcome = answerSuggestion(id, choice);
+    if (!outcome.answered)
+      std::fprintf(stderr, "zemnorvo desktop: %s is no longer pending\n", id.c_str());
     for (const auto& line : outcome.lines) std::printf("%s\n", line.c_str());
     for (const auto& e : outcome.errors) std::fprintf(stderr, "zemnorvo desktop: %s\n", e.c_str());
     std::fflush(stdout);
