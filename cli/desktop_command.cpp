@@ -1,6 +1,7 @@
 // `zemnorvo desktop`: the companion of the graphical session. It asks the
 // owner about each pending suggestion of an agent with a notification whose
-// buttons answer it, and warns once when the load turns critical. The loop
+// buttons answer it, shows the level as a tray icon whose menu answers them
+// too, and warns once when the load turns critical. The loop
 // stays free of the session bus; this process carries it. One per user, as
 // the loop is.
 #include <chrono>
@@ -13,11 +14,15 @@
 #include "cli/commands.hpp"
 #include "cli/suggestion_answer.hpp"
 #include "core/desktop/owner_question.hpp"
+#include "core/desktop/tray_menu.hpp"
+#include "core/platform/detached_process.hpp"
 #include "core/platform/directory_watch.hpp"
 #include "core/platform/instance_lock.hpp"
 #include "core/platform/notification_client.hpp"
 #include "core/platform/stop_signal.hpp"
+#include "core/platform/tray_item.hpp"
 #include "core/store/norvo_store.hpp"
+#include "core/store/widget_snapshot.hpp"
 
 namespace norvo::cli {
 
@@ -49,11 +54,18 @@ class Companion {
   void serve(platform::NotificationClient& client, platform::DirectoryWatch& watch,
              platform::StopSignal& stop) {
     shown_.clear();
+    snapshot_ = record_file::read<NorvoSnapshot>(store_ / "status.json");
+    startTray();
     uint64_t generation = client.serverGeneration();
     refresh(client);
     while (!stop.requested() && client.connected()) {
-      auto pressed = client.wait(60s, {watch.fd(), stop.fd()});
+      std::vector<int> wake{watch.fd(), stop.fd()};
+      if (tray_) wake.push_back(tray_->fd());
+      auto pressed = client.wait(60s, wake);
       for (const auto& press : pressed) answer(client, press);
+      if (tray_)
+        for (int32_t id : tray_->takeClicks()) menuClick(client, id);
+      noteMissingWatcher();
       bool statusChanged = false;
       for (const auto& changed : watch.changes(0ms))
         if (changed.filename() == "status.json") statusChanged = true;
@@ -62,14 +74,36 @@ class Companion {
         generation = client.serverGeneration();
         shown_.clear();
       }
-      if (statusChanged) warnIfCritical(client);
+      if (statusChanged) {
+        snapshot_ = record_file::read<NorvoSnapshot>(store_ / "status.json");
+        warnIfCritical(client);
+      }
       refresh(client);
     }
+    tray_.reset();
   }
 
  private:
+  void startTray() {
+    std::string error;
+    tray_ = platform::TrayItem::start(
+        desktop::trayContent(snapshot_, pendingQuestions(store_), menu_, language_), error);
+    if (!tray_) std::fprintf(stderr, "zemnorvo desktop: no tray icon: %s\n", error.c_str());
+  }
+
+  // Said once per process: a desktop without a tray stays without one, and
+  // the notifications ask all the same.
+  void noteMissingWatcher() {
+    if (saidNoWatcher_ || !tray_ || tray_->watcherPresent() != false) return;
+    std::fprintf(stderr,
+                 "zemnorvo desktop: no StatusNotifierWatcher on the session bus, so no tray icon "
+                 "until a tray starts; notifications go on\n");
+    saidNoWatcher_ = true;
+  }
+
   void refresh(platform::NotificationClient& client) {
     auto pending = pendingQuestions(store_);
+    if (tray_) tray_->update(desktop::trayContent(snapshot_, pending, menu_, language_));
     std::set<std::string> shownIds;
     for (const auto& [id, _] : shown_) shownIds.insert(id);
     auto plan = desktop::plan(pending, shownIds);
@@ -94,30 +128,63 @@ class Companion {
   }
 
   void answer(platform::NotificationClient& client, const platform::ActionInvoked& press) {
-    for (auto it = shown_.begin(); it != shown_.end(); ++it) {
-      if (it->second.first != press.id) continue;
-      auto choice = desktop::answerForAction(it->second.second, press.key);
+    for (const auto& [id, sent] : shown_) {
+      if (sent.first != press.id) continue;
+      auto choice = desktop::answerForAction(sent.second, press.key);
       // The default action (a click on the text) answers nothing; the owner
       // answers with a button or in a terminal.
-      if (!choice) return;
-      auto outcome = answerSuggestion(it->first, *choice);
-      for (const auto& line : outcome.lines) std::printf("%s\n", line.c_str());
-      for (const auto& e : outcome.errors)
-        std::fprintf(stderr, "zemnorvo desktop: %s\n", e.c_str());
-      std::fflush(stdout);
-      // dunst and others leave a notification up after a button; it has been answered.
-      client.close(press.id);
-      shown_.erase(it);
+      if (choice) settle(client, id, *choice);
       return;
     }
   }
 
+  void menuClick(platform::NotificationClient& client, int32_t id) {
+    auto action = menu_.actionOf(id);
+    if (!action) return;
+    if (action->kind == desktop::TrayAction::Kind::answer) {
+      settle(client, action->suggestionId, action->answer);
+      return;
+    }
+    showWidget();
+  }
+
+  // Answers as `zemnorvo answer` does, and withdraws the question's
+  // notification: dunst and others leave one up after a button. `id` is a
+  // copy: the caller's may live in shown_, which this erases from.
+  void settle(platform::NotificationClient& client, std::string id, const std::string& choice) {
+    auto outcome = answerSuggestion(id, choice);
+    if (!outcome.answered)
+      std::fprintf(stderr, "zemnorvo desktop: %s is no longer pending\n", id.c_str());
+    for (const auto& line : outcome.lines) std::printf("%s\n", line.c_str());
+    for (const auto& e : outcome.errors) std::fprintf(stderr, "zemnorvo desktop: %s\n", e.c_str());
+    std::fflush(stdout);
+    if (auto it = shown_.find(id); it != shown_.end()) {
+      client.close(it->second.first);
+      shown_.erase(it);
+    }
+  }
+
+  void showWidget() {
+    auto container = WidgetSnapshot::container();
+    auto image = container ? *container / "widget-large.png" : fs::path();
+    std::error_code ec;
+    if (image.empty() || !fs::is_regular_file(image, ec)) {
+      std::fprintf(stderr,
+                   "zemnorvo desktop: no widget image yet (%s); the loop draws it: zemnorvo "
+                   "watch\n",
+                   image.empty() ? "no data folder" : image.c_str());
+      return;
+    }
+    std::string error;
+    if (!platform::spawnDetached({"/usr/bin/xdg-open", image.string()}, error))
+      std::fprintf(stderr, "zemnorvo desktop: cannot open the widget: %s\n", error.c_str());
+  }
+
   void warnIfCritical(platform::NotificationClient& client) {
-    auto snapshot = record_file::read<NorvoSnapshot>(store_ / "status.json");
-    if (!snapshot || !alarm_.observe(snapshot->assessment.level, snapshot->metrics.timestamp))
+    if (!snapshot_ || !alarm_.observe(snapshot_->assessment.level, snapshot_->metrics.timestamp))
       return;
     std::string error;
-    if (!client.show(contentOf(desktop::criticalNotice(*snapshot, language_), false), error))
+    if (!client.show(contentOf(desktop::criticalNotice(*snapshot_, language_), false), error))
       std::fprintf(stderr, "zemnorvo desktop: %s\n", error.c_str());
   }
 
@@ -126,6 +193,10 @@ class Companion {
   std::map<std::string, std::pair<uint32_t, desktop::OwnerQuestion>> shown_;  // by suggestion id
   desktop::CriticalAlarm alarm_;
   bool quietAboutServer_ = false;
+  std::optional<NorvoSnapshot> snapshot_;  // of the last status.json read
+  desktop::TrayMenu menu_;                 // kept across reconnections, so ids stay unique
+  std::unique_ptr<platform::TrayItem> tray_;
+  bool saidNoWatcher_ = false;
 };
 
 void runDesktop() {
@@ -171,7 +242,8 @@ void runDesktop() {
 
 void addDesktopCommand(CLI::App& app) {
   app.add_subcommand("desktop",
-                     "Ask the owner about the agents' suggestions with desktop notifications")
+                     "Ask the owner about the agents' suggestions with desktop notifications and "
+                     "a tray icon")
       ->callback(runDesktop);
 }
 

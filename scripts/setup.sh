@@ -15,6 +15,9 @@ PACKAGES=(
   # The desktop companion's tests: a real notification server (dunst) on an
   # X display of its own, a private session bus, and dunstctl's dbus-send.
   dunst xvfb dbus-daemon dbus-bin
+  # The tray item's tests: gdbus reads it as a host would, and waybar's tray
+  # under a headless sway shows it, photographed with grim.
+  libglib2.0-bin sway waybar grim
 )
 
 # The build pool's test runs a real cargo; any cargo on the PATH will do.

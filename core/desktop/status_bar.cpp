@@ -8,11 +8,7 @@
 
 namespace norvo::status_bar {
 
-namespace {
-
-// The widget's level colours in their dark-appearance shades: bars are mostly
-// dark, and these read on them.
-std::string_view colour(LoadLevel level) {
+std::string_view levelColour(LoadLevel level) {
   switch (level) {
     case LoadLevel::ok: return "#32D74B";
     case LoadLevel::busy: return "#FFD60A";
@@ -21,8 +17,6 @@ std::string_view colour(LoadLevel level) {
   }
   return "#FFFFFF";
 }
-
-}  // namespace
 
 std::optional<Format> formatFromName(std::string_view name) {
   if (name == "waybar") return Format::waybar;
@@ -58,7 +52,7 @@ std::string render(Format format, const NorvoSnapshot& snapshot, platform::Langu
     case Format::i3blocks:
       if (persistent) return text(snapshot, language);
       return text(snapshot, language) + "\n" + std::to_string(cpuPercent(snapshot)) + "%\n" +
-             std::string(colour(snapshot.assessment.level));
+             std::string(levelColour(snapshot.assessment.level));
     case Format::text: return text(snapshot, language);
   }
   return {};

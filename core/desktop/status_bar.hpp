@@ -18,6 +18,10 @@ enum class Format { waybar, i3blocks, text };
 // Absent for any name but "waybar", "i3blocks" and "text".
 std::optional<Format> formatFromName(std::string_view name);
 
+// The widget's level colour in its dark-appearance shade, "#RRGGBB": bars
+// and trays are mostly dark, and these read on them.
+std::string_view levelColour(LoadLevel level);
+
 // CPU usage in percent, rounded half away from zero, within 0…100.
 int cpuPercent(const NorvoSnapshot& snapshot);
 

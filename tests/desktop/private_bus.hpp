@@ -2,7 +2,9 @@
 // listens in the test's folder, allows everything and names no service
 // folders, so nothing is started on demand (the stock session configuration
 // would start the dunst package's default server on the first call) and the
-// developer's own bus is never touched.
+// developer's own bus is never touched. Any user may connect, for a test
+// that runs a desktop as an unprivileged one; the socket's folder decides
+// who reaches it.
 #pragma once
 
 #include <signal.h>
@@ -30,6 +32,7 @@ class PrivateBus {
                                             R"(</listen>
   <auth>EXTERNAL</auth>
   <policy context="default">
+    <allow user="*"/>
     <allow send_destination="*" eavesdrop="true"/>
     <allow eavesdrop="true"/>
     <allow own="*"/>

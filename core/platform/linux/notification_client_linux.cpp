@@ -6,6 +6,7 @@
 
 #include <set>
 
+#include "core/platform/linux/session_bus.hpp"
 #include "core/platform/notification_client.hpp"
 
 namespace norvo::platform {
@@ -128,24 +129,12 @@ NotificationClient::~NotificationClient() = default;
 std::unique_ptr<NotificationClient> NotificationClient::connect(std::string& error) {
   auto state = std::make_unique<State>();
   state->context = g_main_context_new();
-  GError* gerror = nullptr;
-  gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &gerror);
-  if (!address) {
-    error = "no session bus: " + messageOf(gerror);
-    return nullptr;
-  }
-  // A connection of our own rather than GLib's shared one: it can be dropped
-  // and made again when the bus goes away, and never exits the process.
+  // The context is the thread's default while the connection is made, so
+  // that its own callbacks (the "closed" signal) deliver to it.
   g_main_context_push_thread_default(state->context);
-  state->bus = g_dbus_connection_new_for_address_sync(
-      address,
-      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-      nullptr, nullptr, &gerror);
-  g_free(address);
+  state->bus = openSessionBus(error);
   if (!state->bus) {
     g_main_context_pop_thread_default(state->context);
-    error = "cannot connect to the session bus: " + messageOf(gerror);
     return nullptr;
   }
   g_signal_connect(state->bus, "closed", G_CALLBACK(&State::onClosed), state.get());
