@@ -122,6 +122,9 @@ class WorkerPool {
 };
 
 struct CachedCommandLine {
+  // The kernel's name of the process when its command line was read: exec
+  // changes it, and with it the program, while the key stays the same.
+  std::string command;
   std::string path;
   std::string executable;
   std::string arguments;
@@ -192,17 +195,19 @@ struct ProcessTable::State {
   explicit State(std::shared_ptr<const platform::ProcessSource> s)
       : source(std::move(s)), pool("norvo.process-details") {}
 
-  // Command lines by process key: read once per process, never again. The
+  // Command lines by process key: read once per process and again only after
+  // an exec (a forked child seen before its exec would otherwise keep its
+  // parent's program, a compiler named after the shell that started it). The
   // memory of a process that has not run since the last read is carried over
   // (see idleMemoryMaxAge); usage is read only where the cheap record carries
   // CPU time to tell.
-  Details readDetails(int32_t pid, uint32_t uid, const std::string* key,
+  Details readDetails(int32_t pid, uint32_t uid, const std::string* key, const std::string& command,
                       std::optional<uint64_t> cheapCpuNanos, Date now) {
     Details d;
     bool cached = false;
     if (key) {
       std::lock_guard lock(cacheLock);
-      if (auto it = cache.find(*key); it != cache.end()) {
+      if (auto it = cache.find(*key); it != cache.end() && it->second.command == command) {
         const auto& entry = it->second;
         d.path = entry.path;
         d.executable = entry.executable;
@@ -237,6 +242,7 @@ struct ProcessTable::State {
       std::lock_guard lock(cacheLock);
       auto& entry = cache[*key];
       if (!cached) {
+        entry.command = command;
         entry.path = d.path;
         entry.executable = d.executable;
         entry.arguments = d.arguments;
@@ -307,7 +313,8 @@ std::optional<ProcessReading> ProcessTable::read(int32_t pid) const {
   auto b = shared_->source->basics(pid);
   if (!b) return std::nullopt;
   auto reading = fromBasics(*b);
-  complete(reading, shared_->readDetails(pid, reading.uid, nullptr, b->cpuNanos, now_()));
+  complete(reading,
+           shared_->readDetails(pid, reading.uid, nullptr, b->command, b->cpuNanos, now_()));
   return reading;
 }
 
@@ -386,7 +393,7 @@ ProcessReadings ProcessTable::read(std::chrono::duration<double> deadline) {
             shared->inFlight[candidate.key] = HungMark{candidate.name, started};
           }
           auto details = shared->readDetails(candidate.pid, candidate.uid, &candidate.key,
-                                             candidate.cheapCpuNanos, started);
+                                             candidate.name, candidate.cheapCpuNanos, started);
           {
             std::lock_guard lock(shared->inFlightLock);
             shared->inFlight.erase(candidate.key);

@@ -65,10 +65,14 @@ TEST(ProcessTableRead, CompletesReadingsAndCachesCommandLinesPerProcessKey) {
   f.source->add(10, 900, "compiler");             // the pid is reused: a new key
   EXPECT_EQ(f.table->read(5s).at(10).name, "compiler");
   EXPECT_EQ(f.source->calls(10).commandLine, 2);
+  // A forked shell seen before its exec: same key, a new program.
+  f.source->add(10, 900, "cc1plus");
+  EXPECT_EQ(f.table->read(5s).at(10).name, "cc1plus");
+  EXPECT_EQ(f.source->calls(10).commandLine, 3);
 
   // The single-process read never uses the cache.
-  EXPECT_EQ(f.table->read(10)->path, "/opt/compiler");
-  EXPECT_EQ(f.source->calls(10).commandLine, 3);
+  EXPECT_EQ(f.table->read(10)->path, "/opt/cc1plus");
+  EXPECT_EQ(f.source->calls(10).commandLine, 4);
   EXPECT_FALSE(f.table->read(77).has_value());
   auto cheap = f.table->basic(10);
   ASSERT_TRUE(cheap.has_value());
