@@ -4,8 +4,10 @@
 // too, and warns once when the load turns critical. The loop
 // stays free of the session bus; this process carries it. One per user, as
 // the loop is.
+#include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <map>
 #include <memory>
 #include <set>
@@ -13,6 +15,7 @@
 
 #include "cli/commands.hpp"
 #include "cli/suggestion_answer.hpp"
+#include "core/cleanup/cleanup.hpp"
 #include "core/desktop/owner_question.hpp"
 #include "core/desktop/tray_menu.hpp"
 #include "core/platform/detached_process.hpp"
@@ -23,6 +26,7 @@
 #include "core/platform/tray_item.hpp"
 #include "core/store/norvo_store.hpp"
 #include "core/store/widget_snapshot.hpp"
+#include "core/uninstall/uninstall.hpp"
 
 namespace norvo::cli {
 
@@ -38,6 +42,56 @@ std::vector<desktop::OwnerQuestion> pendingQuestions(const fs::path& store) {
   for (const auto& s : NorvoStore::pendingCleanups(store)) all.push_back(desktop::questionFor(s));
   for (const auto& s : NorvoStore::pendingUninstalls(store)) all.push_back(desktop::questionFor(s));
   return all;
+}
+
+// Seconds the companion measures a cleanup's items or an app and its
+// leftovers before it asks; what is not done by then is left unsaid.
+constexpr double kMeasureSeconds = 5;
+
+desktop::QuestionSizes cleanupSizes() {
+  auto context = Cleanup::Context::forUser();
+  desktop::QuestionSizes sizes;
+  for (const auto& item : Cleanup::preview(NorvoConfig::load(), kMeasureSeconds,
+                                           NorvoStore::scanUserFolders(context.store), context))
+    if (item.bytes) sizes.items[item.id] = *item.bytes;
+  return sizes;
+}
+
+desktop::QuestionSizes uninstallSizes(const UninstallSuggestion& s) {
+  auto context = Uninstall::Context::forUser();
+  auto apps = Uninstall::installedApps(false, 0, context);
+  desktop::QuestionSizes sizes;
+  auto app = Uninstall::find(s.appPath, apps);
+  if (!app) return sizes;
+  std::vector<Uninstall::App> one{*app};
+  Uninstall::measureApps(one, kMeasureSeconds);
+  sizes.appBytes = one.front().bytes;
+  // The leftovers an accepted uninstall takes: those found by name stay.
+  int64_t total = 0;
+  for (const auto& l : Uninstall::leftovers(*app, apps, true, kMeasureSeconds, context)) {
+    if (l.byName) continue;
+    if (!l.bytes) return sizes;
+    total += *l.bytes;
+  }
+  sizes.leftoverBytes = total;
+  return sizes;
+}
+
+// The question with what accepting it would free, measured now: done once,
+// when the owner is first asked, never on the refreshes between.
+desktop::OwnerQuestion measured(const desktop::OwnerQuestion& q, const fs::path& store) {
+  try {
+    if (q.kind == "cleanup")
+      for (const auto& s : NorvoStore::pendingCleanups(store))
+        if (s.id == q.id) return desktop::questionFor(s, cleanupSizes());
+    if (q.kind == "uninstall")
+      for (const auto& s : NorvoStore::pendingUninstalls(store))
+        if (s.id == q.id) return desktop::questionFor(s, uninstallSizes(s));
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "zemnorvo desktop: cannot measure what %s would free: %s\n", q.id.c_str(),
+                 e.what());
+  }
+  return q;
 }
 
 platform::NotificationContent contentOf(const desktop::Notice& n, bool persistent) {
@@ -112,7 +166,8 @@ class Companion {
       shown_.erase(id);
     }
     bool actions = client.serverHasActions();
-    for (const auto& q : plan.show) {
+    for (auto q : plan.show) {
+      q = measured(q, store_);
       std::string error;
       auto sent = client.show(contentOf(desktop::noticeFor(q, language_, actions), true), error);
       if (!sent) {
@@ -131,9 +186,10 @@ class Companion {
     for (const auto& [id, sent] : shown_) {
       if (sent.first != press.id) continue;
       auto choice = desktop::answerForAction(sent.second, press.key);
-      // The default action (a click on the text) answers nothing; the owner
-      // answers with a button or in a terminal.
-      if (choice) settle(client, id, *choice);
+      if (choice)
+        settle(client, id, *choice);
+      else if (press.key == desktop::defaultAction)
+        showDetails(sent.second);  // answers nothing; the buttons stay
       return;
     }
   }
@@ -162,6 +218,20 @@ class Companion {
       client.close(it->second.first);
       shown_.erase(it);
     }
+  }
+
+  // The whole question in the owner's text viewer: a notification shows
+  // only the first few items.
+  void showDetails(const desktop::OwnerQuestion& q) {
+    std::string name = "suggestion-";
+    for (char c : q.id)
+      if (std::isalnum(static_cast<unsigned char>(c)) || c == '-') name += c;
+    auto file = store_ / "details" / (name + ".txt");
+    auto written = record_file::writeAtomically(file, desktop::detailsText(q, language_));
+    std::string error = written ? std::string() : written.error;
+    if (!written || !platform::spawnDetached({"/usr/bin/xdg-open", file.string()}, error))
+      std::fprintf(stderr, "zemnorvo desktop: cannot show the details of %s: %s\n", q.id.c_str(),
+                   error.c_str());
   }
 
   void showWidget() {

@@ -47,23 +47,57 @@ OwnerQuestion questionFor(const QuitSuggestion& s) {
   return q;
 }
 
-OwnerQuestion questionFor(const CleanupSuggestion& s) {
-  return {s.id, "cleanup", "", s.reason, s.itemIDs, {"clean", "keep"}};
+OwnerQuestion questionFor(const CleanupSuggestion& s, const QuestionSizes& sizes) {
+  OwnerQuestion q{s.id, "cleanup", "", s.reason, {}, {"clean", "keep"}};
+  int64_t freed = 0;
+  bool measured = !s.itemIDs.empty();
+  for (const auto& id : s.itemIDs) {
+    auto found = sizes.items.find(id);
+    if (found == sizes.items.end()) {
+      measured = false;
+      q.what.push_back(id);
+      continue;
+    }
+    q.what.push_back(id + " (" + size(static_cast<uint64_t>(found->second)) + ")");
+    freed += found->second;
+  }
+  if (measured) q.freedBytes = freed;
+  return q;
 }
 
-OwnerQuestion questionFor(const UninstallSuggestion& s) {
-  return {
-      s.id, "uninstall", "", s.reason, {s.appName + " (" + s.appPath + ")"}, {"uninstall", "keep"}};
+OwnerQuestion questionFor(const UninstallSuggestion& s, const QuestionSizes& sizes) {
+  std::string app = s.appName + " (" + s.appPath;
+  if (sizes.appBytes) app += ", " + size(static_cast<uint64_t>(*sizes.appBytes));
+  OwnerQuestion q{s.id, "uninstall", "", s.reason, {app + ")"}, {"uninstall", "keep"}};
+  q.leftoverBytes = sizes.leftoverBytes;
+  if (sizes.appBytes && sizes.leftoverBytes) q.freedBytes = *sizes.appBytes + *sizes.leftoverBytes;
+  return q;
 }
+
+namespace {
+
+// The listed items (all of them, or the first few and how many more), then
+// the sizes.
+std::string listed(const OwnerQuestion& q, bool en, size_t most) {
+  std::string text;
+  for (size_t i = 0; i < std::min(q.what.size(), most); ++i) text += "\n• " + q.what[i];
+  if (q.what.size() > most)
+    text +=
+        fmt::format(fmt::runtime(en ? "\n… and {} more" : "\n… и ещё {}"), q.what.size() - most);
+  if (q.leftoverBytes)
+    text +=
+        (en ? "\nIts leftovers: " : "\nОстатки: ") + size(static_cast<uint64_t>(*q.leftoverBytes));
+  if (q.freedBytes)
+    text +=
+        (en ? "\nFrees about " : "\nОсвободит около ") + size(static_cast<uint64_t>(*q.freedBytes));
+  return text;
+}
+
+}  // namespace
 
 Notice noticeFor(const OwnerQuestion& q, Language language, bool serverHasActions) {
   bool en = language == Language::english;
-  Notice notice{summaryFor(q, en), q.reason, {}, false};
-  for (size_t i = 0; i < std::min(q.what.size(), kMaxListed); ++i)
-    notice.body += "\n• " + q.what[i];
-  if (q.what.size() > kMaxListed)
-    notice.body += fmt::format(fmt::runtime(en ? "\n… and {} more" : "\n… и ещё {}"),
-                               q.what.size() - kMaxListed);
+  Notice notice{summaryFor(q, en), q.reason + listed(q, en, kMaxListed), {}, false};
   if (serverHasActions) {
     for (const auto& answer : q.answers) notice.actions.emplace_back(answer, label(answer, en));
     notice.actions.emplace_back(defaultAction, en ? "Details" : "Подробнее");
@@ -72,6 +106,14 @@ Notice noticeFor(const OwnerQuestion& q, Language language, bool serverHasAction
   notice.body += en ? "\nAnswer in a terminal:" : "\nОтветьте в терминале:";
   for (const auto& answer : q.answers) notice.body += "\nzemnorvo answer " + q.id + " " + answer;
   return notice;
+}
+
+std::string detailsText(const OwnerQuestion& q, Language language) {
+  bool en = language == Language::english;
+  std::string text = summaryFor(q, en) + "\n\n" + q.reason + "\n" + listed(q, en, q.what.size());
+  text += en ? "\n\nAnswer in a terminal:" : "\n\nОтветьте в терминале:";
+  for (const auto& answer : q.answers) text += "\nzemnorvo answer " + q.id + " " + answer;
+  return text + "\n";
 }
 
 std::optional<std::string> answerForAction(const OwnerQuestion& q, std::string_view key) {

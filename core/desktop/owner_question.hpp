@@ -5,6 +5,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -26,13 +28,26 @@ struct OwnerQuestion {
   std::string kind;   // "quit", "cleanup" or "uninstall"
   std::string agent;  // who asked; empty when the record does not say
   std::string reason;
-  std::vector<std::string> what;     // the apps, items or app it would act on
-  std::vector<std::string> answers;  // the choices of `zemnorvo answer`, "keep" last
+  std::vector<std::string> what;           // the apps, items or app it would act on
+  std::vector<std::string> answers;        // the choices of `zemnorvo answer`, "keep" last
+  std::optional<int64_t> leftoverBytes{};  // an uninstall's leftovers, when measured
+  std::optional<int64_t> freedBytes{};     // all that accepting would free, when measured
+};
+
+// What a cleanup or an uninstall would free, measured when the owner is first
+// asked; what was not measured in time stays absent and unsaid.
+struct QuestionSizes {
+  std::map<std::string, int64_t> items;  // cleanup item id → bytes
+  std::optional<int64_t> appBytes{}, leftoverBytes{};
 };
 
 OwnerQuestion questionFor(const QuitSuggestion& s);
-OwnerQuestion questionFor(const CleanupSuggestion& s);
-OwnerQuestion questionFor(const UninstallSuggestion& s);
+OwnerQuestion questionFor(const CleanupSuggestion& s, const QuestionSizes& sizes = {});
+OwnerQuestion questionFor(const UninstallSuggestion& s, const QuestionSizes& sizes = {});
+
+// The whole question as plain text for the default action: every item, the
+// sizes, and the commands that answer it.
+std::string detailsText(const OwnerQuestion& question, platform::Language language);
 
 // A notification's content: `actions` are (key, label) pairs in button order.
 struct Notice {

@@ -27,6 +27,7 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
+  pid_t pid() const { return pid_; }
   void write(const std::string& bytes);
   void closeStdin();
   void closeStdout();

@@ -1,6 +1,7 @@
 // `zemnorvo desktop` against a real notification server: dunst under Xvfb on
 // a private bus, its menu script picking "Keep" when `dunstctl context` asks.
-// An agent reads the outcome back; a spoofed button from another bus client
+// An agent files the suggestion through `zemnorvo mcp` and reads the outcome
+// back; a spoofed button from another bus client
 // must change nothing.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,6 +10,8 @@
 #include <csignal>
 #include <thread>
 
+#include "core/platform/record_file.hpp"
+#include "core/records/json_codec.hpp"
 #include "core/store/norvo_store.hpp"
 #include "desktop/private_bus.hpp"
 
@@ -47,7 +50,11 @@ TEST(DesktopCompanion, AButtonOfTheServerAnswersAndASpoofedOneDoesNot) {
   if (!display) GTEST_SKIP() << "Xvfb did not start: " << x.readErrors(1s);
   // dunst hands its menu script one line per action, "#Keep (SUMMARY) [ID,keep]",
   // and takes the line printed back unchanged as the choice.
-  auto pick = dir.write("pick.sh", "#!/bin/sh\nexec grep -m1 ',keep]$'\n");
+  // The first choice is the click on the text (details), the second "Keep".
+  auto picked = dir.path() / "picked";
+  auto pick = dir.write("pick.sh", "#!/bin/sh\nif [ -e " + picked.string() +
+                                       " ]; then exec grep -m1 ',keep]$'; fi\ntouch " +
+                                       picked.string() + "\nexec grep -m1 ',default]$'\n");
   ::chmod(pick.c_str(), 0755);
   auto config = dir.write("dunstrc", "[global]\n    dmenu = " + pick.string() + "\n");
   test::ChildProcess dunst(
@@ -62,17 +69,34 @@ TEST(DesktopCompanion, AButtonOfTheServerAnswersAndASpoofedOneDoesNot) {
       10s))
       << dunst.readErrors(1s);
 
-  QuitSuggestion::Item app;
-  app.name = "Browser";
-  app.bundlePath = "/nonexistent/browser";  // nothing to signal, whatever is answered
-  auto filed = QuitSuggestion::make("claude pid 42", "builds are slow", {app});
-  ASSERT_TRUE(NorvoStore::addSuggestion(filed, home.store()));
+  // The agent files the suggestion through its own server, about an app the
+  // loop's status.json shows (a test machine runs no desktop apps).
+  ASSERT_EQ(test::zemnorvo({"watch", "--once"}).status, 0);
+  test::ChildProcess browser({"/bin/sleep", "300"});
+  auto statusFile = home.store() / "status.json";
+  auto status = json_codec::decode(test::readFile(statusFile));
+  ASSERT_TRUE(status);
+  (*status)["apps"].push_back(
+      {{"name", "Browser"},
+       {"bundlePath", "/usr/share/applications/org.example.Browser.desktop"},
+       {"bundleID", "org.example.Browser"},
+       {"mainPid", browser.pid()},
+       {"processCount", 1},
+       {"cpuPercent", 80},
+       {"memoryBytes", 4000000000},
+       {"category", "user_app"}});
+  ASSERT_TRUE(record_file::writeAtomically(statusFile, status->dump()));
+  test::AgentServer agent;
+  auto filed = agent.tool("suggest_quit_apps", {{"reason", "builds are slow"},
+                                                {"apps", {"Browser"}}})["structuredContent"];
+  ASSERT_TRUE(filed.contains("id")) << filed;
+  std::string id = filed["id"];
   test::ChildProcess companion({test::cliPath(), "desktop"});
   auto asked = companion.readLine(10s);
   ASSERT_TRUE(asked) << companion.readErrors(1s);
   auto at = asked->find("(notification ");
   ASSERT_NE(at, std::string::npos) << *asked;
-  EXPECT_NE(asked->find(filed.id), std::string::npos) << *asked;
+  EXPECT_NE(asked->find(id), std::string::npos) << *asked;
   auto notification = asked->substr(at + 14, asked->size() - at - 15);
 
   auto second = test::zemnorvo({"desktop"});
@@ -86,17 +110,23 @@ TEST(DesktopCompanion, AButtonOfTheServerAnswersAndASpoofedOneDoesNot) {
   gdbus({"emit", "--session", "--object-path", "/org/freedesktop/Notifications", "--signal",
          "org.freedesktop.Notifications.ActionInvoked", "uint32 " + notification, "'quit'"});
   test::run({"/usr/bin/dunstctl", "context"}, "", 10s);
+  auto details = home.store() / "details" / ("suggestion-" + id + ".txt");
+  ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(details); }, 10s))
+      << companion.readErrors(1s);
+  EXPECT_NE(test::readFile(details).find("zemnorvo answer " + id + " keep"), std::string::npos);
+  EXPECT_EQ(NorvoStore::suggestion(id, home.store())->status, "pending");
+  test::run({"/usr/bin/dunstctl", "context"}, "", 10s);
   ASSERT_TRUE(waitFor(
       [&] {
-        auto s = NorvoStore::suggestion(filed.id, home.store());
+        auto s = NorvoStore::suggestion(id, home.store());
         return s && s->status != "pending";
       },
       10s))
       << companion.readErrors(1s);
-  test::AgentServer agent;
-  auto answer = agent.tool("suggestion_status", {{"id", filed.id}})["structuredContent"];
+  auto answer = agent.tool("suggestion_status", {{"id", id}})["structuredContent"];
   EXPECT_EQ(answer["status"], "declined") << answer;
   EXPECT_EQ(answer["kept"], nlohmann::json({"Browser"})) << answer;
+  EXPECT_EQ(::kill(browser.pid(), 0), 0) << "keeping the app must not stop it";
   // dunst leaves a notification up after a choice; the companion withdraws it.
   EXPECT_TRUE(waitFor(
       [] {

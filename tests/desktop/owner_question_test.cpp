@@ -61,6 +61,43 @@ TEST(OwnerQuestion, ButtonsAreTheAnswersAndWithoutThemTheCommandIsNamed) {
     EXPECT_FALSE(desktop::answerForAction(quit, key)) << key;
 }
 
+TEST(OwnerQuestion, SaysWhatAcceptingFreesOnlyWhenAllOfItWasMeasured) {
+  std::vector<std::string> ids{"pip-cache", "npm-cache"};
+  for (int i = 0; i < 6; ++i) ids.push_back("cache-" + std::to_string(i));
+  auto cleanup = CleanupSuggestion::make("the disk is full", ids);
+  desktop::QuestionSizes sizes;
+  for (const auto& id : ids) sizes.items[id] = 512ll << 20;
+  auto q = desktop::questionFor(cleanup, sizes);
+  EXPECT_EQ(q.what.front(), "pip-cache (512 MB)");
+  EXPECT_EQ(q.freedBytes, 4ll << 30);
+  auto body = desktop::noticeFor(q, Language::english, true).body;
+  EXPECT_NE(body.find("Frees about 4.0 GB"), std::string::npos) << body;
+  EXPECT_EQ(body.find("cache-5"), std::string::npos) << "a notification lists the first few";
+  // The details the default action opens list every item and the answers.
+  auto details = desktop::detailsText(q, Language::russian);
+  EXPECT_NE(details.find("cache-5 (512 MB)"), std::string::npos) << details;
+  EXPECT_NE(details.find("Освободит около 4.0 GB"), std::string::npos) << details;
+  EXPECT_NE(details.find("zemnorvo answer " + q.id + " keep"), std::string::npos) << details;
+
+  // One item not measured in time: no total that would understate it.
+  sizes.items.erase("npm-cache");
+  q = desktop::questionFor(cleanup, sizes);
+  EXPECT_EQ(q.what[1], "npm-cache");
+  EXPECT_FALSE(q.freedBytes);
+  EXPECT_EQ(desktop::noticeFor(q, Language::english, true).body.find("Frees"), std::string::npos);
+
+  UninstallSuggestion uninstall;
+  uninstall.appName = "Demo";
+  uninstall.appPath = "/home/me/Applications/Demo.AppImage";
+  q = desktop::questionFor(uninstall, {{}, 300ll << 20, 1ll << 30});
+  EXPECT_EQ(q.what.front(), "Demo (/home/me/Applications/Demo.AppImage, 300 MB)");
+  body = desktop::noticeFor(q, Language::russian, true).body;
+  EXPECT_NE(body.find("Остатки: 1.0 GB"), std::string::npos) << body;
+  EXPECT_NE(body.find("Освободит около 1.3 GB"), std::string::npos) << body;
+  q = desktop::questionFor(uninstall, {{}, std::nullopt, 1ll << 30});
+  EXPECT_FALSE(q.freedBytes);
+}
+
 TEST(OwnerQuestion, PlanShowsTheNewAndWithdrawsTheAnswered) {
   auto all = questions();
   auto plan = desktop::plan({all[0], all[1]}, {all[1].id, "ANSWERED-ELSEWHERE"});
