@@ -20,15 +20,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-template <typename Check>
-bool waitFor(Check check, std::chrono::milliseconds timeout) {
-  for (auto until = std::chrono::steady_clock::now() + timeout;;) {
-    if (check()) return true;
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(50ms);
-  }
-}
-
 std::string gdbus(const std::vector<std::string>& args) {
   std::vector<std::string> argv{"/usr/bin/gdbus"};
   argv.insert(argv.end(), args.begin(), args.end());
@@ -59,7 +50,7 @@ TEST(DesktopCompanion, AButtonOfTheServerAnswersAndASpoofedOneDoesNot) {
   auto config = dir.write("dunstrc", "[global]\n    dmenu = " + pick.string() + "\n");
   test::ChildProcess dunst(
       {"/usr/bin/env", "DISPLAY=:" + *display, "/usr/bin/dunst", "-config", config.string()});
-  ASSERT_TRUE(waitFor(
+  ASSERT_TRUE(test::waitFor(
       [] {
         return gdbus({"call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
                       "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.NameHasOwner",
@@ -111,12 +102,12 @@ TEST(DesktopCompanion, AButtonOfTheServerAnswersAndASpoofedOneDoesNot) {
          "org.freedesktop.Notifications.ActionInvoked", "uint32 " + notification, "'quit'"});
   test::run({"/usr/bin/dunstctl", "context"}, "", 10s);
   auto details = home.store() / "details" / ("suggestion-" + id + ".txt");
-  ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(details); }, 10s))
+  ASSERT_TRUE(test::waitFor([&] { return std::filesystem::exists(details); }, 10s))
       << companion.readErrors(1s);
   EXPECT_NE(test::readFile(details).find("zemnorvo answer " + id + " keep"), std::string::npos);
   EXPECT_EQ(NorvoStore::suggestion(id, home.store())->status, "pending");
   test::run({"/usr/bin/dunstctl", "context"}, "", 10s);
-  ASSERT_TRUE(waitFor(
+  ASSERT_TRUE(test::waitFor(
       [&] {
         auto s = NorvoStore::suggestion(id, home.store());
         return s && s->status != "pending";
@@ -128,7 +119,7 @@ TEST(DesktopCompanion, AButtonOfTheServerAnswersAndASpoofedOneDoesNot) {
   EXPECT_EQ(answer["kept"], nlohmann::json({"Browser"})) << answer;
   EXPECT_EQ(::kill(browser.pid(), 0), 0) << "keeping the app must not stop it";
   // dunst leaves a notification up after a choice; the companion withdraws it.
-  EXPECT_TRUE(waitFor(
+  EXPECT_TRUE(test::waitFor(
       [] {
         return test::run({"/usr/bin/dunstctl", "count", "displayed"}, "", 5s).out == "0\n";
       },

@@ -10,14 +10,26 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "cli/child_process.hpp"
 
 namespace norvo::test {
+
+// Polls `check` every 20 ms until it holds or `timeout` passes; whether it held.
+template <typename Check>
+bool waitFor(Check check, std::chrono::milliseconds timeout) {
+  for (auto until = std::chrono::steady_clock::now() + timeout;;) {
+    if (check()) return true;
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
 
 class PrivateBus {
  public:

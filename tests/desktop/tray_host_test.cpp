@@ -23,15 +23,6 @@ namespace fs = std::filesystem;
 
 constexpr uid_t kNobody = 65534;
 
-template <typename Check>
-bool waitFor(Check check, std::chrono::milliseconds timeout) {
-  for (auto until = std::chrono::steady_clock::now() + timeout;;) {
-    if (check()) return true;
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(100ms);
-  }
-}
-
 // A program started as the unprivileged user when this test runs as root,
 // with nothing of this process's environment but `env`.
 std::vector<std::string> asDesktopUser(const std::vector<std::string>& env,
@@ -99,7 +90,7 @@ TEST(TrayHost, WaybarsTrayShowsTheIconInTheLevelsColour) {
                                  "WLR_HEADLESS_OUTPUTS=1", "WLR_LIBINPUT_NO_DEVICES=1"});
   test::ChildProcess sway(asDesktopUser(swayEnv, {"/usr/bin/sway", "-c", swayConfig.string()}));
   std::string display;
-  bool swayUp = waitFor(
+  bool swayUp = test::waitFor(
       [&] {
         std::error_code ec;
         for (const auto& e : fs::directory_iterator(runtime, ec))
@@ -113,7 +104,7 @@ TEST(TrayHost, WaybarsTrayShowsTheIconInTheLevelsColour) {
   env.push_back("WAYLAND_DISPLAY=" + display);
   test::ChildProcess waybar(
       asDesktopUser(env, {"/usr/bin/waybar", "-c", barConfig.string(), "-s", barStyle.string()}));
-  bool trayUp = waitFor(
+  bool trayUp = test::waitFor(
       [] {
         return test::run({"/usr/bin/gdbus", "call", "--session", "--dest", "org.freedesktop.DBus",
                           "--object-path", "/org/freedesktop/DBus", "--method",
@@ -152,7 +143,7 @@ TEST(TrayHost, WaybarsTrayShowsTheIconInTheLevelsColour) {
     ASSERT_TRUE(NorvoStore::saveStatus(snapshot, home.store()));
     int shown = 0;
     // A disc of 24 pixels has well over 100 of its colour; a stray pixel does not count.
-    EXPECT_TRUE(waitFor(
+    EXPECT_TRUE(test::waitFor(
         [&] {
           shown = count(colour);
           return shown >= 100;

@@ -24,15 +24,6 @@ using namespace std::chrono_literals;
 
 using Variant = std::unique_ptr<GVariant, decltype(&g_variant_unref)>;
 
-template <typename Check>
-bool waitFor(Check check, std::chrono::milliseconds timeout) {
-  for (auto until = std::chrono::steady_clock::now() + timeout;;) {
-    if (check()) return true;
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-}
-
 // What `gdbus call` printed, read back as the value it prints; null when the
 // call failed or printed something else. "--" keeps a -1 an argument.
 Variant gdbusCall(const std::string& dest, const std::string& path, const std::string& method,
@@ -130,7 +121,7 @@ TEST(TrayItem, AHostReadsTheItemAndItsMenuAndAClickAnswers) {
 
   test::ChildProcess companion(englishCompanion());
   const char* registers = "RegisterStatusNotifierItem";
-  ASSERT_TRUE(waitFor([&] { return !watcher->calls(registers).empty(); }, 5s))
+  ASSERT_TRUE(test::waitFor([&] { return !watcher->calls(registers).empty(); }, 5s))
       << companion.readErrors(1s);
   auto item = watcher->calls(registers).front().sender;
   EXPECT_EQ(watcher->calls(registers).front().args, "('" + item + "',)")
@@ -183,7 +174,7 @@ TEST(TrayItem, AHostReadsTheItemAndItsMenuAndAClickAnswers) {
   // A host clicks "Keep", as the notification's button would.
   gdbusCall(item, "/MenuBar", "com.canonical.dbusmenu.Event",
             {std::to_string(keep->id), "'clicked'", "<''>", "0"});
-  ASSERT_TRUE(waitFor(
+  ASSERT_TRUE(test::waitFor(
       [&] {
         auto s = NorvoStore::suggestion(filed.id, home.store());
         return s && s->status != "pending";
@@ -196,7 +187,7 @@ TEST(TrayItem, AHostReadsTheItemAndItsMenuAndAClickAnswers) {
 
   // The answered question leaves the menu, under a new revision.
   std::pair<uint32_t, Entry> after;
-  EXPECT_TRUE(waitFor(
+  EXPECT_TRUE(test::waitFor(
       [&] {
         after = layoutOf(item);
         return !findLabel(after.second, "claude pid 42 asks you to quit 1 app(s)");
@@ -236,8 +227,8 @@ TEST(TrayItem, WithoutAWatcherItSaysSoOnceAndRegistersWithEachOneThatComes) {
     SCOPED_TRACE(start);
     auto watcher = test::startWatcher(bus.address());
     ASSERT_TRUE(watcher->up()) << watcher->why();
-    EXPECT_TRUE(
-        waitFor([&] { return watcher->calls("RegisterStatusNotifierItem").size() == 1; }, 5s));
+    EXPECT_TRUE(test::waitFor(
+        [&] { return watcher->calls("RegisterStatusNotifierItem").size() == 1; }, 5s));
   }
   companion.signal(SIGTERM);
   EXPECT_EQ(companion.wait(5s), 0);
