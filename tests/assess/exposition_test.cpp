@@ -55,24 +55,6 @@ TEST(Exposition, EscapesLabelValuesAndReplacesBrokenUtf8) {
   for (const auto& [in, out] : cases) EXPECT_EQ(Exposition::escapeLabel(in), out) << in;
 }
 
-TEST(Exposition, TheLevelStateSetHasExactlyTheCurrentLevelSet) {
-  for (auto level : {LoadLevel::ok, LoadLevel::busy, LoadLevel::overloaded, LoadLevel::critical}) {
-    NorvoSnapshot s;
-    s.assessment.level = level;
-    auto series = seriesOf(Exposition::render(s, {}, Format::prometheus));
-    std::vector<std::string> set;
-    int states = 0;
-    for (const auto& [name, value] : series) {
-      if (name.rfind("norvo_level{", 0) != 0) continue;
-      ++states;
-      if (value == "1") set.push_back(name);
-    }
-    EXPECT_EQ(states, 4);
-    EXPECT_EQ(set, std::vector{"norvo_level{level=\"" + std::string(rawValue(level)) + "\"}"});
-    EXPECT_EQ(series["norvo_level_severity"], std::to_string(severity(level)));
-  }
-}
-
 TEST(Exposition, LeavesOutWhatTheMachineLacksAndRepeatsNoSeries) {
   NorvoSnapshot bare;
   bare.metrics.memory.pressure = "unknown";
