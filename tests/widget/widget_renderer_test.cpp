@@ -5,8 +5,6 @@
 
 #include <set>
 
-#include "real_processes.hpp"
-#include "test_support.hpp"
 #include "widget/widget_images.hpp"
 #include "widget/widget_publisher.hpp"
 
@@ -214,32 +212,6 @@ TEST(WidgetRendererPng, LongTextsShrinkOrAreCutButNeverOverflow) {
   EXPECT_GE(titles[0].scale, 0.8);
   EXPECT_FALSE(titles[0].cut);
   EXPECT_LE(titles[0].drawn.width, titles[0].space.width + 0.01);
-}
-
-// An independent rasteriser reads the vector image as the same widget.
-TEST(WidgetRendererSvg, IndependentRasteriserOpensEachFamilyAtItsSize) {
-  test::TempDir dir;
-  for (auto family : kFamilies)
-    for (bool full : {true, false}) {
-      auto label = std::string(rawValue(family)) + (full ? " full" : " none");
-      auto image = widget_renderer::svg({full ? std::optional(fullRecord()) : std::nullopt, family},
-                                        WidgetAppearance::dark);
-      checkRendering(image, family, label);
-      ASSERT_EQ(image.bytes.rfind("<?xml", 0), 0u) << label;
-      auto ran = test::run({"/usr/bin/env", "rsvg-convert", "--format=png",
-                            dir.write("w.svg", image.bytes).string()});
-      ASSERT_EQ(ran.status, 0) << label << ": " << ran.errors;
-      EXPECT_EQ(ran.errors, "") << label;
-      auto pixels = decodePng(ran.out);
-      ASSERT_TRUE(pixels.has_value()) << label;
-      WidgetBox size = widget_renderer::familySize(family);
-      EXPECT_EQ(std::pair(pixels->width, pixels->height),
-                std::pair(int(size.width), int(size.height)))
-          << label;
-      // The rasteriser drew the widget, not an empty page.
-      EXPECT_EQ(pixels->at(pixels->width / 2, 4) >> 24, 0xFFu) << label;
-      EXPECT_EQ(pixels->at(0, 0) >> 24, 0u) << label;
-    }
 }
 
 TEST(WidgetPublisher, WritesSixImagesBesideTheRecordAtMostEveryInterval) {
