@@ -75,6 +75,11 @@ TEST(Exposition, LeavesOutWhatTheMachineLacksAndRepeatsNoSeries) {
   EXPECT_EQ(series["norvo_ai_agent_processes"] + series["norvo_ai_tasks"] +
                 series["norvo_ai_orphaned_tasks"] + series["norvo_hung_processes"],
             "1211");
+  // The level is a state set: one series per level, only the current one at 1.
+  std::string levels;
+  for (const char* l : {"ok", "busy", "overloaded", "critical"})
+    levels += series["norvo_level{level=\"" + std::string(l) + "\"}"];
+  EXPECT_EQ(levels, "1000");
 }
 
 TEST(Exposition, PassesPromtoolCheckMetricsAndOpenMetricsEndsWithEof) {
