@@ -20,44 +20,6 @@ using test::zemnorvo;
 
 std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
 
-TEST(OwnerCommands, ListAndAnswerAQuitSuggestion) {
-  if (Session::myAgent()) GTEST_SKIP() << "run under an agent, which may not answer";
-  test::FreshHome home;
-  QuitSuggestion::Item closed;
-  closed.name = "Closed";
-  closed.bundlePath = "/nonexistent/Closed.app";
-  closed.mainPid = 2147483647;
-  auto s = QuitSuggestion::make("claude", "the build is slow", {closed});
-  NorvoStore::addSuggestion(s, home.store());
-  NorvoStore::addCleanup(CleanupSuggestion::make("caches are big", {"npm-cache"}), home.store());
-
-  auto table = zemnorvo({"suggestions"});
-  EXPECT_EQ(table.status, 0);
-  EXPECT_NE(table.out.find(s.id), std::string::npos) << table.out;
-  EXPECT_NE(table.out.find("quit 1 app(s), from claude: the build is slow"), std::string::npos);
-  EXPECT_NE(table.out.find("clean npm-cache: caches are big"), std::string::npos) << table.out;
-  auto listed = json_codec::decode(zemnorvo({"suggestions", "--json"}).out);
-  ASSERT_TRUE(listed);
-  auto listedQuit = listed->at("quit").at(0).get<QuitSuggestion>();
-  EXPECT_EQ(listedQuit.id, s.id);
-  EXPECT_EQ(listedQuit.items, s.items);
-  EXPECT_EQ(listed->at("cleanup").size(), 1u);
-  EXPECT_TRUE(listed->at("uninstall").empty());
-
-  auto answered = zemnorvo({"answer", s.id, "keep"});
-  EXPECT_EQ(answered.status, 0);
-  EXPECT_EQ(answered.out, "declined: quit none; kept Closed\n");
-  auto back = NorvoStore::suggestion(s.id, home.store());
-  ASSERT_TRUE(back);
-  EXPECT_EQ(std::pair(back->status, back->kept),
-            std::pair(std::string("declined"), std::vector<std::string>{"Closed"}));
-  EXPECT_TRUE(back->answeredAt.has_value());
-  // Answered once only; an unknown id is an error.
-  EXPECT_EQ(zemnorvo({"answer", s.id, "quit"}).status, 1);
-  EXPECT_EQ(zemnorvo({"answer", "NO-SUCH-ID", "quit"}).status, 1);
-  EXPECT_EQ(NorvoStore::suggestion(s.id, home.store())->status, "declined");
-}
-
 // Agent A runs a long task. Agent B's shell (a shell named "claude" is an
 // agent to the classifier) tries to stop it with `zemnorvo stop`, stops its
 // own task and tries to answer for the owner; then the owner stops A's task.

@@ -83,19 +83,6 @@ TEST(DiskHistory, SnapshotsOnePerDayAndGrantWithAWeekOldBaseline) {
   EXPECT_FALSE(baseline(young.path(), "/", "-", now).has_value());
 }
 
-TEST(DiskHistory, SnapshotRetentionKeepsTheFortyNewest) {
-  test::TempDir dir;
-  Date now = at("2026-11-20T12:00:00Z");
-  for (int i = 45; i >= 0; --i)
-    ASSERT_TRUE(recordSnapshot(dir.path(), reportOf("/Volumes/Data", std::to_string(i), 1),
-                               now - hours(12 * i)));
-  auto kept = readSnapshots(dir.path(), "/Volumes/Data");
-  ASSERT_EQ(kept.size(), 40u);
-  EXPECT_EQ(kept.back().accessKey, "0");
-  EXPECT_EQ(kept.front().accessKey, "39");
-  EXPECT_TRUE(std::filesystem::exists(dir.path() / "_Volumes_Data.json"));
-}
-
 TEST(DiskHistory, CorruptOrForeignFilesReadAsEmptyAndAreReplaced) {
   test::TempDir dir;
   Date now = at("2026-11-20T12:00:00Z");

@@ -68,11 +68,9 @@ TEST(ClaudeHook, TextsAreShapedForTheirPlace) {
   EXPECT_EQ(says(prompt, {.level = "busy", .summary = "first\nsecond", .advice = "a"}), "first");
   EXPECT_EQ(says(prompt, {.level = "critical", .summary = std::string(299, 'x') + "ЖЖЖ"}),
             std::string(299, 'x') + "…");
-  EXPECT_EQ(says(prompt, {.level = "overloaded"}), "This computer is overloaded.");
-  // Without advice the warning falls back to the summary; with neither, the level alone.
+  // Without advice the warning falls back to the summary.
   EXPECT_EQ(says(bash, {.level = "critical", .summary = "Swap is full."}),
             "Warning: this computer is critical. Swap is full.");
-  EXPECT_NE(says(bash, {.level = "critical"}), nullptr);
   // Session start with nothing to say, and levels this system does not have.
   EXPECT_EQ(says(start, {.level = "ok"}), nullptr);
   EXPECT_EQ(says(start, {.level = "ok", .advice = "All clear."}), "All clear.");
@@ -80,11 +78,6 @@ TEST(ClaudeHook, TextsAreShapedForTheirPlace) {
     EXPECT_FALSE(respond(start, {.level = level, .summary = "s", .advice = "a"})) << level;
     EXPECT_FALSE(respond(bash, {.level = level, .summary = "s", .advice = "a"})) << level;
   }
-  // A PreToolUse answer never carries a decision, so it cannot block.
-  auto warning = respond(bash, statusAt("critical"));
-  ASSERT_TRUE(warning);
-  for (const char* key : {"permissionDecision", "\"decision\"", "\"continue\""})
-    EXPECT_EQ(warning->find(key), std::string::npos) << key;
 }
 
 TEST(ClaudeHook, BuildCommandsGetThePoolAdviceOrTheirRewrite) {

@@ -205,30 +205,27 @@ TEST(ProcessTableBundles, OutermostAndOwningBundle) {
     EXPECT_EQ(ProcessTable::outermostBundle(path), bundle) << "memoised: " << path;
   }
 
+  // Each reading with the bundle that owns it; readings see each other.
+  const std::optional<std::string> editor = "/Applications/Editor.app",
+                                   emulator = "/home/me/Android/Sdk/emulator";
+  std::vector<std::pair<ProcessReading, std::optional<std::string>>> rows = {
+      {reading(1, "/Applications/Editor.app/Contents/MacOS/Editor"), editor},
+      {reading(2, "/usr/libexec/helper", "", 1), editor},  // through its responsible process
+      {reading(3, "/usr/bin/java", "java -jar /Applications/Tool.app/Contents/tool.jar"),
+       std::nullopt},  // arguments must begin with "/"
+      {reading(4, "/usr/bin/java", "/Applications/Tool.app/Contents/tool.jar"),
+       "/Applications/Tool.app"},
+      // The emulator's qemu and its launcher are one app; a namesake script is none.
+      {reading(5, "/home/me/Android/Sdk/emulator/qemu/linux-x86_64/qemu-system-x86_64"), emulator},
+      {reading(6, "/home/me/Android/Sdk/emulator/emulator", "emulator -avd Pixel_8"), emulator},
+      {reading(7, "/home/me/src/emulator/emulator.py"), std::nullopt},
+      {reading(8, "/usr/lib/firefox/firefox"), "/usr/share/applications/firefox.desktop"},
+      {reading(9, "/usr/bin/sleep", "sleep Tool.app/x"), std::nullopt}};  // not a path
+  rows[7].first.appEntry = rows[7].second;
   ProcessReadings r;
-  r[1] = reading(1, "/Applications/Editor.app/Contents/MacOS/Editor");
-  r[2] = reading(2, "/usr/libexec/helper", "", 1);
-  r[3] = reading(3, "/usr/bin/java", "java -jar /Applications/Tool.app/Contents/tool.jar");
-  r[4] = reading(4, "/home/me/Android/Sdk/emulator/qemu/linux-x86_64/qemu-system-x86_64");
-  r[5] = reading(5, "/usr/lib/firefox/firefox");
-  r[5].appEntry = "/usr/share/applications/firefox.desktop";
-  r[6] = reading(6, "/usr/bin/sleep", "sleep Tool.app/x");  // not a path
-  r[7] = reading(7, "/usr/bin/java", "/Applications/Tool.app/Contents/tool.jar");
-  const std::optional<std::string> owners[] = {
-      std::nullopt,
-      "/Applications/Editor.app",
-      "/Applications/Editor.app",       // through its responsible process
-      std::nullopt,                     // arguments must begin with "/"
-      "/home/me/Android/Sdk/emulator",  // the emulator's qemu, as one app with its launcher
-      "/usr/share/applications/firefox.desktop",
-      std::nullopt,
-      "/Applications/Tool.app"};
-  for (int32_t pid = 1; pid <= 7; ++pid)
-    EXPECT_EQ(ProcessTable::owningBundle(r[pid], r), owners[pid]) << pid;
-  r[8] = reading(8, "/home/me/Android/Sdk/emulator/emulator", "emulator -avd Pixel_8");
-  r[9] = reading(9, "/home/me/src/emulator/emulator.py");  // only the SDK's launcher counts
-  EXPECT_EQ(ProcessTable::owningBundle(r[8], r), owners[4]);
-  EXPECT_FALSE(ProcessTable::owningBundle(r[9], r));
+  for (const auto& [one, owner] : rows) r[one.pid] = one;
+  for (const auto& [one, owner] : rows)
+    EXPECT_EQ(ProcessTable::owningBundle(one, r), owner) << one.pid;
 }
 
 TEST(ProcessTableCpu, PercentOfOneCoreBetweenReadingsOfTheSameProcess) {

@@ -1,8 +1,6 @@
 #include "core/sampling/sampler.hpp"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "measure/fake_process_source.hpp"
 #include "real_processes.hpp"
@@ -112,41 +110,6 @@ TEST(Sampler, NoLineageFileWithoutAgentTasksAndACorruptOneIsKept) {
   auto snapshot = Sampler::measure(0, NorvoConfig::defaults(), m.env());
   EXPECT_GE(std::chrono::steady_clock::now() - start, 100ms) << "at least a tenth of a second";
   EXPECT_GE(snapshot.metrics.sampleSeconds, 0.1);
-}
-
-// A real agent starts a task and exits; the next tick, even of a restarted
-// sampler, still knows the task as the old agent's orphan because the
-// lineage file remembers it.
-TEST(SamplerRealProcesses, OrphanedTaskKeepsItsAgentThroughTheLineage) {
-  test::TempDir dir;
-  auto claude = test::copyProgram("/bin/sh", dir.path() / "claude");
-  auto compiler = test::copyProgram("/bin/sleep", dir.path() / "cc1plus");
-  test::Processes processes;
-  ProcessTable table(platform::makeProcessSource(platform::Roots::system()), dir.path());
-  Sampler::Environment env;
-  env.table = &table;
-  env.storeDirectory = dir.path();
-  auto findTask = [&](Sampler& sampler, const std::function<bool(const ProcessSample&)>& wanted) {
-    for (int attempt = 0; attempt < 100; ++attempt, std::this_thread::sleep_for(50ms))
-      for (const auto& s : sampler.sample().aiTasks)
-        if (wanted(s)) return std::optional(s);
-    return std::optional<ProcessSample>();
-  };
-  pid_t agent = processes.start({"claude", "-c", "\"$1\" 600 & wait", "claude", compiler}, claude);
-  ASSERT_GT(agent, 0);
-  Sampler sampler(NorvoConfig::defaults(), env);
-  auto task = findTask(sampler, [&](auto& s) { return s.ppid == agent && s.name == "cc1plus"; });
-  ASSERT_TRUE(task.has_value());
-  EXPECT_EQ(task->agentPid, agent);
-  EXPECT_FALSE(task->orphaned);
-
-  ::kill(agent, SIGKILL);
-  ::waitpid(agent, nullptr, 0);
-  Sampler restarted(NorvoConfig::defaults(), env);
-  auto orphan = findTask(restarted, [&](auto& s) { return s.pid == task->pid && s.ppid != agent; });
-  ASSERT_TRUE(orphan.has_value());
-  EXPECT_EQ(orphan->agentPid, agent);
-  EXPECT_TRUE(orphan->orphaned);
 }
 
 }  // namespace

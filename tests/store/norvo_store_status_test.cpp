@@ -60,36 +60,5 @@ TEST(NorvoStoreStatus, UnreadableStatusIsAbsentAndUntouched) {
   EXPECT_FALSE(NorvoStore::cachedStatus(1e9, tmp.path() / "fifo").has_value());
 }
 
-TEST(NorvoStoreStatus, AppIsRunningByRecentStatusOrByProcessName) {
-  struct Case {
-    const char* why;
-    std::optional<seconds> statusAge;  // absent: no status file; negative: a corrupt one
-    const char* processName;           // nullptr: no such process
-    uint32_t uid;
-    bool running;
-  };
-  const uint32_t me = ::getuid();
-  for (const Case& c : std::vector<Case>{
-           {"20-second-old status, no process", seconds(19), nullptr, me, true},
-           {"stale status, no process", seconds(60), nullptr, me, false},
-           {"stale status, app process", seconds(60), "Zemra Norvo", me, true},
-           {"no status, another user's app", std::nullopt, "Zemra Norvo", me + 1, false},
-           {"no status, near name", std::nullopt, "Zemra Norv", me, false},
-           {"corrupt status, app process", seconds(-1), "Zemra Norvo", me, true}}) {
-    test::TempDir tmp;
-    platform::Roots roots = platform::Roots::under(tmp.path());
-    fs::create_directories(roots.proc);
-    if (c.statusAge && *c.statusAge < seconds(0))
-      tmp.write("store/status.json", "{");
-    else if (c.statusAge)
-      NorvoStore::saveStatus(snapshotAged(*c.statusAge), roots.store);
-    if (c.processName) {
-      tmp.write("proc/4242/comm", std::string(c.processName) + "\n");
-      tmp.write("proc/4242/status", "Uid:\t" + std::to_string(c.uid) + "\t0\t0\t0\n");
-    }
-    EXPECT_EQ(NorvoStore::appIsRunning(roots), c.running) << c.why;
-  }
-}
-
 }  // namespace
 }  // namespace norvo

@@ -350,16 +350,5 @@ TEST(StoreWrites, FailuresNameTheFileAndTheReason) {
   EXPECT_TRUE(NorvoStore::suggestion(s.id, dir.path()));
 }
 
-TEST(StoreWrites, PendingListingKeepsRecordsUnderAnotherFileName) {
-  test::TempDir dir;
-  auto s = QuitSuggestion::make("agent", "why", {});
-  ASSERT_TRUE(NorvoStore::addSuggestion(s, dir.path()));
-  std::filesystem::rename(NorvoStore::pendingDir(dir.path()) / (s.id + ".json"),
-                          NorvoStore::pendingDir(dir.path()) / "renamed.json");
-  auto pending = NorvoStore::pendingSuggestions(dir.path());
-  ASSERT_EQ(pending.size(), 1u);
-  EXPECT_EQ(pending[0].id, s.id);
-}
-
 }  // namespace
 }  // namespace norvo

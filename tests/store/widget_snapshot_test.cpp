@@ -52,22 +52,6 @@ TEST(WidgetSnapshotBuild, BootVolumeFirstThenOthersInSampledOrder) {
   }
 }
 
-TEST(WidgetSnapshotBuild, NetworkIsThePrimaryConnectionElseTheFirst) {
-  auto s = sample();
-  s.sensors = SensorReport{};
-  EXPECT_FALSE(WidgetSnapshot(s).network.has_value()) << "a report without connections";
-  for (const auto& [connections, expected] :
-       std::vector<std::pair<std::vector<NetworkConnection>, std::optional<std::string>>>{
-           {{connection("Wi-Fi", false), connection("Ethernet", true)}, "Ethernet"},
-           {{connection("A", false), connection("B", false)}, "A"},
-           {{connection("A", false), connection("B", true), connection("C", true)}, "B"},
-           {{}, std::nullopt}}) {
-    s.sensors->connections = connections;
-    auto network = WidgetSnapshot(s).network;
-    EXPECT_EQ(network ? std::optional(network->name) : std::nullopt, expected);
-  }
-}
-
 TEST(WidgetSnapshotBuild, FirstFourAppGroupsAndOnlyAgentsAreAI) {
   auto s = sample();
   for (auto [name, category] :
