@@ -8,7 +8,7 @@ PACKAGES=(
   nlohmann-json3-dev libfmt-dev libcli11-dev libcurl4-openssl-dev libssl-dev
   libarchive-dev python3 openssl
   libpugixml-dev libsensors-dev libnl-3-dev libnl-genl-3-dev libglib2.0-dev
-  libcairo2-dev libpango1.0-dev librsvg2-bin fonts-dejavu-core libpng-dev
+  libcairo2-dev libpango1.0-dev fonts-dejavu-core libpng-dev
   libgtest-dev libgmock-dev libbenchmark-dev help2man
   libtomlplusplus-dev
   libmicrohttpd-dev prometheus
