@@ -231,11 +231,9 @@ const Gio& gio() {
   static const Gio loaded = [] {
     Gio l;
     const LibrarySymbol symbols[] = {
-        {"g_file_new_for_path", &l.g_file_new_for_path},
-        {"g_file_trash", &l.g_file_trash},
-        {"g_io_error_quark", &l.g_io_error_quark},
-        {"g_object_unref", &l.g_object_unref},
-        {"g_error_free", &l.g_error_free},
+        LIBRARY_SYMBOL(l, g_file_new_for_path), LIBRARY_SYMBOL(l, g_file_trash),
+        LIBRARY_SYMBOL(l, g_io_error_quark),    LIBRARY_SYMBOL(l, g_object_unref),
+        LIBRARY_SYMBOL(l, g_error_free),
     };
     l.error = loadLibrary("libgio-2.0.so.0", symbols);
     return l;

@@ -23,6 +23,10 @@ struct LibrarySymbol {
   void (*assign)(void* slot, void* found);
 };
 
+// A table row naming the symbol once: LIBRARY_SYMBOL(lib, archive_read_new)
+// fills lib.archive_read_new with the library's archive_read_new.
+#define LIBRARY_SYMBOL(lib, symbol) ::norvo::platform::LibrarySymbol(#symbol, &(lib).symbol)
+
 // Opens `soname` (RTLD_NOW | RTLD_LOCAL) and fills every symbol's pointer.
 // Returns why it could not, naming the library and what the loader said;
 // absent on success. On failure no pointer is filled and the library is
