@@ -161,10 +161,7 @@ class Companion {
     std::set<std::string> shownIds;
     for (const auto& [id, _] : shown_) shownIds.insert(id);
     auto plan = desktop::plan(pending, shownIds);
-    for (const auto& id : plan.withdraw) {
-      client.close(shown_[id].first);
-      shown_.erase(id);
-    }
+    for (const auto& id : plan.withdraw) withdraw(client, id);
     bool actions = client.serverHasActions();
     for (auto q : plan.show) {
       q = measured(q, store_);
@@ -214,19 +211,31 @@ class Companion {
     for (const auto& line : outcome.lines) std::printf("%s\n", line.c_str());
     for (const auto& e : outcome.errors) std::fprintf(stderr, "zemnorvo desktop: %s\n", e.c_str());
     std::fflush(stdout);
+    withdraw(client, id);
+  }
+
+  // A question no longer pending: its notification closed and the details
+  // written for it, if any, removed.
+  void withdraw(platform::NotificationClient& client, const std::string& id) {
     if (auto it = shown_.find(id); it != shown_.end()) {
       client.close(it->second.first);
       shown_.erase(it);
     }
+    std::error_code ignored;  // mostly never written; a leftover harms nothing
+    fs::remove(detailsFile(id), ignored);
+  }
+
+  fs::path detailsFile(const std::string& id) const {
+    std::string name = "suggestion-";
+    for (char c : id)
+      if (std::isalnum(static_cast<unsigned char>(c)) || c == '-') name += c;
+    return store_ / "details" / (name + ".txt");
   }
 
   // The whole question in the owner's text viewer: a notification shows
   // only the first few items.
   void showDetails(const desktop::OwnerQuestion& q) {
-    std::string name = "suggestion-";
-    for (char c : q.id)
-      if (std::isalnum(static_cast<unsigned char>(c)) || c == '-') name += c;
-    auto file = store_ / "details" / (name + ".txt");
+    auto file = detailsFile(q.id);
     auto written = record_file::writeAtomically(file, desktop::detailsText(q, language_));
     std::string error = written ? std::string() : written.error;
     if (!written || !platform::spawnDetached({"/usr/bin/xdg-open", file.string()}, error))

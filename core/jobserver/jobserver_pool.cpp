@@ -143,12 +143,11 @@ PoolState JobserverPool::follow(int64_t buildThreads, int64_t usableCores, std::
     error = "build pool: cannot look for its clients in " + roots_.proc.string();
   if (before) {
     known_ = *before;
-    clients_ = static_cast<int64_t>(before->size());
   }
   changed_.notify_all();
   state.tokens = ledger_.issued;
   state.free = fifo_.available().value_or(0);
-  state.clients = clients_;
+  state.clients = static_cast<int64_t>(known_.size());
   return state;
 }
 

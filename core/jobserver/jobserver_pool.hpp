@@ -82,7 +82,6 @@ class JobserverPool {
   // Clients as last looked at: every process each 2 minutes, and while tokens are
   // out, at each tick, those of the last look (all again once none is left).
   std::vector<pid_t> known_;
-  int64_t clients_ = 0;
   std::optional<std::chrono::steady_clock::time_point> countedAt_;
   static constexpr std::chrono::seconds recountEvery{120};
   bool stopping_ = false, paused_ = false, reading_ = false;
