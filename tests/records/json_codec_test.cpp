@@ -31,8 +31,8 @@ TEST(JsonCodec, EncodesSortedCompactAndDecodesOnlyTheWholeRecord) {
   EXPECT_NO_THROW(json_codec::encode(nlohmann::json(std::string("bad \xff byte"))));
 
   EXPECT_FALSE(json_codec::decode("{\"name\":").has_value());
-  for (const char* bad : {"[]", R"({"name":"x"})", R"({"name":1,"since":"2026-01-02T03:00:00Z"})",
-                          R"({"name":"x","since":"yesterday"})"})
+  // Missing keys and wrong types are the field list's, tested with it.
+  for (const char* bad : {"[]", R"({"name":"x","since":"yesterday"})"})
     EXPECT_FALSE(json_codec::decodeAs<HungMark>(bad).has_value()) << bad;
   EXPECT_EQ(
       json_codec::decodeAs<HungMark>(R"({"name":"x","since":"2026-01-02T03:00:00Z","extra":true})"),

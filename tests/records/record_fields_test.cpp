@@ -19,6 +19,8 @@ struct Sample {
   std::optional<std::string> note;
   double share = 0;
   bool on = false;
+
+  friend bool operator==(const Sample&, const Sample&) = default;
 };
 
 constexpr auto sampleFields = record_fields::list(
@@ -42,10 +44,7 @@ TEST(RecordFields, AbsentOptionalsAreLeftOutAndReadBack) {
   nlohmann::json j;
   sampleFields.write(j, s);
   EXPECT_EQ(j.dump(), R"({"bytes":5,"name":"x","note":"hi","on":true,"pid":-3,"share":1.5})");
-  auto back = decode(j.dump());
-  ASSERT_TRUE(back);
-  EXPECT_EQ(back->note, "hi");
-  EXPECT_FALSE(back->count);
+  EXPECT_EQ(decode(j.dump()), s);
 }
 
 TEST(RecordFields, DecodesOnlyWholeRecordsWithFittingIntegers) {
