@@ -36,9 +36,8 @@ TEST(SessionAgentFor, ChainThenLineage) {
     std::filesystem::path lineage;
     std::optional<int32_t> expected;
   };
+  // How the chain itself is walked is the classifier's, tested with it.
   const Case cases[] = {
-      {"agent command among the ancestors",
-       table({{300, 200, "zemnorvo"}, {200, 100, "zsh"}, {100, 1, "claude"}}), missing, 100},
       {"nearest agent wins",
        table({{300, 200, "zemnorvo"}, {200, 100, "codex"}, {100, 1, "claude"}}), missing, 200},
       {"the chain beats the lineage", table({{300, 200, "zemnorvo"}, {200, 1, "gemini"}}), lineage,
@@ -47,8 +46,6 @@ TEST(SessionAgentFor, ChainThenLineage) {
        77},
       {"a reused pid has another key", table({{300, 1, "zemnorvo"}}, 2000), lineage, std::nullopt},
       {"corrupt lineage counts as empty", table({{300, 1, "zemnorvo"}}), corrupt, std::nullopt},
-      {"a parent loop ends the walk", table({{300, 200, "zemnorvo"}, {200, 300, "bash"}}), missing,
-       std::nullopt},
       {"self not among the readings", table({{200, 1, "claude"}}), lineage, std::nullopt}};
   for (const auto& c : cases)
     EXPECT_EQ(Session::agentFor(300, kUid, c.readings, NorvoConfig::defaults(), c.lineage),
