@@ -13,42 +13,71 @@ namespace {
 
 using platform::TemperatureReading;
 using Role = platform::TemperatureRole;
-using Opt = std::optional<double>;
-using Figures = std::tuple<Opt, Opt, Opt, Opt>;  // cpu, cpu max, gpu, soc max
 
-Figures figures(const auto& t) {
-  return {t.cpuCelsius, t.cpuMaxCelsius, t.gpuCelsius, t.socMaxCelsius};
+// "cpu 60 coretemp; max 60; gpu; soc 60": each figure with its source, so that
+// a source without a figure shows too.
+std::string describe(const auto& t) {
+  auto part = [](const std::optional<double>& c, const std::optional<std::string>& source = {}) {
+    std::ostringstream out;
+    if (c) out << " " << *c;
+    if (source) out << " " << *source;
+    return out.str();
+  };
+  return "cpu" + part(t.cpuCelsius, t.cpuSource) + "; max" + part(t.cpuMaxCelsius) + "; gpu" +
+         part(t.gpuCelsius, t.gpuSource) + "; soc" + part(t.socMaxCelsius);
 }
 
-TEST(SensorsTemperatures, ControllerKeysSensorRolesAndNames) {
-  // Exactly 5 and 130 are outside the controller's window; 5.1 and 129.9 inside.
-  auto t = Sensors::temperatures({5.0, 5.1, 129.9, 130.0}, {40.04, 130.0}, {});
-  EXPECT_EQ(figures(t), Figures(67.5, 129.9, 40.0, {}));
-  EXPECT_TRUE(t.temperatures.empty());
-  EXPECT_EQ(figures(Sensors::temperatures({5.0, 130.0}, {}, {})), Figures());
+// The processor's temperature comes from a sensor on the processor whenever
+// there is one; a firmware zone is the last resort.
+TEST(SensorsTemperatures, FiguresAndTheirSources) {
+  constexpr auto P = Role::processor, G = Role::gpu, L = Role::listed;
+  const TemperatureReading acpitz90{"acpitz", 90, Role::processorFallback};
+  const std::vector<TemperatureReading> listed = {
+      {"PMU tdie1", 40, L},    {"PMU tdie2", 50, L}, {"NAND", 41, L},
+      {"NAND", 42, L},         {"GPU MTR", 45, L},   {"gas gauge battery", 60, L},
+      {"Battery BAT0", 70, L}, {"Hot", 150, L},      {"Cold", 0, L}};
+  struct Case {
+    std::vector<TemperatureReading> sensors;
+    std::string expected;
+    std::vector<double> smcProcessor = {}, smcGpu = {};
+  };
+  const Case cases[] = {
+      // Exactly 5 and 130 are outside the controller's window; 5.1 and 129.9 inside.
+      {{}, "cpu 67.5 smc; max 129.9; gpu 40 smc; soc", {5.0, 5.1, 129.9, 130.0}, {40.04, 130.0}},
+      {{}, "cpu; max; gpu; soc", {5.0, 130.0}},
+      {{{"coretemp Core 0", 58, P}}, "cpu 70 smc; max 70; gpu 50 smc; soc 58", {70}, {50}},
+      // Named sensors: the hottest "tdie" and "GPU"; batteries are not chips.
+      {listed, "cpu 50 PMU tdie2; max; gpu 45 GPU MTR; soc 50"},
+      {{acpitz90, {"coretemp Package", 60, P}}, "cpu 60 coretemp; max 60; gpu; soc 90"},
+      {{{"PMU tdie1", 45, L}, acpitz90}, "cpu 45 PMU tdie1; max; gpu; soc 90"},
+      {{{"nvme Composite", 38, L}, acpitz90}, "cpu 90 acpitz; max; gpu; soc 90"},
+      {{{"k10temp Tdie", 50, P},
+        {"zenpower Tdie", 54, P},
+        {"amdgpu edge", 55, G},
+        {"nvidia gpu0", 65, G}},
+       "cpu 52 k10temp, zenpower; max 54; gpu 60 amdgpu, nvidia; soc 65"},
+      // Outside the plausible window a processor sensor is no source at all.
+      {{{"coretemp Core 0", 200, P}, acpitz90}, "cpu 90 acpitz; max; gpu; soc 90"},
+      {{{"nvme Composite", 38, L}}, "cpu; max; gpu; soc 38"}};
+  for (const auto& c : cases)
+    EXPECT_EQ(describe(Sensors::temperatures(c.smcProcessor, c.smcGpu, c.sensors)), c.expected);
 
-  // Named sensors: averaged by name, listed by name; batteries are not chips.
-  std::vector<TemperatureReading> listed;
-  for (auto [name, c] : std::vector<std::pair<const char*, double>>{{"PMU tdie1", 40},
-                                                                    {"PMU tdie2", 50},
-                                                                    {"NAND", 41},
-                                                                    {"NAND", 42},
-                                                                    {"GPU MTR", 45},
-                                                                    {"gas gauge battery", 60},
-                                                                    {"Battery BAT0", 70},
-                                                                    {"Hot", 150},
-                                                                    {"Cold", 0}})
-    listed.push_back({name, c, Role::listed});
-  t = Sensors::temperatures({}, {}, listed);
-  EXPECT_EQ(figures(t), Figures(50.0, {}, 45.0, 50.0));
-  EXPECT_EQ(t.temperatures, (std::vector<SensorReport::Temperature>{{"Battery BAT0", 70},
-                                                                    {"GPU MTR", 45},
-                                                                    {"NAND", 41.5},
-                                                                    {"PMU tdie1", 40},
-                                                                    {"PMU tdie2", 50},
-                                                                    {"gas gauge battery", 60}}));
-
-  // Roles, the firmware zone and the window over sensors: TemperatureSources below.
+  // Listed: averaged by name, within 0 to 150 (exclusive).
+  EXPECT_EQ(Sensors::temperatures({}, {}, listed).temperatures,
+            (std::vector<SensorReport::Temperature>{{"Battery BAT0", 70},
+                                                    {"GPU MTR", 45},
+                                                    {"NAND", 41.5},
+                                                    {"PMU tdie1", 40},
+                                                    {"PMU tdie2", 50},
+                                                    {"gas gauge battery", 60}}));
+  // The digest names the source beside each figure it shows.
+  SensorReport report;
+  report.cpuCelsius = 60;
+  report.cpuSource = "coretemp";
+  report.gpuSource = "nvidia";  // without a figure
+  auto digest = Compact::sensors(report);
+  EXPECT_EQ(digest.value("cpu_c_source", ""), "coretemp");
+  EXPECT_FALSE(digest.contains("gpu_c_source")) << digest;
 }
 
 TEST(SensorsFormulas, BatteryRatesPowerAndUptime) {
@@ -112,9 +141,6 @@ SensorReport fixtureReport(const std::string& scenario) {
   auto first = SensorCounters::now(roots);
   auto second = first;
   second.time = first.time + 2;
-  second.diskRead += 4096;
-  second.diskWrite -= 1;  // went backwards
-  for (auto& [zone, c] : second.energy) c.microjoules += 20'000'000;
   return Sensors::read(first, second, roots, nullptr);
 }
 
@@ -129,60 +155,10 @@ TEST(SensorsFixtures, BareMachineGivesEveryFallback) {
     EXPECT_EQ(r.model, std::string_view(scenario) == "bare_vm" ? names.machine : "x86_64");
     EXPECT_EQ(r.chip, "") << scenario;
     EXPECT_EQ(r.osVersion, os);
-    EXPECT_EQ(figures(r), Figures()) << scenario;
+    EXPECT_EQ(describe(r), "cpu; max; gpu; soc") << scenario;
     EXPECT_TRUE(r.temperatures.empty() && r.fans.empty()) << scenario;
     EXPECT_FALSE(r.hasFans || r.systemWatts || r.gpuPercent || r.battery) << scenario;
     EXPECT_TRUE(r.connections.has_value()) << scenario;
-  }
-}
-
-// The processor's temperature comes from a sensor on the processor whenever
-// there is one, and the digest says which.
-// "59 coretemp": the figure and its source; "" when absent.
-std::string figure(const std::optional<double>& c, const std::optional<std::string>& source) {
-  if (!c) return source ? "source without figure" : "";
-  std::ostringstream out;
-  out << *c << " " << source.value_or("?");
-  return out.str();
-}
-
-TEST(TemperatureSources, FirmwareZoneIsTheLastResortAndTheSourceIsNamed) {
-  const TemperatureReading acpitz90{"acpitz", 90, Role::processorFallback};
-  struct Case {
-    std::vector<double> smcProcessor, smcGpu;
-    std::vector<TemperatureReading> sensors;
-    std::string cpu, gpu;
-  };
-  const Case cases[] = {
-      {{}, {}, {acpitz90, {"coretemp Package id 0", 60, Role::processor}}, "60 coretemp", ""},
-      {{}, {}, {{"PMU tdie1", 45, Role::listed}, acpitz90}, "45 PMU tdie1", ""},
-      {{}, {}, {{"nvme Composite", 38, Role::listed}, acpitz90}, "90 acpitz", ""},
-      {{},
-       {},
-       {{"k10temp Tdie", 50, Role::processor},
-        {"zenpower Tdie", 54, Role::processor},
-        {"amdgpu edge", 55, Role::gpu},
-        {"nvidia gpu0", 65, Role::gpu}},
-       "52 k10temp, zenpower",
-       "60 amdgpu, nvidia"},
-      {{70}, {50}, {{"coretemp Core 0", 58, Role::processor}}, "70 smc", "50 smc"},
-      // Outside the plausible window a processor sensor is no source at all.
-      {{}, {}, {{"coretemp Core 0", 200, Role::processor}, acpitz90}, "90 acpitz", ""},
-      {{}, {}, {{"nvme Composite", 38, Role::listed}}, "", ""},
-  };
-  for (const auto& c : cases) {
-    auto t = Sensors::temperatures(c.smcProcessor, c.smcGpu, c.sensors);
-    EXPECT_EQ(figure(t.cpuCelsius, t.cpuSource), c.cpu) << c.cpu;
-    EXPECT_EQ(figure(t.gpuCelsius, t.gpuSource), c.gpu) << c.gpu;
-
-    SensorReport report;
-    report.cpuCelsius = t.cpuCelsius;
-    report.cpuSource = t.cpuSource;
-    report.gpuCelsius = t.gpuCelsius;
-    report.gpuSource = t.gpuSource;
-    auto digest = Compact::sensors(report);
-    EXPECT_EQ(digest.value("cpu_c_source", ""), t.cpuSource.value_or("")) << c.cpu;
-    EXPECT_EQ(digest.value("gpu_c_source", ""), t.gpuSource.value_or("")) << c.gpu;
   }
 }
 

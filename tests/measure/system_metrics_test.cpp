@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "core/assess/compact.hpp"
 #include "test_support.hpp"
 
 namespace norvo {
@@ -35,13 +36,8 @@ TEST(SystemMetricsFormulas, IntervalUsageAndPressure) {
         SystemMetrics::usageBetween(reading(0, c.busy0, c.total0), reading(1, c.busy1, c.total1)),
         c.usage)
         << c.busy1 << "/" << c.total1;
-  for (auto [level, text] :
-       std::vector<std::pair<std::optional<int>, std::string>>{{1, "normal"},
-                                                               {2, "warning"},
-                                                               {4, "critical"},
-                                                               {3, "normal"},
-                                                               {-1, "normal"},
-                                                               {std::nullopt, "normal"}})
+  for (auto [level, text] : std::vector<std::pair<std::optional<int>, std::string>>{
+           {2, "warning"}, {4, "critical"}, {3, "normal"}, {std::nullopt, "normal"}})
     EXPECT_EQ(SystemMetrics::pressureText(level), text) << level.value_or(99);
 }
 
@@ -72,26 +68,21 @@ TEST(SystemMetricsFixtures, HybridLaptop) {
   EXPECT_EQ(r.totalTicks, r.busyTicks + 5000 + 100);
   EXPECT_EQ(r.swapOuts, 4242u);
 
-  SystemReading earlier{r.time - 2, r.busyTicks - 70, r.totalTicks - 100, 4242 - 100};
+  r.time = 1000;  // whole numbers, so that the rates below are exact
+  SystemReading earlier{998, r.busyTicks - 75, r.totalTicks - 100, 4242 - 100};
   auto s = SystemMetrics::between(earlier, r, roots);
-  EXPECT_DOUBLE_EQ(s.cpu.usage, 0.7);
-  EXPECT_EQ(s.cpu.logicalCores, 4);
-  EXPECT_EQ(s.cpu.performanceCores, 1);  // two hyper-threads of one core
-  EXPECT_EQ(s.cpu.efficiencyCores, 2);
-  EXPECT_DOUBLE_EQ(s.cpu.loadAverage1m, 2.5);
-  EXPECT_DOUBLE_EQ(s.cpu.loadAverage5m, 1.75);
-  EXPECT_NEAR(s.cpu.freeCores, 1.2, 1e-9);
-  EXPECT_NEAR(s.memory.swapOutsPerSecond, 50, 1e-6);
-  const uint64_t k = 1024;
-  EXPECT_EQ(s.memory.totalBytes, 16384000 * k);
-  EXPECT_EQ(s.memory.appBytes, 9000000 * k);
-  EXPECT_EQ(s.memory.wiredBytes, (20000 + 100000 + 20000 + 60000) * k);
-  EXPECT_EQ(s.memory.compressedBytes, 30000 * k + 12582912);  // zswap + zram
-  EXPECT_EQ(s.memory.cachedBytes, (1000000 + 1500000 + 200000) * k);
-  EXPECT_EQ(s.memory.usedBytes, s.memory.appBytes + s.memory.wiredBytes + s.memory.compressedBytes);
-  EXPECT_EQ(s.memory.pressure, "warning");  // some avg10 12.5
-  EXPECT_EQ(s.memory.swapTotalBytes, 8192000 * k);
-  EXPECT_EQ(s.memory.swapUsedBytes, 2048000 * k);
+  // Usage, logical, performance (two hyper-threads of one core), efficiency
+  // cores, load over 1 and 5 minutes, free cores.
+  EXPECT_EQ(s.cpu, (SystemMetrics::CPU{0.75, 4, 1, 2, 2.5, 1.75, 1.0}));
+  const uint64_t k = 1024, total = 16384000 * k, app = 9000000 * k,
+                 cached = (1000000 + 1500000 + 200000) * k;
+  const uint64_t wired = (20000 + 100000 + 20000 + 60000) * k,
+                 compressed = 30000 * k + 12582912;  // zswap + zram
+  const uint64_t used = app + wired + compressed;
+  // Pressure from PSI "some avg10" 12.5; swap from meminfo and vmstat.
+  EXPECT_EQ(s.memory,
+            (SystemMetrics::Memory{total, used, app, wired, compressed, cached, total - used,
+                                   "warning", 2048000 * k, 8192000 * k, 50}));
   EXPECT_EQ(s.thermalState, "fair");  // 85 °C past the 80 °C passive trip
   EXPECT_TRUE(s.lowPowerMode);
 }
@@ -123,37 +114,89 @@ TEST(SystemMetricsFixtures, NoPsiBareAndMalformedTreesFallBack) {
   }
 }
 
-TEST(SystemMetricsFixtures, MountTableFiltersPseudoNetworkAndRepeats) {
+// Pseudo, network, hidden and repeated mounts are left out before anything
+// reads them; the volume listing's own tests cover that.
+TEST(SystemMetricsFixtures, MountTableKeepsTheOverlayRootAndLeavesOutBoundFiles) {
   test::TempDir dir;
-  auto data = dir.path() / "data disk";
-  auto share = dir.path() / "share";
+  auto data = dir.path() / "data";
   std::filesystem::create_directories(data);
-  std::filesystem::create_directories(share);
   auto hosts = dir.write("hosts", "127.0.0.1 localhost\n");
-  std::string escaped = data.string();
-  escaped.replace(escaped.find(' '), 1, "\\040");
+  // The bound file on a device of its own, so that only its kind leaves it out.
   dir.write("proc/self/mountinfo",
             "1 0 0:30 / / rw - overlay overlay rw\n"
-            "2 1 0:5 / /proc rw - proc proc rw\n"
             "3 1 8:1 / " +
-                escaped +
+                data.string() +
                 " rw - ext4 /dev/sda1 rw\n"
-                "4 1 8:1 / " +
-                share.string() +
-                " rw - ext4 /dev/sda1 rw\n"
-                "5 1 8:1 / " +
-                hosts.string() +
-                " rw - ext4 /dev/sda1 rw\n"
-                "6 1 0:40 / /net rw - nfs4 server:/export rw\n"
-                "7 1 8:2 / /boot/efi rw - vfat /dev/sda2 rw\n");
+                "5 1 8:5 / " +
+                hosts.string() + " rw - ext4 /dev/sda5 rw\n");
   auto s = SystemMetrics::between({}, {}, platform::Roots::under(dir.path()));
-  // The overlay root stays; a bind mount of a listed file system, a bound
-  // file, pseudo, network and boot partitions do not.
   std::vector<std::pair<std::string, std::string>> volumes;
   for (const auto& v : s.volumes) volumes.emplace_back(v.path, v.name);
-  EXPECT_EQ(volumes, (std::vector<std::pair<std::string, std::string>>{
-                         {"/", "/"}, {data.string(), "data disk"}}));
+  EXPECT_EQ(volumes, (std::vector<std::pair<std::string, std::string>>{{"/", "/"},
+                                                                       {data.string(), "data"}}));
   EXPECT_GT(s.volumes[1].totalBytes, 0);
+}
+
+// A sample taken inside a container or a slice describes what the process may
+// use, and says so; outside one it reads as it always did.
+SystemReading quotaReading(double time, std::optional<double> quota,
+                           std::optional<uint64_t> usage) {
+  return {time, 0, 0, 0, quota, usage};
+}
+
+TEST(QuotaUsage, TimeSpentOverTimeGranted) {
+  struct Case {
+    const char* name;
+    SystemReading previous, current;
+    std::optional<double> usage;
+  };
+  const Case cases[] = {
+      {"half of 1.5 processors for 2 s", quotaReading(10, 1.5, 1000000),
+       quotaReading(12, 1.5, 2500000), 0.5},
+      {"throttling lets bursts overshoot a little", quotaReading(10, 0.5, 0),
+       quotaReading(11, 0.5, 600000), 1.0},
+      {"the quota changed", quotaReading(10, 1.5, 0), quotaReading(11, 2.0, 100), std::nullopt},
+      {"no quota before", quotaReading(10, std::nullopt, std::nullopt), quotaReading(11, 1.0, 100),
+       std::nullopt},
+      {"counter went back: a new group", quotaReading(10, 1.0, 5000), quotaReading(11, 1.0, 10),
+       std::nullopt},
+      {"clock unreadable", quotaReading(10, 1.0, 0), quotaReading(NAN, 1.0, 10), std::nullopt},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(SystemMetrics::quotaUsageBetween(c.previous, c.current), c.usage) << c.name;
+}
+
+SystemMetrics sampleOf(const std::string& scenario) {
+  auto roots = platform::Roots::under(test::fixture("linux/" + scenario));
+  auto first = SystemReading::now(roots);
+  return SystemMetrics::between(first, first, roots);
+}
+
+TEST(CgroupMetrics, LimitsAppearInRecordAndDigestOnlyWhenTheyApply) {
+  auto limited = sampleOf("cgroup_v1");
+  auto free = sampleOf("cgroup_no_limit");
+  // The container's 2 processors of quota and 1 GiB, not the host's 8 and 16 GiB.
+  EXPECT_EQ(limited.cpu.logicalCores, 2);
+  EXPECT_LE(limited.cpu.performanceCores, 2);
+  EXPECT_EQ(limited.memory.totalBytes, GiB);
+  EXPECT_EQ(free.memory.totalBytes, 16 * GiB);
+  // Left out when absent, as every optional field is (see the field list's tests).
+  nlohmann::json record = limited;
+  EXPECT_EQ(record["cpu"]["limitedBy"], "cgroup");
+  EXPECT_EQ(record["memory"]["limitedBy"], "cgroup");
+
+  auto digestOf = [](const SystemMetrics& m) {
+    NorvoSnapshot snap;
+    snap.metrics = m;
+    return Compact::status(snap, 0, std::nullopt,
+                           [](auto&&...) { return std::optional<Compact::FreeChange>{}; });
+  };
+  auto digest = digestOf(limited);
+  EXPECT_EQ(digest["cpu"]["limited_by"], "cgroup");
+  EXPECT_EQ(digest["memory"]["limited_by"], "cgroup");
+  auto unlimited = digestOf(free);
+  EXPECT_FALSE(unlimited["cpu"].contains("limited_by"));
+  EXPECT_FALSE(unlimited["memory"].contains("limited_by"));
 }
 
 }  // namespace
