@@ -11,7 +11,6 @@
 namespace norvo {
 namespace {
 
-namespace fs = std::filesystem;
 using test::copyProgram;
 
 TEST(RealProcesses, PsAndExplainCommands) {
@@ -24,9 +23,8 @@ TEST(RealProcesses, PsAndExplainCommands) {
 
   auto explained = test::zemnorvo({"explain", std::to_string(agent)});
   EXPECT_EQ(explained.status, 0);
-  const auto& text = explained.out;
-  EXPECT_EQ(text.substr(0, text.find(' ')), "claude.exe") << text;
-  EXPECT_NE(text.find("\n→ ai_agent; my agent: -\n"), std::string::npos) << text;
+  EXPECT_EQ(explained.out.substr(0, explained.out.find(' ')), "claude.exe") << explained.out;
+  EXPECT_NE(explained.out.find("\n→ ai_agent; my agent: -\n"), std::string::npos) << explained.out;
   auto unknown = test::zemnorvo({"explain", "2147483647"});
   EXPECT_EQ(unknown.status, 1);
   EXPECT_EQ(unknown.out, "");  // said on standard error
@@ -41,9 +39,9 @@ TEST(RealProcesses, PsAndExplainCommands) {
   EXPECT_EQ(category, ProcessCategory::aiAgent);
   auto shown = test::zemnorvo({"ps", "--interval", "0.1"});
   EXPECT_EQ(shown.status, 0);
-  const auto& table = shown.out;
-  EXPECT_NE(table.substr(0, table.find('\n')).find("CATEGORY"), std::string::npos) << table;
-  EXPECT_NE(table.find(" ai_agent "), std::string::npos) << table;
+  EXPECT_NE(shown.out.substr(0, shown.out.find('\n')).find("CATEGORY"), std::string::npos)
+      << shown.out;
+  EXPECT_NE(shown.out.find(" ai_agent "), std::string::npos) << shown.out;
 }
 
 }  // namespace
