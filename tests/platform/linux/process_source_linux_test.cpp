@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "core/measure/process_sample.hpp"
 #include "core/platform/process_source.hpp"
 #include "test_support.hpp"
 
@@ -30,33 +31,64 @@ TEST(LinuxProcessSource, ReadsAFixtureTree) {
   EXPECT_FALSE(source->basics(999).has_value());
 
   auto line = source->commandLine(400);
-  EXPECT_EQ(line.path, "/opt/fixture/bin/shell");
-  EXPECT_EQ(line.arguments, "sh -c sleep 1");
-  EXPECT_EQ(line.appEntry, (root / "home/.local/share/applications/fixture-app.desktop").string());
+  EXPECT_EQ(std::tuple(line.path, line.arguments, line.appEntry),
+            std::tuple("/opt/fixture/bin/shell", "sh -c sleep 1",
+                       (root / "home/.local/share/applications/fixture-app.desktop").string()));
   auto usage = source->usage(400, std::nullopt);
   EXPECT_EQ(usage.cpuNanos, 200u * (1'000'000'000 / ticks));
   EXPECT_EQ(shell->cpuNanos, usage.cpuNanos);
   EXPECT_EQ(usage.footprintBytes, 640u * 1024);
-  EXPECT_EQ(source->usage(400, 7).cpuNanos, 7u);  // the cheap record's figure is used as is
 
   auto gone = source->commandLine(404);
   EXPECT_EQ(gone.path + gone.arguments, "");
   EXPECT_FALSE(source->usage(999, std::nullopt).cpuNanos.has_value());
-  EXPECT_FALSE(source->responsiblePid(400).has_value());
   test::TempDir empty;
   EXPECT_TRUE(makeProcessSource(Roots::under(empty.path()))->allPids().empty());
+}
+
+// A process's key must survive everything but the process itself: clock
+// adjustments move /proc/stat's btime, and a key built on it lost every hung
+// mark and every remembered agent when they did.
+TEST(LinuxProcessSource, KeyStableAcrossClockShiftsAndDistinctAcrossBoots) {
+  const std::string boot = "6f1c2a9e-0d2b-4c55-9d0e-1b2c3d4e5f60";
+  const std::pair<const char*, std::string> machines[] = {
+      {"1700000000", boot},
+      {"1700000001", boot},  // NTP stepped the clock
+      {"1699999990", boot},
+      {"1700000000", "0a0b0c0d-1111-2222-3333-444455556666"},  // the next boot
+      {"1700000000", ""},                                      // the kernel gives no boot id
+  };
+  std::vector<std::string> keys;
+  for (const auto& [btime, bootId] : machines) {
+    test::TempDir dir;
+    dir.write("proc/stat", std::string("cpu 1 2 3 4\nbtime ") + btime + "\n");
+    if (!bootId.empty()) dir.write("proc/sys/kernel/random/boot_id", bootId + "\n");
+    dir.write("proc/77/stat", "77 (worker) S 1 1 1 0 -1 0 0 0 0 0 150 50 0 0 20 0 1 0 987654 1 5");
+    auto basics = makeProcessSource(Roots::under(dir.path()))->basics(77);
+    ASSERT_TRUE(basics.has_value()) << btime << " " << bootId;
+    ProcessReading r;
+    r.pid = basics->pid;
+    r.startTime = basics->startTime;
+    r.bootId = basics->bootId;
+    keys.push_back(r.key());
+    EXPECT_EQ(keys.back().rfind("77:987654", 0), 0u) << keys.back();
+  }
+  EXPECT_EQ(keys[0], keys[1]);
+  EXPECT_EQ(keys[0], keys[2]);
+  EXPECT_NE(keys[0], keys[3]);
+  EXPECT_NE(keys[0], keys[4]);
+  EXPECT_NE(keys[3], keys[4]);
 }
 
 TEST(LinuxProcessSource, AppsByDesktopUnitOrByTheirEntrysProgram) {
   test::TempDir dir;
   auto entries = dir.path() / "home/.local/share/applications";
-  dir.write("home/.local/share/applications/dev.editor.Editor.desktop",
-            "[Desktop Entry]\nType=Application\nName=Editor\nExec=/opt/editor/editor %F\n");
-  dir.write("home/.local/share/applications/hidden.desktop",
-            "[Desktop Entry]\nType=Application\nName=Hidden\nNoDisplay=true\n"
-            "Exec=/opt/hidden/hidden\n");
-  dir.write("home/.local/share/applications/shell-tool.desktop",
-            "[Desktop Entry]\nType=Application\nName=Tool\nExec=/bin/sh -c tool\n");
+  for (auto [file, lines] :
+       {std::pair{"dev.editor.Editor", "Name=Editor\nExec=/opt/editor/editor %F"},
+        {"hidden", "Name=Hidden\nNoDisplay=true\nExec=/opt/hidden/hidden"},
+        {"shell-tool", "Name=Tool\nExec=/bin/sh -c tool"}})
+    dir.write("home/.local/share/applications/" + std::string(file) + ".desktop",
+              "[Desktop Entry]\nType=Application\n" + std::string(lines) + "\n");
   const std::string session = "0::/user.slice/user-1000.slice/session-2.scope\n";
   struct Case {
     int32_t pid;

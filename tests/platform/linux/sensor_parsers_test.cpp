@@ -2,6 +2,7 @@
 
 #include "core/platform/linux/diskstats_parsers.hpp"
 #include "core/platform/linux/hwmon_parsers.hpp"
+#include "core/platform/linux/net_parsers.hpp"
 #include "core/platform/linux/power_supply_parsers.hpp"
 
 namespace norvo::platform::parse {
@@ -47,11 +48,9 @@ TEST(HwmonMapping, RolesAndNamesPerChip) {
   // A battery's sensor is named for it and plays no processor part.
   EXPECT_EQ(hwmonTemperatures({"coretemp", true, {{1, "Package id 0", 30}}}),
             (std::vector<TemperatureReading>{{"Battery coretemp Package id 0", 30, Role::listed}}));
-  for (auto [type, role] :
-       std::vector<std::pair<const char*, Role>>{{"x86_pkg_temp", Role::processor},
-                                                 {"acpitz", Role::processorFallback},
-                                                 {"gpu-thermal", Role::gpu},
-                                                 {"iwlwifi_1", Role::listed}})
+  // The processor's and the firmware's zones: read through the source's tree.
+  for (auto [type, role] : std::vector<std::pair<const char*, Role>>{{"gpu-thermal", Role::gpu},
+                                                                     {"iwlwifi_1", Role::listed}})
     EXPECT_EQ(thermalZoneTemperature(type, 50), (TemperatureReading{type, 50, role}));
   EXPECT_EQ(millidegrees("-5500\n"), -5.5);
   for (const char* bad : {"", "45.0", "abc"}) EXPECT_FALSE(millidegrees(bad)) << bad;
@@ -105,6 +104,33 @@ TEST(Diskstats, ParsesAndClassifiesDevices) {
   for (auto n : {"sda", "nvme0n1", "mmcblk0"}) EXPECT_FALSE(isVirtualBlockDevice(n)) << n;
   for (auto n : {"sda1", "xvda1", "nvme0n1p2", "mmcblk0p1"}) EXPECT_TRUE(looksLikePartition(n));
   for (auto n : {"sda", "nvme0n1", "mmcblk0", "sr0", ""}) EXPECT_FALSE(looksLikePartition(n)) << n;
+}
+
+TEST(NetParsers, ProcNetDevDefaultRouteAndUevent) {
+  auto counts = procNetDev(
+      "Inter-|   Receive                                                |  Transmit\n"
+      " face |bytes    packets errs drop fifo frame compressed multicast|bytes    packets\n"
+      "    lo: 100 1 0 0 0 0 0 0 200 2 0 0 0 0 0 0\n"
+      "enp5s0:18446744073709551615 1 0 0 0 0 0 0 7 2 0 0 0 0 0 0\n"
+      "  eth2: x 1 0 0 0 0 0 0 7 2 0 0 0 0 0 0\n");
+  EXPECT_EQ(counts, (decltype(counts){{"enp5s0", {UINT64_MAX, 7}}, {"lo", {100, 200}}}));
+
+  const std::string header = "Iface\tDestination\tGateway\tFlags\tRefCnt\tUse\tMetric\tMask\tMTU\n";
+  // The lowest metric wins; a route that is not up, or is not the default, does not count.
+  EXPECT_EQ(
+      defaultRouteInterface(header + "wlan0\t00000000\t0101A8C0\t0003\t0\t0\t600\t00000000\t0\n"
+                                     "eth0\t00000000\t0100000A\t0003\t0\t0\t100\t00000000\t0\n"
+                                     "eth1\t00000000\t0100000A\t0003\t0\t0\t100\t00000000\t0\n"),
+      "eth0");
+  EXPECT_FALSE(defaultRouteInterface(header +
+                                     "eth0\t00000000\t0100000A\t0002\t0\t0\t0\t00000000\t0\n"
+                                     "eth0\t0000A8C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\n"
+                                     "eth0\tzz\t00000000\t0001\t0\t0\t0\t00000000\t0\n"));
+  // The header line is never a route, even if it looks like one.
+  EXPECT_FALSE(defaultRouteInterface("eth0\t00000000\t0\t0001\t0\t0\t0\t00000000\n"));
+
+  EXPECT_EQ(ueventValue("INTERFACE=wg0\nDEVTYPE=wireguard\n", "DEVTYPE"), "wireguard");
+  EXPECT_FALSE(ueventValue("DEVTYPES=x\n", "DEVTYPE"));
 }
 
 }  // namespace
