@@ -1,18 +1,21 @@
-// The tray icon in a real tray: waybar's tray module under a headless sway,
-// photographed with grim. The icon's colour must show up in the bar once the
-// companion runs, and not before, and follow the level. sway refuses to run as root, so under root
-// sway and waybar run as nobody, with a runtime folder of their own; the bus
-// stays the test's and admits them.
+// The tray item in a real tray: waybar's tray module under a headless sway,
+// photographed with grim, the item and its menu read and clicked with the
+// real `gdbus call` as a host does. The item must come to a tray that starts
+// after the companion and again to one that restarts, show the level's
+// colour and follow it, and its menu must settle a suggestion as a
+// notification button does. sway refuses to run as root, so under root
+// sway and waybar run as nobody, with a runtime folder of their own; the
+// bus stays the test's and admits them.
+#include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <memory>
 #include <sstream>
-#include <thread>
 
-#include "cli/child_process.hpp"
-#include "core/store/norvo_store.hpp"
+#include "core/assess/compact.hpp"
 #include "desktop/private_bus.hpp"
 
 namespace norvo {
@@ -20,6 +23,8 @@ namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
+
+using Variant = std::unique_ptr<GVariant, decltype(&g_variant_unref)>;
 
 constexpr uid_t kNobody = 65534;
 
@@ -36,9 +41,15 @@ std::vector<std::string> asDesktopUser(const std::vector<std::string>& env,
   return out;
 }
 
-// How many pixels of a binary PPM (grim -t ppm) are within 2 of `rgb` in
+struct Colour {
+  uint8_t r, g, b;
+};
+// The level colours, drawn by nothing else in the bar.
+constexpr Colour kOrange{0xFF, 0x9F, 0x0A}, kRed{0xFF, 0x45, 0x3A};
+
+// How many pixels of a binary PPM (grim -t ppm) are within 2 of `c` in
 // each channel; -1 when it is not one.
-int pixelsOf(const std::string& ppm, uint8_t r, uint8_t g, uint8_t b) {
+int pixelsOf(const std::string& ppm, Colour c) {
   std::istringstream in(ppm);
   std::string magic;
   int width = 0, height = 0, max = 0;
@@ -46,20 +57,79 @@ int pixelsOf(const std::string& ppm, uint8_t r, uint8_t g, uint8_t b) {
   in.get();
   auto start = static_cast<size_t>(in.tellg());
   if (ppm.size() < start + static_cast<size_t>(width) * height * 3) return -1;
-  auto near = [](uint8_t a, uint8_t want) { return std::abs(int(a) - int(want)) <= 2; };
+  auto near = [](char a, uint8_t want) { return std::abs(uint8_t(a) - int(want)) <= 2; };
   int count = 0;
   for (size_t i = start; i + 2 < ppm.size(); i += 3)
-    if (near(static_cast<uint8_t>(ppm[i]), r) && near(static_cast<uint8_t>(ppm[i + 1]), g) &&
-        near(static_cast<uint8_t>(ppm[i + 2]), b))
-      ++count;
+    if (near(ppm[i], c.r) && near(ppm[i + 1], c.g) && near(ppm[i + 2], c.b)) ++count;
   return count;
 }
 
-TEST(TrayHost, WaybarsTrayShowsTheIconInTheLevelsColour) {
-  for (const char* program : {"/usr/bin/sway", "/usr/bin/waybar", "/usr/bin/grim",
-                              "/usr/bin/setpriv", "/usr/bin/dbus-daemon", "/usr/bin/gdbus"})
-    if (::access(program, X_OK) != 0)
-      GTEST_SKIP() << program << " is missing (scripts/setup.sh installs sway, waybar, grim)";
+// What `gdbus call` printed, read back as the value it prints; null when the
+// call failed or printed something else. "--" keeps a -1 an argument.
+Variant gdbusCall(const std::string& dest, const std::string& path, const std::string& method,
+                  const std::vector<std::string>& args) {
+  std::vector<std::string> argv{"/usr/bin/gdbus", "call", "--session", "--dest", dest,
+                                "--object-path",  path,   "--method",  method,   "--"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  auto ran = test::run(argv, "", 5s);
+  GVariant* value = nullptr;
+  if (ran.status == 0) value = g_variant_parse(nullptr, ran.out.c_str(), nullptr, nullptr, nullptr);
+  EXPECT_TRUE(value) << ran.out << ran.errors;
+  return {value, &g_variant_unref};
+}
+
+struct Entry {
+  int32_t id = 0;
+  std::string label;
+  bool enabled = true;
+  std::vector<Entry> children;
+};
+
+Entry entryOf(GVariant* layout) {
+  Entry e;
+  GVariant* props = nullptr;
+  GVariantIter* children = nullptr;
+  g_variant_get(layout, "(i@a{sv}av)", &e.id, &props, &children);
+  const gchar* label = nullptr;
+  if (g_variant_lookup(props, "label", "&s", &label)) e.label = label;
+  gboolean enabled = TRUE;
+  if (g_variant_lookup(props, "enabled", "b", &enabled)) e.enabled = enabled;
+  GVariant* child = nullptr;
+  while (g_variant_iter_loop(children, "v", &child)) e.children.push_back(entryOf(child));
+  g_variant_unref(props);
+  g_variant_iter_free(children);
+  return e;
+}
+
+// The revision and the whole menu, as a host reads it on opening.
+std::pair<uint32_t, Entry> layoutOf(const std::string& item) {
+  auto reply =
+      gdbusCall(item, "/MenuBar", "com.canonical.dbusmenu.GetLayout", {"0", "-1", "@as []"});
+  if (!reply || !g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(u(ia{sv}av))"))) return {};
+  guint32 revision = 0;
+  g_variant_get_child(reply.get(), 0, "u", &revision);
+  Variant root(g_variant_get_child_value(reply.get(), 1), &g_variant_unref);
+  return {revision, entryOf(root.get())};
+}
+
+const Entry* findLabel(const Entry& e, const std::string& label) {
+  if (e.label == label) return &e;
+  for (const auto& c : e.children)
+    if (const auto* found = findLabel(c, label)) return found;
+  return nullptr;
+}
+
+void click(const std::string& item, const Entry& entry) {
+  gdbusCall(item, "/MenuBar", "com.canonical.dbusmenu.Event",
+            {std::to_string(entry.id), "'clicked'", "<''>", "0"});
+}
+
+TEST(TrayHost, WaybarsTrayShowsTheItemInTheLevelsColourAndItsMenuAnswers) {
+  if (auto missing =
+          test::missingProgram({"/usr/bin/sway", "/usr/bin/waybar", "/usr/bin/grim",
+                                "/usr/bin/setpriv", "/usr/bin/dbus-daemon", "/usr/bin/gdbus"});
+      !missing.empty())
+    GTEST_SKIP() << missing << " is missing (scripts/setup.sh installs sway, waybar, grim)";
   test::FreshHome home;
   test::TempDir dir;
   // The desktop user reaches the bus socket and the configuration through it.
@@ -102,61 +172,134 @@ TEST(TrayHost, WaybarsTrayShowsTheIconInTheLevelsColour) {
       5s);
   if (!swayUp) GTEST_SKIP() << "sway did not start: " << sway.readErrors(1s);
   env.push_back("WAYLAND_DISPLAY=" + display);
-  test::ChildProcess waybar(
-      asDesktopUser(env, {"/usr/bin/waybar", "-c", barConfig.string(), "-s", barStyle.string()}));
-  bool trayUp = test::waitFor(
-      [] {
-        return test::run({"/usr/bin/gdbus", "call", "--session", "--dest", "org.freedesktop.DBus",
-                          "--object-path", "/org/freedesktop/DBus", "--method",
-                          "org.freedesktop.DBus.NameHasOwner", "org.kde.StatusNotifierWatcher"},
-                         "", 5s)
-                   .out.find("true") != std::string::npos;
-      },
-      5s);
-  if (!trayUp) GTEST_SKIP() << "waybar's tray did not start: " << waybar.readErrors(1s);
   auto screenshot = [&] {
     auto shot = dir.path() / "run" / "shot.ppm";
     test::run(asDesktopUser(env, {"/usr/bin/grim", "-t", "ppm", shot.string()}), "", 5s);
     return test::readFile(shot);
   };
-  // The level colours, drawn by nothing else in the bar.
-  struct Colour {
-    LoadLevel level;
-    uint8_t r, g, b;
-  };
-  const Colour orange{LoadLevel::overloaded, 0xFF, 0x9F, 0x0A};
-  const Colour red{LoadLevel::critical, 0xFF, 0x45, 0x3A};
-  auto count = [&](const Colour& c) { return pixelsOf(screenshot(), c.r, c.g, c.b); };
-  auto before = count(orange);
-  ASSERT_GE(before, 0) << "grim took no picture";
-  EXPECT_EQ(before, 0) << "the bar is orange before the icon came";
 
   NorvoSnapshot snapshot;
-  snapshot.assessment.level = orange.level;
+  snapshot.assessment.level = LoadLevel::overloaded;
+  snapshot.assessment.recommendedParallelJobs = 3;
+  snapshot.metrics.timestamp =
+      std::chrono::time_point_cast<std::chrono::seconds>(std::chrono::system_clock::now());
   ASSERT_TRUE(NorvoStore::saveStatus(snapshot, home.store()));
-  test::ChildProcess companion({test::cliPath(), "desktop"});
-  // The icon comes in the level's colour, and takes the next level's when the
-  // loop publishes it: the host redraws only on the item's NewIcon.
-  for (const auto& colour : {orange, red}) {
-    SCOPED_TRACE(rawValue(colour.level));
-    snapshot.assessment.level = colour.level;
-    ASSERT_TRUE(NorvoStore::saveStatus(snapshot, home.store()));
-    int shown = 0;
+  auto filed = test::fileQuitSuggestion(home.store());
+  test::ChildProcess companion({"/usr/bin/env", "LC_ALL=en_US.UTF-8", test::cliPath(), "desktop"});
+  const std::string noWatcher = "no StatusNotifierWatcher";
+  std::string errors;
+  ASSERT_TRUE(test::waitFor(
+      [&] {
+        errors += companion.readErrors(50ms);
+        return errors.find(noWatcher) != std::string::npos;
+      },
+      5s))
+      << errors;
+
+  // A tray that starts later shows the icon in the level's colour, and so
+  // does one that restarts.
+  std::unique_ptr<test::ChildProcess> waybar;
+  for (int start = 0; start < 2; ++start) {
+    SCOPED_TRACE(start);
+    waybar = nullptr;
+    int shown = -1;
+    ASSERT_TRUE(test::waitFor([&] { return (shown = pixelsOf(screenshot(), kOrange)) == 0; }, 5s))
+        << shown << " orange pixels (-1: no picture) with no bar";
+    waybar = std::make_unique<test::ChildProcess>(
+        asDesktopUser(env, {"/usr/bin/waybar", "-c", barConfig.string(), "-s", barStyle.string()}));
+    if (!test::waitFor([] { return test::nameHasOwner("org.kde.StatusNotifierWatcher"); }, 5s))
+      GTEST_SKIP() << "waybar's tray did not start: " << waybar->readErrors(1s);
     // A disc of 24 pixels has well over 100 of its colour; a stray pixel does not count.
-    EXPECT_TRUE(test::waitFor(
-        [&] {
-          shown = count(colour);
-          return shown >= 100;
-        },
-        8s))
-        << shown << " pixels; " << companion.readErrors(1s) << waybar.readErrors(1s);
+    EXPECT_TRUE(test::waitFor([&] { return (shown = pixelsOf(screenshot(), kOrange)) >= 100; }, 8s))
+        << shown << " pixels; " << companion.readErrors(1s) << waybar->readErrors(1s);
   }
+  auto registered =
+      test::run({"/usr/bin/gdbus", "call", "--session", "--dest", "org.kde.StatusNotifierWatcher",
+                 "--object-path", "/StatusNotifierWatcher", "--method",
+                 "org.freedesktop.DBus.Properties.Get", "org.kde.StatusNotifierWatcher",
+                 "RegisteredStatusNotifierItems"},
+                "", 5s)
+          .out;
+  auto from = registered.find("['"), to = registered.find('/', from);
+  ASSERT_NE(to, std::string::npos) << registered;
+  auto item = registered.substr(from + 2, to - from - 2);
+
+  auto all = gdbusCall(item, "/StatusNotifierItem", "org.freedesktop.DBus.Properties.GetAll",
+                       {"'org.kde.StatusNotifierItem'"});
+  ASSERT_TRUE(all && g_variant_is_of_type(all.get(), G_VARIANT_TYPE("(a{sv})")));
+  Variant props(g_variant_get_child_value(all.get(), 0), &g_variant_unref);
+  // What a host decides the item's place and menu by, as gdbus prints it.
+  const std::pair<const char*, std::string> shown[] = {{"Category", "'SystemServices'"},
+                                                       {"Status", "'NeedsAttention'"},
+                                                       {"Menu", "objectpath '/MenuBar'"},
+                                                       {"ItemIsMenu", "true"}};
+  for (const auto& [name, expected] : shown) {
+    Variant value(g_variant_lookup_value(props.get(), name, nullptr), &g_variant_unref);
+    ASSERT_TRUE(value) << name;
+    gchar* printed = g_variant_print(value.get(), TRUE);
+    EXPECT_EQ(printed, expected) << name;
+    g_free(printed);
+  }
+  const gchar* tipText = nullptr;
+  ASSERT_TRUE(g_variant_lookup(props.get(), "ToolTip", "(&sa(iiay)&s&s)", nullptr, nullptr, nullptr,
+                               &tipText));
+  EXPECT_EQ(tipText, Compact::line(snapshot));
+
+  const std::string question = "claude pid 42 asks you to quit 1 app(s)";
+  auto [revision, menu] = layoutOf(item);
+  const auto* jobs = findLabel(menu, "Recommended parallel jobs: 3");
+  ASSERT_TRUE(jobs);
+  EXPECT_FALSE(jobs->enabled);
+  const auto* asking = findLabel(menu, question);
+  ASSERT_TRUE(asking);
+  const auto* keep = findLabel(*asking, "Keep");
+  ASSERT_TRUE(keep);
+  click(item, *keep);
+  ASSERT_TRUE(test::waitFor(
+      [&] {
+        auto s = NorvoStore::suggestion(filed.id, home.store());
+        return s && s->status != "pending";
+      },
+      5s))
+      << companion.readErrors(1s);
+  auto answered = NorvoStore::suggestion(filed.id, home.store());
+  EXPECT_EQ(answered->status, "declined");
+  EXPECT_EQ(answered->kept, std::vector<std::string>{"Browser"});
+
+  // The answered question leaves the menu, under a new revision.
+  std::pair<uint32_t, Entry> after;
+  EXPECT_TRUE(test::waitFor(
+      [&] {
+        after = layoutOf(item);
+        return !findLabel(after.second, question);
+      },
+      5s));
+  EXPECT_GT(after.first, revision);
+  // No loop has drawn the widget in this home: "Show widget" says so.
+  const auto* show = findLabel(after.second, "Show widget");
+  ASSERT_TRUE(show);
+  click(item, *show);
+
+  // The icon takes the next level's colour when the loop publishes it: the
+  // host redraws only on the item's NewIcon. No orange is left: it was the icon's.
+  snapshot.assessment.level = LoadLevel::critical;
+  ASSERT_TRUE(NorvoStore::saveStatus(snapshot, home.store()));
+  int red = 0, orange = 0;
+  EXPECT_TRUE(test::waitFor(
+      [&] {
+        auto shot = screenshot();
+        red = pixelsOf(shot, kRed);
+        orange = pixelsOf(shot, kOrange);
+        return red >= 100 && orange == 0;
+      },
+      8s))
+      << red << " red and " << orange << " orange pixels";
   companion.signal(SIGTERM);
   EXPECT_EQ(companion.wait(5s), 0);
-  waybar.signal(SIGTERM);
-  waybar.wait(2s);
-  sway.signal(SIGTERM);
-  sway.wait(2s);
+  errors += companion.readErrors(1s);
+  EXPECT_NE(errors.find("no widget image yet"), std::string::npos) << errors;
+  EXPECT_EQ(errors.find(noWatcher, errors.find(noWatcher) + 1), std::string::npos)
+      << "said more than once: " << errors;
 }
 
 }  // namespace
