@@ -108,7 +108,6 @@ TEST(TrayHost, WaybarsTrayShowsTheItemInTheLevelsColourAndItsMenuAnswers) {
 
   test::PrivateBus bus(dir);
   if (!bus.up()) GTEST_SKIP() << bus.why();
-  const auto& address = bus.address();
 
   auto swayConfig = dir.write("sway.conf", "output HEADLESS-1 resolution 400x120\n");
   auto barConfig = dir.write("waybar.json",
@@ -120,7 +119,7 @@ TEST(TrayHost, WaybarsTrayShowsTheItemInTheLevelsColourAndItsMenuAnswers) {
                             "window#waybar, #tray, #tray > * { background: #000000; "
                             "-gtk-icon-effect: none; }\n");
   std::vector<std::string> env{"HOME=" + runtime.string(), "XDG_RUNTIME_DIR=" + runtime.string(),
-                               "DBUS_SESSION_BUS_ADDRESS=" + address};
+                               "DBUS_SESSION_BUS_ADDRESS=" + bus.address()};
   auto swayEnv = env;
   swayEnv.insert(swayEnv.end(), {"WLR_BACKENDS=headless", "WLR_RENDERER=pixman",
                                  "WLR_HEADLESS_OUTPUTS=1", "WLR_LIBINPUT_NO_DEVICES=1"});
