@@ -96,6 +96,7 @@ TEST(BuildPool, TwoBuildsThroughTheLoopRunNoMoreJobsThanThePoolAllows) {
   ::setenv("ZEMNORVO_POOL_THREADS", "2", 1);
   test::TempDir dir;
   auto a = makefile(dir, "a", 12, 0.2), b = makefile(dir, "b", 12, 0.2);
+  const std::vector<fs::path> logs{dir.path() / "a.log", dir.path() / "b.log"};
   auto state = stateFile(*platform::jobserverPath());
   {
     test::ChildProcess watch({test::cliPath(), "watch", "--interval", "1", "--quiet"});
@@ -110,8 +111,8 @@ TEST(BuildPool, TwoBuildsThroughTheLoopRunNoMoreJobsThanThePoolAllows) {
     EXPECT_EQ(second.wait(20s), 0);
     EXPECT_NE(first.readErrors(1s).find("removed -j8"), std::string::npos);
     // One token in the pool, and one implicit token for each client.
-    EXPECT_LE(mostAtOnce({dir.path() / "a.log", dir.path() / "b.log"}), 1 + 2);
-    EXPECT_EQ(starts({dir.path() / "a.log", dir.path() / "b.log"}).size(), 24u);
+    EXPECT_LE(mostAtOnce(logs), 1 + 2);
+    EXPECT_EQ(starts(logs).size(), 24u);
 
     auto status = json_codec::decode(test::zemnorvo({"status", "--limit", "0"}).out);
     ASSERT_TRUE(status && status->contains("build_pool")) << (status ? status->dump() : "");
@@ -121,14 +122,13 @@ TEST(BuildPool, TwoBuildsThroughTheLoopRunNoMoreJobsThanThePoolAllows) {
     EXPECT_EQ(watch.wait(5s), 0);
   }
   // With no loop keeping the pool the same builds are not held back.
-  fs::remove(dir.path() / "a.log");
-  fs::remove(dir.path() / "b.log");
+  for (const auto& log : logs) fs::remove(log);
   test::ChildProcess first({test::cliPath(), "run", "--", "make", "-f", a.string(), "-j8"});
   test::ChildProcess second({test::cliPath(), "run", "--", "make", "-f", b.string(), "-j8"});
   EXPECT_EQ(first.wait(20s), 0);
   EXPECT_EQ(second.wait(20s), 0);
   EXPECT_NE(first.readErrors(1s).find("running the command unchanged"), std::string::npos);
-  EXPECT_GT(mostAtOnce({dir.path() / "a.log", dir.path() / "b.log"}), 3);
+  EXPECT_GT(mostAtOnce(logs), 3);
 }
 
 TEST(BuildPool, ShrinkingStartsNoJobUntilTheBuildFitsAndAKilledMakesTokensComeBack) {
