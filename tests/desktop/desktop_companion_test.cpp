@@ -1,18 +1,11 @@
 // `zemnorvo desktop` against a real notification server: dunst under Xvfb on
 // a private bus, its menu script picking "Keep" when `dunstctl context` asks.
-// An agent files the suggestion through `zemnorvo mcp` and reads the outcome
-// back; a spoofed button from another bus client
-// must change nothing.
+// A spoofed button from another bus client must change nothing.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <csignal>
-#include <thread>
 
-#include "core/platform/record_file.hpp"
-#include "core/records/json_codec.hpp"
-#include "core/store/norvo_store.hpp"
 #include "desktop/private_bus.hpp"
 
 namespace norvo {
@@ -20,17 +13,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string gdbus(const std::vector<std::string>& args) {
-  std::vector<std::string> argv{"/usr/bin/gdbus"};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return test::run(argv, "", 5s).out;
-}
-
 TEST(DesktopCompanion, AButtonOfTheServerAnswersAndASpoofedOneDoesNot) {
-  for (const char* program : {"/usr/bin/Xvfb", "/usr/bin/dunst", "/usr/bin/dunstctl",
-                              "/usr/bin/gdbus", "/usr/bin/dbus-daemon"})
-    if (::access(program, X_OK) != 0)
-      GTEST_SKIP() << program << " is missing (scripts/setup.sh installs dunst, xvfb, dbus-bin)";
+  if (auto missing = test::missingProgram({"/usr/bin/Xvfb", "/usr/bin/dunst", "/usr/bin/dunstctl",
+                                           "/usr/bin/gdbus", "/usr/bin/dbus-daemon"});
+      !missing.empty())
+    GTEST_SKIP() << missing << " is missing (scripts/setup.sh installs dunst, xvfb, dbus-bin)";
   test::FreshHome home;
   test::TempDir dir;
   test::PrivateBus bus(dir);
@@ -50,38 +37,11 @@ TEST(DesktopCompanion, AButtonOfTheServerAnswersAndASpoofedOneDoesNot) {
   auto config = dir.write("dunstrc", "[global]\n    dmenu = " + pick.string() + "\n");
   test::ChildProcess dunst(
       {"/usr/bin/env", "DISPLAY=:" + *display, "/usr/bin/dunst", "-config", config.string()});
-  ASSERT_TRUE(test::waitFor(
-      [] {
-        return gdbus({"call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
-                      "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.NameHasOwner",
-                      "org.freedesktop.Notifications"})
-                   .find("true") != std::string::npos;
-      },
-      10s))
+  ASSERT_TRUE(
+      test::waitFor([] { return test::nameHasOwner("org.freedesktop.Notifications"); }, 10s))
       << dunst.readErrors(1s);
 
-  // The agent files the suggestion through its own server, about an app the
-  // loop's status.json shows (a test machine runs no desktop apps).
-  ASSERT_EQ(test::zemnorvo({"watch", "--once"}).status, 0);
-  test::ChildProcess browser({"/bin/sleep", "300"});
-  auto statusFile = home.store() / "status.json";
-  auto status = json_codec::decode(test::readFile(statusFile));
-  ASSERT_TRUE(status);
-  (*status)["apps"].push_back(
-      {{"name", "Browser"},
-       {"bundlePath", "/usr/share/applications/org.example.Browser.desktop"},
-       {"bundleID", "org.example.Browser"},
-       {"mainPid", browser.pid()},
-       {"processCount", 1},
-       {"cpuPercent", 80},
-       {"memoryBytes", 4000000000},
-       {"category", "user_app"}});
-  ASSERT_TRUE(record_file::writeAtomically(statusFile, status->dump()));
-  test::AgentServer agent;
-  auto filed = agent.tool("suggest_quit_apps", {{"reason", "builds are slow"},
-                                                {"apps", {"Browser"}}})["structuredContent"];
-  ASSERT_TRUE(filed.contains("id")) << filed;
-  std::string id = filed["id"];
+  auto id = test::fileQuitSuggestion(home.store()).id;
   test::ChildProcess companion({test::cliPath(), "desktop"});
   auto asked = companion.readLine(10s);
   ASSERT_TRUE(asked) << companion.readErrors(1s);
@@ -98,8 +58,10 @@ TEST(DesktopCompanion, AButtonOfTheServerAnswersAndASpoofedOneDoesNot) {
 
   // Any client may emit the server's signal; only the server's own counts.
   // Had this one been taken, the suggestion would read "accepted".
-  gdbus({"emit", "--session", "--object-path", "/org/freedesktop/Notifications", "--signal",
-         "org.freedesktop.Notifications.ActionInvoked", "uint32 " + notification, "'quit'"});
+  test::run({"/usr/bin/gdbus", "emit", "--session", "--object-path",
+             "/org/freedesktop/Notifications", "--signal",
+             "org.freedesktop.Notifications.ActionInvoked", "uint32 " + notification, "'quit'"},
+            "", 5s);
   test::run({"/usr/bin/dunstctl", "context"}, "", 10s);
   auto details = home.store() / "details" / ("suggestion-" + id + ".txt");
   ASSERT_TRUE(test::waitFor([&] { return std::filesystem::exists(details); }, 10s))
@@ -114,14 +76,15 @@ TEST(DesktopCompanion, AButtonOfTheServerAnswersAndASpoofedOneDoesNot) {
       },
       10s))
       << companion.readErrors(1s);
-  auto answer = agent.tool("suggestion_status", {{"id", id}})["structuredContent"];
-  EXPECT_EQ(answer["status"], "declined") << answer;
-  EXPECT_EQ(answer["kept"], nlohmann::json({"Browser"})) << answer;
-  EXPECT_EQ(::kill(browser.pid(), 0), 0) << "keeping the app must not stop it";
-  // dunst leaves a notification up after a choice; the companion withdraws it.
+  auto answered = NorvoStore::suggestion(id, home.store());
+  EXPECT_EQ(answered->status, "declined");
+  EXPECT_EQ(answered->kept, std::vector<std::string>{"Browser"});
+  // dunst leaves a notification up after a choice; the companion withdraws it,
+  // and the details written for it go with it.
   EXPECT_TRUE(test::waitFor(
-      [] {
-        return test::run({"/usr/bin/dunstctl", "count", "displayed"}, "", 5s).out == "0\n";
+      [&] {
+        return !std::filesystem::exists(details) &&
+               test::run({"/usr/bin/dunstctl", "count", "displayed"}, "", 5s).out == "0\n";
       },
       5s));
   companion.signal(SIGTERM);

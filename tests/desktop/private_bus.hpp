@@ -12,12 +12,14 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <initializer_list>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
 
 #include "cli/child_process.hpp"
+#include "core/store/norvo_store.hpp"
 
 namespace norvo::test {
 
@@ -29,6 +31,33 @@ bool waitFor(Check check, std::chrono::milliseconds timeout) {
     if (std::chrono::steady_clock::now() > until) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+}
+
+// The first of `programs` that is not there to run, or empty.
+inline std::string missingProgram(std::initializer_list<const char*> programs) {
+  for (const char* program : programs)
+    if (::access(program, X_OK) != 0) return program;
+  return "";
+}
+
+// Whether some connection owns `name` on the session bus, asked with gdbus.
+inline bool nameHasOwner(const std::string& name) {
+  return run({"/usr/bin/gdbus", "call", "--session", "--dest", "org.freedesktop.DBus",
+              "--object-path", "/org/freedesktop/DBus", "--method",
+              "org.freedesktop.DBus.NameHasOwner", name},
+             "", std::chrono::seconds(5))
+             .out.find("true") != std::string::npos;
+}
+
+// A pending suggestion to quit "Browser", which no process belongs to, so
+// that no answer can signal anything.
+inline QuitSuggestion fileQuitSuggestion(const std::filesystem::path& store) {
+  QuitSuggestion::Item app;
+  app.name = "Browser";
+  app.bundlePath = "/nonexistent/browser";
+  auto filed = QuitSuggestion::make("claude pid 42", "builds are slow", {app});
+  NorvoStore::addSuggestion(filed, store);
+  return filed;
 }
 
 class PrivateBus {

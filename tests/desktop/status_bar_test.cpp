@@ -39,7 +39,6 @@ TEST(StatusBar, EveryFormHoldsWhatItsBarParses) {
     EXPECT_EQ(module.at("percentage"), c.percent);
     EXPECT_NE(module.at("text").get<std::string>().find(std::to_string(c.percent) + "%"),
               std::string::npos);
-    EXPECT_FALSE(module.at("tooltip").get<std::string>().empty());
 
     auto blocks = status_bar::render(status_bar::Format::i3blocks, snapshot, Language::russian);
     auto first = blocks.find('\n'), second = blocks.find('\n', first + 1);
@@ -56,8 +55,6 @@ TEST(StatusBar, EveryFormHoldsWhatItsBarParses) {
   std::set<std::string> perLevel;
   for (const auto& c : colours) perLevel.insert(c.substr(0, 7));
   EXPECT_EQ(perLevel.size(), 4u) << "each level has a colour of its own";
-  EXPECT_NE(status_bar::text(snapshotAt(LoadLevel::busy, 0.3), Language::russian),
-            status_bar::text(snapshotAt(LoadLevel::busy, 0.3), Language::english));
 }
 
 }  // namespace
