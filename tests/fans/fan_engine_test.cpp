@@ -28,22 +28,19 @@ struct Rig {
   }
 };
 
-TEST(FanEngine, ClampAndPresetTargets) {
+// In-range and above-range speeds and the presets' targets are seen through
+// the manual-mode table and the helper's replies.
+TEST(FanEngine, ClampAtTheRangeEdges) {
   struct Case {
     double rpm, min, max, expected;
   };
-  for (const auto& c : std::vector<Case>{{9000, 1200, 6000, 6000},
-                                         {500, 1200, 6000, 1200},
-                                         {3000, 1200, 6000, 3000},
+  for (const auto& c : std::vector<Case>{{500, 1200, 6000, 1200},
                                          {-10, 0, 0, 0},
                                          {7000, 0, 6000, 7000},  // no minimum: no range at all
                                          {3000, 4000, 4000, 4000},
                                          {3000, 5000, 4000, 5000}})
     EXPECT_EQ(FanEngine::clamp(c.rpm, c.min, c.max), c.expected)
         << c.rpm << " in " << c.min << "…" << c.max;
-  EXPECT_EQ(target(FanPreset::boost, 1200, 6000), 4080);
-  EXPECT_EQ(target(FanPreset::max, 1200, 6000), 6000);
-  EXPECT_EQ(target(FanPreset::automatic, 1200, 6000), std::nullopt);
 }
 
 // A machine whose mode writes stick at once: the target is written and read
