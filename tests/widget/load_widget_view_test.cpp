@@ -35,7 +35,6 @@ TEST(ByteCountFormat, OneBinarySystemInBothLanguages) {
            {22, "22" + nb + "байта", "22" + nb + "bytes"},
            {1000, "1" + nb + "000" + nb + "байт", "1,000" + nb + "bytes"},
            {1024, "1" + nb + "КиБ", "1" + nb + "KiB"},
-           {1'572'864, "1,5" + nb + "МиБ", "1.5" + nb + "MiB"},
            {1'048'575, "1" + nb + "МиБ", "1" + nb + "MiB"},  // 1023.999 KiB rounds up a unit
            {1'234'567'890, "1,15" + nb + "ГиБ", "1.15" + nb + "GiB"},
            {(16ull << 30) + (1ull << 29), "16,5" + nb + "ГиБ", "16.5" + nb + "GiB"},
@@ -122,7 +121,6 @@ TEST(WidgetRows, DisksNetworksAndApps) {
   using Kind = NetworkConnection::Kind;
   for (auto [kind, link, symbol, speed] :
        std::vector<std::tuple<Kind, std::optional<double>, S, std::optional<std::string>>>{
-           {Kind::wifi, 866'700'000, S::wifi, "866 Mbit/s"},
            {Kind::ethernet, 2'500'000'000, S::cableConnector, "2.5 Gbit/s"},
            {Kind::ethernet, 1'000'000'000, S::cableConnector, "1.0 Gbit/s"},
            {Kind::vpn, std::nullopt, S::lockShield, std::nullopt},

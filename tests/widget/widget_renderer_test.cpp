@@ -187,7 +187,6 @@ TEST(WidgetPublisher, WritesSixImagesBesideTheRecordAtMostEveryInterval) {
   EXPECT_TRUE(publisher.publish(snapshot, t0));
   EXPECT_EQ(WidgetSnapshot::load().value_or(WidgetSnapshot{}).level, LoadLevel::busy);
   EXPECT_TRUE(fs::exists(container / "widget-large.png"));
-  EXPECT_TRUE(fs::exists(container / "widget-small-dark.png"));
   // Within the interval only the record follows the sample; a new level is
   // drawn once the interval is over, the same level only after the refresh one.
   fs::remove(container / "widget-large.png");
