@@ -190,8 +190,6 @@ TEST(AdvisorAssess, ReasonsFollowRuleOrderAndLevelNeverDrops) {
             (Strings{"процессор 90%", "не хватает памяти", "запись в своп",
                      "перегрев, частота сильно снижена", "очередь 50 процессов на 10 ядер",
                      "3 процессов зависли", "на диске 20 ГБ"}));
-  EXPECT_EQ(a.recommendedParallelJobs, 0);
-  EXPECT_EQ(a.recommendedBuildThreads, 1);
   EXPECT_EQ(a.advice,
             (Strings{criticalAdvice, diskAdvice,
                      "Processes hung in the kernel: mount_smbfs, fsck_apfs, diskimages-helper. "
@@ -288,16 +286,11 @@ TEST(AdvisorAssess, QuitCandidatesCapAndAdvice) {
 TEST(AdvisorAssess, HeavyAITasks) {
   std::vector<ProcessSample> tasks = {task(1, 25, 0), task(2, 24.9, 512 * MiB - 1),
                                       task(3, 0, 512 * MiB), task(4, std::nan(""), 0)};
-  auto a = judge(idleMachine(), {}, {}, tasks);
-  ASSERT_EQ(a.heavyAITasks.size(), 2u);
-  EXPECT_EQ(a.heavyAITasks[1].pid, 3);
-
-  tasks.clear();
-  for (int pid = 1; pid <= 12; ++pid) tasks.push_back(task(pid, 99, 0));
-  a = judge(idleMachine(), {}, {}, tasks);
-  ASSERT_EQ(a.heavyAITasks.size(), 10u);
-  EXPECT_EQ(a.heavyAITasks.front().pid, 1);
-  EXPECT_EQ(a.heavyAITasks.back().pid, 10);
+  for (int pid = 5; pid <= 16; ++pid) tasks.push_back(task(pid, 99, 0));
+  std::vector<int32_t> pids;
+  for (const auto& t : judge(idleMachine(), {}, {}, tasks).heavyAITasks) pids.push_back(t.pid);
+  // At either threshold, in the order given, the first ten.
+  EXPECT_EQ(pids, (std::vector<int32_t>{1, 3, 5, 6, 7, 8, 9, 10, 11, 12}));
 }
 
 TEST(AdvisorImpact, ShareOfTheMachine) {

@@ -111,16 +111,6 @@ TEST(HealthAssess, LargestFirstTiesInRuleOrderAndNeverBelowZero) {
   EXPECT_EQ(reasons, (std::vector<std::string>{"memory pressure critical", "disk almost full",
                                                "overheating", "swapping heavily"}));
 
-  auto small = idleMachine();
-  small.thermalState = "fair";
-  small.memory.swapOutsPerSecond = 60;
-  small.cpu.usage = 0.65;  // just over 2.5 points: 3
-  h = Health::assess(small, 1, std::nullopt, std::nullopt, {});
-  reasons.clear();
-  for (const auto& d : h.deductions) reasons.push_back(d.reason);
-  EXPECT_EQ(reasons, (std::vector<std::string>{"swapping", "warm", "1 hung processes", "CPU 65%"}));
-  EXPECT_EQ(h.score, 82);
-
   m.cpu.usage = 1;
   m.cpu.loadAverage1m = 100;
   h = Health::assess(m, 9, std::nullopt, ZombieReport{500, {}}, std::vector<LongCPUProcess>(3));

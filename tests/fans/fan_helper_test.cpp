@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
 #include <thread>
 
 #include "cli/child_process.hpp"
@@ -48,6 +49,7 @@ TEST(FanHelper, AnswersTheThreeCallsAndRefusesTheRest) {
             {{"success", true}, {"message", "fan 1 manual 2500 rpm (asked 2500): 2500 rpm"}}},
            {R"({"call":"setFan:mode:rpm:reply:","fan":0,"mode":"auto","rpm":0})",
             {{"success", true}, {"message", "fan 0: auto"}}},
+           // A preset looks the fan up itself before the engine is asked.
            {R"({"call":"setFan:mode:rpm:reply:","fan":5,"mode":"max","rpm":0})",
             {{"success", false}, {"message", "no fan 5"}}},
            {R"({"call":"setFan:mode:rpm:reply:","fan":0,"mode":"turbo","rpm":0})",
@@ -84,6 +86,14 @@ TEST(FanHelper, ManualSettingLapsesUnlessRenewed) {
 
 // ---- The helper as root runs it: the zemnorvo binary on a socket ----
 
+// Polls every 20 ms until `done` holds or `limit` has passed.
+bool eventually(const std::function<bool()>& done, Clock::duration limit) {
+  for (auto deadline = Clock::now() + limit; Clock::now() < deadline;
+       std::this_thread::sleep_for(20ms))
+    if (done()) return true;
+  return done();
+}
+
 struct RunningHelper {
   test::FanTree tree;
   std::filesystem::path socket = tree.dir.path() / "helper.sock";
@@ -95,17 +105,8 @@ struct RunningHelper {
                socket.string(), "--lease", lease, "--allow-user", "4242"}) {
     client.socket = socket;
     client.expectedOwner = ::geteuid();
-    for (auto deadline = Clock::now() + 20s; Clock::now() < deadline;
-         std::this_thread::sleep_for(20ms))
-      if (std::filesystem::exists(socket)) return;
-    ADD_FAILURE() << "the helper did not listen: " << child.readErrors(1s);
-  }
-  // Waits up to 10 s for an attribute to read `value`.
-  bool becomes(const std::filesystem::path& file, const std::string& value) const {
-    for (auto deadline = Clock::now() + 10s; Clock::now() < deadline;
-         std::this_thread::sleep_for(20ms))
-      if (tree.read(file) == value) return true;
-    return tree.read(file) == value;
+    if (!eventually([&] { return std::filesystem::exists(socket); }, 20s))
+      ADD_FAILURE() << "the helper did not listen: " << child.readErrors(1s);
   }
 };
 
@@ -140,7 +141,7 @@ TEST(FanHelperProcess, LapsedLeaseGivesTheFanBack) {
   FanHelperClient::Error e;
   auto set = h.client.setFan(1, "boost", 0, e);
   ASSERT_TRUE(set && set->success) << e.message;
-  EXPECT_TRUE(h.becomes(h.tree.applesmc / "fan2_manual", "0"));
+  EXPECT_TRUE(eventually([&] { return h.tree.read(h.tree.applesmc / "fan2_manual") == "0"; }, 10s));
 }
 
 TEST(FanHelperProcess, StartGivesBackWhatAnEarlierRunLeftManual) {
@@ -148,9 +149,7 @@ TEST(FanHelperProcess, StartGivesBackWhatAnEarlierRunLeftManual) {
   left.dir.write(left.applesmc / "fan1_manual", "1\n");
   test::ChildProcess child({test::cliPath(), "fan-helper", "--root", left.dir.path().string(),
                             "--socket", (left.dir.path() / "s").string()});
-  for (auto deadline = Clock::now() + 20s;
-       Clock::now() < deadline && !std::filesystem::exists(left.dir.path() / "s");)
-    std::this_thread::sleep_for(20ms);
+  eventually([&] { return std::filesystem::exists(left.dir.path() / "s"); }, 20s);
   EXPECT_EQ(left.read(left.applesmc / "fan1_manual"), "0");
 }
 

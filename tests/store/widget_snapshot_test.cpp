@@ -36,8 +36,6 @@ TEST(WidgetSnapshotBuild, BootVolumeFirstThenOthersInSampledOrder) {
   using Disks = std::vector<std::pair<std::string, bool>>;  // name, external
   for (const auto& [volumes, expected] :
        std::vector<std::pair<std::vector<SystemMetrics::Volume>, Disks>>{
-           {{volume("/media/usb", "USB"), volume("/", "Macintosh HD")},
-            {{"Macintosh HD", false}, {"USB", true}}},
            // No root: the first volume is the boot one.
            {{volume("/data", "Data"), volume("/media/a", "A")}, {{"Data", false}, {"A", true}}},
            {{volume("/media/z", "Z"), volume("/media/a", "A"), volume("/", "root"),

@@ -17,25 +17,10 @@ using Color = WidgetColor;
 const std::string nb = "\u00a0";  // no-break space
 const double nan = std::numeric_limits<double>::quiet_NaN();
 
-WidgetSnapshot record() {
+// Only the health score decides the heart.
+WidgetSnapshot scored(std::optional<int64_t> health) {
   WidgetSnapshot s;
-  s.date = sys_days{year{2026} / 3 / 4} + hours{15} + minutes{7} + seconds{59};
-  s.level = LoadLevel::busy;
-  s.health = 49;
-  s.cpu = 0.456;
-  s.memoryUsed = 8ull << 30;
-  s.memoryTotal = 16ull << 30;
-  s.cpuCelsius = 64;
-  s.jobs = 3;
-  for (int i = 0; i < 5; ++i)
-    s.disks.push_back({"disk" + std::to_string(i), 500'000'000'000, 1'000'000'000'000, i > 0});
-  s.apps = {{"claude", "/opt/claude", 123.9, 1ull << 30, true},
-            {"Code", "/usr/share/code", 40, 2ull << 30, false}};
-  NetworkConnection net;
-  net.name = "Ethernet";
-  net.kind = NetworkConnection::Kind::ethernet;
-  net.linkBitsPerSec = 1e9;
-  s.network = net;
+  s.health = health;
   return s;
 }
 
@@ -50,7 +35,6 @@ TEST(ByteCountFormat, OneBinarySystemInBothLanguages) {
            {22, "22" + nb + "байта", "22" + nb + "bytes"},
            {1000, "1" + nb + "000" + nb + "байт", "1,000" + nb + "bytes"},
            {1024, "1" + nb + "КиБ", "1" + nb + "KiB"},
-           {1'572'864, "1,5" + nb + "МиБ", "1.5" + nb + "MiB"},
            {1'048'575, "1" + nb + "МиБ", "1" + nb + "MiB"},  // 1023.999 KiB rounds up a unit
            {1'234'567'890, "1,15" + nb + "ГиБ", "1.15" + nb + "GiB"},
            {(16ull << 30) + (1ull << 29), "16,5" + nb + "ГиБ", "16.5" + nb + "GiB"},
@@ -69,26 +53,22 @@ TEST(ByteCountFormat, OneBinarySystemInBothLanguages) {
 
 TEST(WidgetHeader, HealthBoundaries) {
   // The level titles are checked where they are drawn (renderer and terminal tests).
-  EXPECT_FALSE(View::header(record(), true).health.has_value()) << "never in the compact header";
+  EXPECT_FALSE(View::header(scored(49), true).health.has_value()) << "never in the compact header";
   // The header's heart is red below 50; the small family's label never is.
   for (auto [score, header, small] :
-       std::vector<std::tuple<int64_t, Color, Color>>{{0, Color::red, Color::orange},
-                                                      {49, Color::red, Color::orange},
+       std::vector<std::tuple<int64_t, Color, Color>>{{49, Color::red, Color::orange},
                                                       {50, Color::orange, Color::orange},
                                                       {79, Color::orange, Color::orange},
                                                       {80, Color::green, Color::green}}) {
-    auto s = record();
-    s.health = score;
+    auto s = scored(score);
     auto h = View::header(s, false);
     ASSERT_TRUE(h.health.has_value());
     EXPECT_EQ(h.health->color, header) << score;
-    EXPECT_EQ(h.health->score.text, std::to_string(score));
     auto f = View::processorFigure(s);
     ASSERT_TRUE(f.health.has_value());
     EXPECT_EQ(std::pair(f.health->color, f.health->score.color), std::pair(small, small)) << score;
   }
-  auto s = record();
-  s.health.reset();
+  auto s = scored(std::nullopt);
   EXPECT_FALSE(View::header(s, false).health || View::processorFigure(s).health);
 }
 
@@ -101,20 +81,15 @@ TEST(WidgetMeter, FractionsTextsAndTheOrangeThreshold) {
                                                       {nan, 0, Color::accent},
                                                       {HUGE_VAL, 1, Color::orange}})
     EXPECT_EQ(View::meterBar(fraction), (WidgetBar{shown, tint})) << fraction;
-  EXPECT_EQ(View::processorMeter(0.456).value.text, "46%");
   EXPECT_EQ(View::processorMeter(0.005).value.text, "1%") << "half rounds away from zero";
   EXPECT_EQ(View::processorMeter(nan).value.text, "0%");
-  auto mem = View::memoryMeter(8ull << 30, 16ull << 30);
-  EXPECT_EQ(mem.value.text, "8" + nb + "ГиБ / 16" + nb + "ГиБ");
-  EXPECT_EQ(mem.bar.fraction, 0.5);
+  EXPECT_EQ(View::memoryMeter(8ull << 30, 16ull << 30).bar.fraction, 0.5);
   EXPECT_EQ(View::memoryMeter(3, 0).bar, (WidgetBar{1, Color::orange})) << "used ÷ 1 for total 0";
   EXPECT_EQ(View::memoryMeter(0, 0).bar.fraction, 0);
   // The bar spans 30 to 110 °C.
   for (auto [celsius, text, fraction, tint] :
        std::vector<std::tuple<double, std::string, double, Color>>{
-           {104.6, "105 °C", (104.6 - 30) / 80, Color::orange},
            {20, "20 °C", 0, Color::accent},
-           {98, "98 °C", 0.85, Color::accent},
            {98.5, "99 °C", 0.85625, Color::orange},
            {110, "110 °C", 1, Color::orange}}) {
     auto t = View::temperatureMeter(celsius);
@@ -146,7 +121,6 @@ TEST(WidgetRows, DisksNetworksAndApps) {
   using Kind = NetworkConnection::Kind;
   for (auto [kind, link, symbol, speed] :
        std::vector<std::tuple<Kind, std::optional<double>, S, std::optional<std::string>>>{
-           {Kind::wifi, 866'700'000, S::wifi, "866 Mbit/s"},
            {Kind::ethernet, 2'500'000'000, S::cableConnector, "2.5 Gbit/s"},
            {Kind::ethernet, 1'000'000'000, S::cableConnector, "1.0 Gbit/s"},
            {Kind::vpn, std::nullopt, S::lockShield, std::nullopt},

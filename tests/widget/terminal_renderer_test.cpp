@@ -43,10 +43,9 @@ TEST(TerminalRenderer, PlainLinesFitTheFamilyWidth) {
                                           : std::vector<const char*>{"Откройте Zemra Norvo"})
         EXPECT_NE(text.find(shown), std::string::npos) << rawValue(family) << ": " << shown;
     }
+  // The app row's figures; its badge shows in the coloured rendering.
   auto large = terminal_renderer::render(LoadWidgetView{record(), Family::large}, false);
-  EXPECT_NE(large.find("claude AI"), std::string::npos) << large;
   EXPECT_NE(large.find("250%  1"), std::string::npos) << large;
-  EXPECT_NE(large.find("Тяжёлые программы"), std::string::npos);
 }
 
 TEST(TerminalRenderer, ColourOnlyWhenAskedAndOnATerminal) {
