@@ -31,19 +31,6 @@ namespace norvo::test {
 
 namespace fs = std::filesystem;
 
-inline pid_t spawn(const std::vector<std::string>& argv, const fs::path& program) {
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return rc == 0 ? pid : -1;
-}
-
 // Kills and reaps, by pid, what the test started and whatever descends from it.
 class Processes {
  public:
@@ -66,18 +53,23 @@ class Processes {
   Processes(const Processes&) = delete;
   Processes& operator=(const Processes&) = delete;
 
+  // Starts `program` named argv[0], its output discarded; -1 when it cannot.
+  // Spawned, not forked: the program has its name by the time this returns.
   pid_t start(const std::vector<std::string>& argv, const fs::path& program) {
-    pid_t pid = spawn(argv, program);
-    if (pid > 0) started_.push_back(pid);
-    return pid;
+    auto args = argvOf(argv);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? started_.emplace_back(pid) : -1;
   }
 
   // Starts `program` as user `uid` (only possible as root); -1 otherwise.
   pid_t startAs(uid_t uid, const std::vector<std::string>& argv, const fs::path& program) {
     if (::geteuid() != 0) return -1;
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
+    auto args = argvOf(argv);
     pid_t pid = ::fork();
     if (pid == 0) {
       if (::setresgid(uid, uid, uid) != 0 || ::setresuid(uid, uid, uid) != 0) ::_exit(127);
@@ -89,15 +81,15 @@ class Processes {
   }
 
  private:
+  static std::vector<char*> argvOf(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    return args;
+  }
+
   std::vector<pid_t> started_;
 };
-
-inline fs::path copyProgram(const fs::path& from, const fs::path& to) {
-  fs::create_directories(to.parent_path());
-  fs::copy_file(fs::canonical(from), to, fs::copy_options::overwrite_existing);
-  fs::permissions(to, fs::perms::owner_all, fs::perm_options::add);
-  return to;
-}
 
 // Reads `table` until `ready` holds, for up to 15 seconds (slow machines start
 // programs slowly).

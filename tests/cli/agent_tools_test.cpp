@@ -5,7 +5,6 @@
 #include <signal.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 
 #include "child_process.hpp"
@@ -19,20 +18,13 @@ namespace {
 using nlohmann::json;
 using namespace std::chrono_literals;
 
-TEST(McpCommand, EndOfInputInterruptAndTerminateEndItWithStatusZero) {
-  {
-    test::AgentServer server;
-    server.child.closeStdin();
-    EXPECT_EQ(server.child.wait(5s), 0);
-    EXPECT_EQ(server.child.readRest(1s), "");
-  }
-  for (int sig : {SIGINT, SIGTERM}) {
-    test::AgentServer server;
-    auto start = std::chrono::steady_clock::now();
-    server.child.signal(sig);
-    EXPECT_EQ(server.child.wait(5s), 0) << strsignal(sig);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
-  }
+// End of input and SIGINT end the server end to end (the *_e2e.mjs scripts).
+TEST(McpCommand, TerminateEndsItPromptlyWithStatusZero) {
+  test::AgentServer server;
+  auto start = std::chrono::steady_clock::now();
+  server.child.signal(SIGTERM);
+  EXPECT_EQ(server.child.wait(5s), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
 }
 
 TEST(McpCommand, AClientThatStopsReadingDoesNotKillItWithSigpipe) {
@@ -60,7 +52,6 @@ TEST(AgentTools, UninstallSuggestionIsFiledAnsweredAndReadBack) {
   auto apps = server.tool("installed_apps", json::object())["structuredContent"]["apps"];
   ASSERT_EQ(apps.size(), 1u) << apps;
   EXPECT_EQ(apps[0]["name"], "Demo");
-  EXPECT_EQ(apps[0]["version"], "2.1");
   EXPECT_TRUE(apps[0]["size_gb"].is_number()) << apps;  // measured, not null
   auto leftovers =
       server.tool("app_leftovers", {{"app", "demo"}})["structuredContent"]["leftovers"];

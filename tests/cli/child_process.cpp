@@ -163,14 +163,20 @@ Ran zemnorvo(const std::vector<std::string>& args, const std::string& input) {
 }
 
 std::string zemnorvoAsAgent(const std::filesystem::path& folder, const std::string& arguments) {
-  auto agent = folder / "claude";
-  std::filesystem::copy_file("/bin/sh", agent, std::filesystem::copy_options::overwrite_existing);
-  std::filesystem::permissions(agent, std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::add);
+  auto agent = copyProgram("/bin/sh", folder / "claude");
   // "; true" keeps the shell, and so the agent, among the tool's ancestors.
   return run({agent.string(), "-c",
               "'" + std::string(test::cliPath()) + "' " + arguments + " 2>&1; true"})
       .out;
+}
+
+std::filesystem::path copyProgram(const std::filesystem::path& from,
+                                  const std::filesystem::path& to) {
+  namespace fs = std::filesystem;
+  fs::create_directories(to.parent_path());
+  fs::copy_file(fs::canonical(from), to, fs::copy_options::overwrite_existing);
+  fs::permissions(to, fs::perms::owner_all, fs::perm_options::add);
+  return to;
 }
 
 FreshHome::FreshHome()

@@ -61,6 +61,9 @@ Ran zemnorvo(const std::vector<std::string>& args, const std::string& input = ""
 // under the name "claude", so that an agent is among its ancestors; what it
 // wrote to standard output and error.
 std::string zemnorvoAsAgent(const std::filesystem::path& folder, const std::string& arguments);
+// Copies the program `from` to `to` (folders made), so it runs under that name.
+std::filesystem::path copyProgram(const std::filesystem::path& from,
+                                  const std::filesystem::path& to);
 
 // While it lives, the children this process starts get HOME, XDG_DATA_HOME
 // and XDG_RUNTIME_DIR in a fresh folder, so no test sees another's store; store() is their store.
@@ -70,11 +73,10 @@ class FreshHome {
   const std::filesystem::path& store() const { return store_; }
   const std::filesystem::path& home() const { return dir_.path(); }
   const std::filesystem::path& data() const { return data_; }
-  // XDG_RUNTIME_DIR, where the loop keeps the build pool.
-  const std::filesystem::path& runtime() const { return runtime_; }
 
  private:
   TempDir dir_;
+  // runtime_: XDG_RUNTIME_DIR, where the loop keeps the build pool.
   std::filesystem::path data_, store_, runtime_;
   std::optional<ScopedEnv> home_, dataHome_, runtimeDir_;
 };

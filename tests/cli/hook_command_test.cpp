@@ -31,7 +31,6 @@ TEST(HookCommand, AnswersFromTheStatusAndNeverBlocksATool) {
   // Which event speaks at which level is ClaudeHook's table; here only that
   // the command reads the level from the loop's status, both ways.
   const Case cases[] = {
-      {LoadLevel::ok, "session_start.json", true},
       {LoadLevel::ok, "pre_tool_use_bash.json", false},
       {LoadLevel::critical, "pre_tool_use_bash.json", true},
   };

@@ -29,15 +29,6 @@ std::optional<Date> waitForStatusAfter(const test::FreshHome& home, Date after,
   }
 }
 
-TEST(WatchCommand, OnceWritesTheStatusAndTheWidgetRecord) {
-  test::FreshHome home;
-  auto ran = test::zemnorvo({"watch", "--once"});
-  EXPECT_EQ(ran.status, 0) << ran.errors;
-  EXPECT_TRUE(waitForStatusAfter(home, Date{}, 0s));
-  auto widget = WidgetSnapshot::containerFor(home.data().c_str(), home.home().c_str());
-  EXPECT_TRUE(record_file::read<WidgetSnapshot>(widget / "widget.json").has_value());
-}
-
 TEST(WatchCommand, KeepsTheStatusFreshRefusesASecondInstanceAndEndsOnSignals) {
   test::FreshHome home;
   test::ChildProcess watch({test::cliPath(), "watch", "--interval", "1"});
@@ -45,6 +36,10 @@ TEST(WatchCommand, KeepsTheStatusFreshRefusesASecondInstanceAndEndsOnSignals) {
   ASSERT_TRUE(first.has_value());
   EXPECT_TRUE(waitForStatusAfter(home, *first, 10s).has_value())
       << "status.json was not rewritten by a later tick";
+  // By the second status the first tick has published the widget's record too
+  // (`watch --once` and its status.json are driven by zemnorvo_mcp_e2e.mjs).
+  auto widget = WidgetSnapshot::containerFor(home.data().c_str(), home.home().c_str());
+  EXPECT_TRUE(record_file::read<WidgetSnapshot>(widget / "widget.json").has_value());
 
   auto second = test::zemnorvo({"watch", "--once"});
   EXPECT_TRUE(second.status && *second.status != 0);

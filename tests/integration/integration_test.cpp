@@ -83,16 +83,15 @@ TEST(Integration, ConnectsAFreshHomeAndDisconnectRemovesExactlyThat) {
             "mcp remove zemra-norvo --scope user\n"
             "mcp add --transport stdio --scope user zemra-norvo -- " +
                 link + " mcp\n");
-  // Only the three hooks, in table order, each running the link.
-  auto hooks = readJson(h.settings());
-  ASSERT_EQ(hooks.size(), 1u);
-  for (const char* event : {"SessionStart", "UserPromptSubmit", "PreToolUse"}) {
-    ASSERT_EQ(hooks["hooks"][event].size(), 1u) << event;
-    EXPECT_EQ(hooks["hooks"][event][0]["hooks"][0],
-              (json{{"type", "command"}, {"command", link + " hook"}, {"timeout", 5}}));
-  }
-  EXPECT_EQ(hooks["hooks"]["PreToolUse"][0]["matcher"], "Bash|Task|Agent");
-  EXPECT_FALSE(hooks["hooks"]["SessionStart"][0].contains("matcher"));
+  // Only the three hooks, each running the link; only the tool hook has a matcher.
+  json hook = {
+      {"hooks", json::array({{{"type", "command"}, {"command", link + " hook"}, {"timeout", 5}}})}};
+  json tools = hook;
+  tools["matcher"] = "Bash|Task|Agent";
+  EXPECT_EQ(readJson(h.settings()), (json{{"hooks",
+                                           {{"SessionStart", json::array({hook})},
+                                            {"UserPromptSubmit", json::array({hook})},
+                                            {"PreToolUse", json::array({tools})}}}}));
   json server = {{"command", link}, {"args", {"mcp"}}};
   EXPECT_EQ(readJson(h.context.places.claudeDesktopConfig)["mcpServers"]["zemra-norvo"], server);
   EXPECT_EQ(readJson(h.context.places.geminiSettings)["mcpServers"]["zemra-norvo"], server);
@@ -109,17 +108,13 @@ TEST(Integration, ConnectsAFreshHomeAndDisconnectRemovesExactlyThat) {
   EXPECT_EQ(connect(exe, h.context).messages, report.messages);
   EXPECT_EQ(test::treeOf(h.home), connected);
 
-  report = disconnect(h.context);
-  EXPECT_EQ(report.messages, (std::vector<std::string>{
-                                 "Claude Code: MCP server removed",
-                                 "Claude Code: hooks removed",
-                                 "Claude Desktop: MCP server removed",
-                                 "Codex CLI: MCP server removed",
-                                 "Gemini CLI: MCP server removed",
-                             }));
+  // What disconnecting says, and that Claude Code forgets the server, is
+  // checked with the real program (claude_code_e2e.sh); here what it leaves.
+  EXPECT_TRUE(disconnect(h.context).complete);
   EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
   EXPECT_EQ(readJson(h.settings()), json::object());
-  EXPECT_EQ(readJson(h.context.places.claudeDesktopConfig), (json{{"mcpServers", json::object()}}));
+  for (const auto& file : {h.context.places.claudeDesktopConfig, h.context.places.geminiSettings})
+    EXPECT_EQ(readJson(file), (json{{"mcpServers", json::object()}})) << file;
   EXPECT_EQ(test::readFile(h.context.places.codexConfig), "");
 }
 
@@ -160,9 +155,6 @@ TEST(Integration, LeavesFilesItCannotReadAsTheyAre) {
        "it is not valid JSON"},
       {"not an object", [](const Home& h) { h.dir.write("home/.claude/settings.json", "[1]"); },
        "its top level is not a JSON object"},
-      {"not UTF-8",
-       [](const Home& h) { h.dir.write("home/.claude/settings.json", "{\"a\":\"\xff\xfe\"}"); },
-       "it is not valid JSON"},
       {"too deep",
        [](const Home& h) {
          h.dir.write("home/.claude/settings.json",
@@ -361,7 +353,6 @@ TEST(Integration, StatusOfAnEmptyHome) {
 // settings file nests.
 TEST(ConfigChanges, OutputBecomesOneBoundedLine) {
   EXPECT_EQ(oneLine("  first\r\n\n second  \n"), "first; second");
-  EXPECT_EQ(oneLine(""), "");
   // Cut at a character boundary, never inside one.
   auto cut = oneLine(std::string(9, 'a') + "ж", 10);
   EXPECT_EQ(cut, std::string(9, 'a') + "…");

@@ -55,10 +55,8 @@ class Harness {
           {"method", "notifications/cancelled"},
           {"params", {{"requestId", id}}}});
   }
-  void call(const json& id, const std::string& tool, json arguments, json meta = nullptr) {
-    json params = {{"name", tool}, {"arguments", arguments}};
-    if (!meta.is_null()) params["_meta"] = meta;
-    request(id, "tools/call", params);
+  void call(const json& id, const std::string& tool, json arguments) {
+    request(id, "tools/call", {{"name", tool}, {"arguments", arguments}});
   }
   json initialize(const std::string& version = "2025-11-25") {
     request(0, "initialize", {{"protocolVersion", version}, {"capabilities", json::object()}});
@@ -104,7 +102,6 @@ class Harness {
       std::this_thread::sleep_for(5ms);
   }
 
-  Server& server() { return *server_; }
   test::ToolProbe probe;
   std::vector<std::string> logs;
 
@@ -122,59 +119,35 @@ json errorCode(const json& reply) {
   return reply.contains("error") ? reply["error"]["code"] : json();
 }
 
-// What a client sees of the answer is checked end to end (mcp_sdk_e2e.mjs);
-// here only the versions no client there asks for.
-TEST(McpLifecycle, NegotiatesTheProtocolVersion) {
-  const std::pair<const char*, const char*> versions[] = {{"2025-06-18", "2025-06-18"},
-                                                          {"2024-11-05", "2024-11-05"},
-                                                          {"2024-10-07", "2025-11-25"},
-                                                          {"2099-01-01", "2025-11-25"},
-                                                          {"", "2025-11-25"}};
-  for (const auto& [requested, answered] : versions)
-    EXPECT_EQ(negotiateProtocolVersion(requested), answered) << requested;
-}
-
 TEST(McpLifecycle, OnlyPingAndInitializeAreServedBeforeInitializeAndInitializeOnce) {
   Harness h;
   h.request(1, "ping");
   EXPECT_EQ(h.next(), json({{"jsonrpc", "2.0"}, {"id", 1}, {"result", json::object()}}));
-  h.request(2, "tools/list");
-  EXPECT_EQ(errorCode(h.next()), rpc_error::kInvalidRequest);
   h.call(3, "echo", {{"text", "x"}});
   EXPECT_EQ(errorCode(h.next()), rpc_error::kInvalidRequest);
-  h.initialize();
+  // A version the server does not know gets its newest; an older one it knows
+  // is answered as asked end to end (mcp_sdk_e2e.mjs).
+  EXPECT_EQ(h.initialize("2099-01-01")["result"]["protocolVersion"], "2025-11-25");
   h.request(4, "initialize", {{"protocolVersion", "2025-11-25"}});
   EXPECT_EQ(errorCode(h.next()), rpc_error::kInvalidRequest);
 }
 
-TEST(McpTools, CallResultsToolErrorsAndStructuredContent) {
+// Plain and structured answers, a bad argument and a ToolError are driven end
+// to end (mcp_sdk_e2e.mjs); these are the handler failures no client there sees.
+TEST(McpTools, AnyOtherHandlerFailureIsAToolErrorNamingIt) {
   Harness h;
   h.initialize();
-  const std::tuple<const char*, json, bool, std::string> cases[] = {
-      // A plain answer, a bad argument and a ToolError are driven end to end
-      // (mcp_sdk_e2e.mjs); these are the handler failures no client there sees.
-      {"echo", {{"text", "ab"}, {"times", 2.0}}, false, "abab"},
-      {"fail", {{"kind", "exception"}}, true, "Tool fail failed: vector too long"},
-      {"fail", {{"kind", "other"}}, true, "Tool fail failed."},
-  };
+  const std::pair<const char*, std::string> cases[] = {
+      {"exception", "Tool fail failed: vector too long"}, {"other", "Tool fail failed."}};
   int id = 100;
-  for (const auto& [tool, arguments, isError, text] : cases) {
-    h.call(++id, tool, arguments);
+  for (const auto& [kind, text] : cases) {
+    h.call(++id, "fail", {{"kind", kind}});
     auto reply = h.next();
     EXPECT_EQ(reply["id"], id);
-    EXPECT_EQ(reply["result"]["isError"], isError) << reply;
+    EXPECT_EQ(reply["result"]["isError"], true) << reply;
     ASSERT_EQ(reply["result"]["content"].size(), 1u) << reply;
-    EXPECT_EQ(reply["result"]["content"][0]["type"], "text");
-    // Errors start with the given words.
-    EXPECT_EQ(reply["result"]["content"][0]["text"].get<std::string>().substr(
-                  0, isError ? text.size() : std::string::npos),
-              text);
+    EXPECT_EQ(reply["result"]["content"][0]["text"].get<std::string>().rfind(text, 0), 0u) << reply;
   }
-  h.call(1, "inspect", {{"pid", 2147483647}, {"force", true}, {"tags", {"a", "é"}}});
-  auto result = h.next()["result"];
-  json expected = {{"pid", 2147483647}, {"force", true}, {"tags", {"a", "é"}}};
-  EXPECT_EQ(result["structuredContent"], expected);
-  EXPECT_EQ(json::parse(result["content"][0]["text"].get<std::string>()), expected);
 }
 
 TEST(McpErrors, EveryMalformedMessageGetsItsErrorAndServingGoesOn) {
@@ -202,6 +175,15 @@ TEST(McpErrors, EveryMalformedMessageGetsItsErrorAndServingGoesOn) {
   };
   Harness h;
   h.initialize();
+  // Notifications and the client's own responses come first: an answer to any
+  // of them would arrive in place of the first case's error.
+  h.sendRaw(
+      "{\"jsonrpc\":\"2.0\",\"method\":\"notifications/roots/list_changed\"}\n"
+      "{\"jsonrpc\":\"2.0\",\"method\":\"notifications/cancelled\",\"params\":{\"requestId\":77}}\n"
+      "{\"jsonrpc\":\"2.0\",\"method\":\"notifications/cancelled\",\"params\":\"x\"}\n"
+      "{\"jsonrpc\":\"2.0\",\"method\":\"made/up\",\"params\":[1,2]}\n"
+      "{\"jsonrpc\":\"2.0\",\"id\":3,\"result\":{}}\n"
+      "{\"jsonrpc\":\"2.0\",\"id\":4,\"error\":{\"code\":1,\"message\":\"m\"}}\n\n   \r\n");
   int pingId = 1000;
   for (const auto& [line, code, id] : cases) {
     h.sendRaw(line + "\n");
@@ -213,21 +195,6 @@ TEST(McpErrors, EveryMalformedMessageGetsItsErrorAndServingGoesOn) {
     h.request(++pingId, "ping");
     EXPECT_EQ(h.next()["id"], pingId) << "server stopped answering after: " << line;
   }
-}
-
-TEST(McpErrors, NotificationsAndClientResponsesGetNoAnswer) {
-  Harness h;
-  h.initialize();
-  h.sendRaw(
-      "{\"jsonrpc\":\"2.0\",\"method\":\"notifications/roots/list_changed\"}\n"
-      "{\"jsonrpc\":\"2.0\",\"method\":\"notifications/cancelled\",\"params\":{\"requestId\":77}}\n"
-      "{\"jsonrpc\":\"2.0\",\"method\":\"notifications/cancelled\",\"params\":\"x\"}\n"
-      "{\"jsonrpc\":\"2.0\",\"method\":\"made/up\",\"params\":[1,2]}\n"
-      "{\"jsonrpc\":\"2.0\",\"id\":3,\"result\":{}}\n"
-      "{\"jsonrpc\":\"2.0\",\"id\":4,\"error\":{\"code\":1,\"message\":\"m\"}}\n\n   \r\n");
-  h.expectSilence();
-  h.request(1, "ping");
-  EXPECT_EQ(h.next()["id"], 1);
 }
 
 TEST(McpErrors, OversizedLineIsRefusedAndTheRestOfItDiscarded) {
@@ -256,12 +223,9 @@ TEST(McpCalls, ALongCallRunsAlongsideOthersUntilItsOwnIdIsCancelled) {
   h.initialize();
   h.call(1, "slow", {{"steps", 1}, {"step_ms", 60000}});
   h.waitFor(h.probe.started, 1);
-  auto start = std::chrono::steady_clock::now();
+  // A tool call beside a running one: CallsBeyondTheLimitAreRefusedAsToolErrors.
   h.request(2, "ping");
   EXPECT_EQ(h.next()["id"], 2);
-  h.call(3, "echo", {{"text", "hi"}});
-  EXPECT_EQ(h.next()["result"]["content"][0]["text"], "hi");
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
   h.call(1, "echo", {{"text", "again"}});
   auto dup = h.next();
   EXPECT_EQ(errorCode(dup), rpc_error::kInvalidRequest);
@@ -297,8 +261,9 @@ TEST(McpCalls, CallsBeyondTheLimitAreRefusedAsToolErrors) {
 }
 
 // At end of input the last line counts even without its line feed, running
-// calls are cancelled and serving ends promptly; stop() ends it too.
-TEST(McpShutdown, EndOfInputOrStopEndServingPromptly) {
+// calls are cancelled and serving ends promptly. A signal ends it through the
+// server's stop, driven by McpCommand's SIGTERM and mcp_sdk_e2e.mjs's SIGINT.
+TEST(McpShutdown, EndOfInputEndsServingPromptly) {
   Harness h;
   h.initialize();
   h.call(1, "slow", {{"steps", 1}, {"step_ms", 60000}});
@@ -310,9 +275,6 @@ TEST(McpShutdown, EndOfInputOrStopEndServingPromptly) {
   EXPECT_TRUE(h.waitServed(3s));
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
   EXPECT_EQ(h.probe.cancelled, 1);
-  Harness stopped;
-  stopped.server().stop();
-  EXPECT_TRUE(stopped.waitServed(3s));
 }
 
 TEST(McpShutdown, AHandlerThatIgnoresCancellationIsLeftBehindAfterTheGrace) {

@@ -14,7 +14,6 @@ namespace norvo::test {
 struct ToolProbe {
   std::atomic<int> started{0};
   std::atomic<int> cancelled{0};
-  std::atomic<int> finished{0};
 };
 
 // Adds "echo", "slow", "fail" and "inspect". `probe` may be null.
