@@ -128,23 +128,19 @@ TEST(DiskAdvice, PicksTheBiggestPlacesWorthActingOn) {
 
 TEST(DiskGrowth, ReportsThePlacesThatGrew) {
   Places p = Places::standard("/home/u");
-  Node root =
-      folder("/home/u", 0,
-             {folder("/home/u/.cache", 0, {folder("/home/u/.cache/pip", 0)}),
-              folder("/home/u/work", 0, {folder("/home/u/work/a", 0), folder("/home/u/work/b", 0)}),
-              folder("/home/u/.local/share", 0)});
-  auto set = [&](const std::string& path, int64_t bytes, int64_t recent) {
-    Node* n = const_cast<Node*>(find(path, root));
-    n->bytes = bytes;
-    n->recentBytes = recent;
+  // A folder of `bytes`, `recent` of them created or changed lately.
+  auto grew = [](const std::string& path, int64_t bytes, int64_t recent,
+                 std::vector<Node> kids = {}) {
+    Node n = folder(path, bytes, std::move(kids));
+    n.recentBytes = recent;
+    return n;
   };
-  set("/home/u/.cache", 4 * kGiB, 2 * kGiB);
-  set("/home/u/.cache/pip", 3 * kGiB, 2 * kGiB);
-  set("/home/u/work", 9 * kGiB, 3 * kGiB);
-  set("/home/u/work/a", 5 * kGiB, 2 * kGiB);
-  set("/home/u/work/b", 4 * kGiB, 1 * kGiB);
-  set("/home/u/.local/share", 1 * kGiB, 100 * kMiB);
-  set("/home/u", 14 * kGiB, 5 * kGiB + 100 * kMiB);
+  Node root = grew(
+      "/home/u", 14 * kGiB, 5 * kGiB + 100 * kMiB,
+      {grew("/home/u/.cache", 4 * kGiB, 2 * kGiB, {grew("/home/u/.cache/pip", 3 * kGiB, 2 * kGiB)}),
+       grew("/home/u/work", 9 * kGiB, 3 * kGiB,
+            {grew("/home/u/work/a", 5 * kGiB, 2 * kGiB), grew("/home/u/work/b", 4 * kGiB, kGiB)}),
+       grew("/home/u/.local/share", kGiB, 100 * kMiB)});
   Node top = folder("/", 0, {root});
   int64_t min = 500 * kMiB;
 
