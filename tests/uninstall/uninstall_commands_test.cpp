@@ -54,16 +54,15 @@ TEST(UninstallCommands, RefusedUnderAnAgent) {
   test::TempDir dir;
   auto s = UninstallSuggestion::make("x", "Demo", "/nonexistent/Demo.AppImage");
   NorvoStore::addUninstall(s);
-  auto asAgent = [&](const std::string& arguments) {
-    return test::zemnorvoAsAgent(dir.path(), arguments);
-  };
   const std::string refused = " acts for the owner and is refused under an AI agent";
-  auto uninstall = asAgent("uninstall Demo --permanently");
-  EXPECT_EQ(uninstall.rfind("zemnorvo uninstall" + refused, 0), 0u) << uninstall;
-  EXPECT_NE(uninstall.find("the suggest_uninstall tool"), std::string::npos) << uninstall;
-  auto answer = asAgent("answer " + s.id + " uninstall");
-  EXPECT_EQ(answer.rfind("zemnorvo answer" + refused, 0), 0u) << answer;
-  EXPECT_NE(answer.find("the suggestion_status tool"), std::string::npos) << answer;
+  for (const auto& [command, arguments, tool] :
+       {std::tuple<std::string, std::string, std::string>{
+            "zemnorvo uninstall", "uninstall Demo --permanently", "suggest_uninstall"},
+        {"zemnorvo answer", "answer " + s.id + " uninstall", "suggestion_status"}}) {
+    auto said = test::zemnorvoAsAgent(dir.path(), arguments);
+    EXPECT_EQ(said.rfind(command + refused, 0), 0u) << said;
+    EXPECT_NE(said.find("the " + tool + " tool"), std::string::npos) << said;
+  }
   EXPECT_EQ(NorvoStore::uninstall(s.id)->status, "pending");
 }
 
