@@ -151,6 +151,7 @@ TEST(DiskScan, LockRuleOverProtectedFolders) {
       {"/home/u/code", {}, false},
       {"/home/u/Documents", {}, true},
       {"/home/u/Documents", {false, true, {}}, false},
+      {"/home/u/Documents", {true, false, {}}, false},
       {"/home/u/.var/app", {false, true, {}}, true},
       {"/home/u/.var/app", {true, false, {}}, false},
       {"/home/u/OneDrive", {true, true, {}}, true},
