@@ -33,6 +33,17 @@ const Item* itemNamed(const std::vector<Item>& items, const std::string& id) {
   return nullptr;
 }
 
+// The sentence a removal refused at the moment of acting leaves.
+std::string refused(const fs::path& p) { return p.string() + ": refused (outside home or a link)"; }
+
+// Why the item `id` waits, "" when it does not; an item not offered at all
+// fails the test.
+std::string skippedOf(const std::vector<Item>& items, const std::string& id) {
+  const auto* item = itemNamed(items, id);
+  EXPECT_TRUE(item) << id << " is not offered";
+  return item ? item->skipped.value_or("") : "";
+}
+
 TEST(CleanupCatalogue, FindsWhatQualifiesOverAFixtureHome) {
   test::CleanupHome h;
   const auto& home = h.home;
@@ -97,15 +108,9 @@ TEST(CleanupCatalogue, FindsWhatQualifiesOverAFixtureHome) {
   for (const auto& e : expected) {
     const auto* item = itemNamed(open, e.id);
     ASSERT_TRUE(item) << e.id;
-    std::vector<std::string> paths;
-    for (const auto& p : e.paths) paths.push_back(p.string());
-    EXPECT_EQ(item->paths, paths) << e.id;
+    EXPECT_EQ(std::vector<fs::path>(item->paths.begin(), item->paths.end()), e.paths) << e.id;
   }
-  const auto* pip = itemNamed(open, "pip-cache");
-  ASSERT_TRUE(pip->bytes);
-  EXPECT_GE(*pip->bytes, 5000);
-  EXPECT_EQ(pip->removal, Removal::contents);
-  EXPECT_FALSE(pip->skipped);
+  EXPECT_GE(itemNamed(open, "pip-cache")->bytes.value_or(0), 5000);
   // Without time to measure, the items are still found, their sizes unknown.
   auto unmeasured = preview(config, 0, false, h.context);
   EXPECT_EQ(idsOf(unmeasured), idsOf(closed));
@@ -123,10 +128,8 @@ TEST(CleanupCatalogue, ABusyToolMakesItsItemsWaitAtPreviewAndAtRun) {
   h.running("swift-frontend", h.context.places.user);
   h.running("XCBBuildService", h.context.places.user);
   auto items = preview(NorvoConfig::defaults(), 5, false, h.context);
-  ASSERT_TRUE(itemNamed(items, "yarn-cache"));
-  EXPECT_FALSE(itemNamed(items, "yarn-cache")->skipped);
-  ASSERT_TRUE(itemNamed(items, "xcode-derived-data"));
-  EXPECT_EQ(itemNamed(items, "xcode-derived-data")->skipped, "XCBBuildService is running");
+  EXPECT_EQ(skippedOf(items, "yarn-cache"), "");
+  EXPECT_EQ(skippedOf(items, "xcode-derived-data"), "XCBBuildService is running");
 
   // The owner's own yarn, started under that name, read from the real table.
   test::Processes processes;
@@ -139,13 +142,10 @@ TEST(CleanupCatalogue, ABusyToolMakesItsItemsWaitAtPreviewAndAtRun) {
   };
   auto before = treeOf(h.home);
   items = preview(NorvoConfig::defaults(), 5, false, h.context);
-  ASSERT_TRUE(itemNamed(items, "yarn-cache"));
-  EXPECT_EQ(itemNamed(items, "yarn-cache")->skipped, "yarn is running");
-  EXPECT_EQ(itemNamed(items, "yarn-cache")->skippedRu, "сейчас работает yarn");
-  EXPECT_FALSE(itemNamed(items, "pip-cache")->skipped);
+  EXPECT_EQ(skippedOf(items, "yarn-cache"), "yarn is running");
+  EXPECT_EQ(skippedOf(items, "pip-cache"), "");
 
-  RunOptions options;
-  auto result = run({"yarn-cache"}, NorvoConfig::defaults(), options, h.context);
+  auto result = run({"yarn-cache"}, NorvoConfig::defaults(), {}, h.context);
   EXPECT_TRUE(result.cleaned.empty());
   EXPECT_EQ(result.skipped,
             (std::map<std::string, std::string>{{"yarn-cache", "yarn is running"}}));
@@ -185,15 +185,10 @@ class CleanupAdversarial : public ::testing::Test {
   void expectOutsideUnchanged(const std::function<void()>& act) {
     auto before = treeOf(h.outside);
     act();
-    auto after = treeOf(h.outside);
-    RecordProperty("files_outside_before", static_cast<int>(before.size()));
-    RecordProperty("files_outside_after", static_cast<int>(after.size()));
-    EXPECT_EQ(after.size(), before.size());
-    EXPECT_EQ(after, before);
+    EXPECT_EQ(treeOf(h.outside), before);
   }
   Result clean(const std::vector<std::string>& ids) {
-    RunOptions options;
-    return run(ids, NorvoConfig::defaults(), options, h.context);
+    return run(ids, NorvoConfig::defaults(), {}, h.context);
   }
   test::CleanupHome h;
 };
@@ -207,8 +202,7 @@ TEST_F(CleanupAdversarial, ALinkInsideACacheIsRefusedAndTheRestGoes) {
     auto items = preview(NorvoConfig::defaults(), 5, false, h.context);
     ASSERT_TRUE(itemNamed(items, "homebrew-cache"));  // the folder's item still appears
     auto r = clean({"homebrew-cache"});
-    EXPECT_EQ(r.errors, std::vector<std::string>{(homebrew / "escape").string() +
-                                                 ": refused (outside home or a link)"});
+    EXPECT_EQ(r.errors, std::vector{refused(homebrew / "escape")});
   });
   EXPECT_FALSE(fs::exists(homebrew / "downloads"));  // links deeper down go as links
   EXPECT_TRUE(fs::is_symlink(homebrew / "escape"));
@@ -247,9 +241,6 @@ TEST_F(CleanupAdversarial, FoldersSwappedForLinksBetweenPreviewAndRunAreRefused)
   };
   expectOutsideUnchanged([&] {
     auto r = clean({"go-build-cache", "project-build-folders", "installers"});
-    auto refused = [](const fs::path& p) {
-      return p.string() + ": refused (outside home or a link)";
-    };
     EXPECT_EQ(r.errors, (std::vector<std::string>{refused(goBuild),
                                                   refused(h.home / "Projects/web/node_modules"),
                                                   refused(h.home / "Downloads/setup.rpm")}));
@@ -304,8 +295,7 @@ TEST_F(CleanupAdversarial, OnlyTheUsersOwnTemporaryEntriesGo) {
   auto items = preview(NorvoConfig::defaults(), 5, false, h.context);
   ::close(held);
   ASSERT_TRUE(itemNamed(items, "temp-files"));
-  EXPECT_EQ(itemNamed(items, "temp-files")->paths,
-            std::vector<std::string>{(h.tmp / "mine").string()});
+  EXPECT_EQ(itemNamed(items, "temp-files")->paths, std::vector{(h.tmp / "mine").string()});
   fs::remove(lock);
   // An entry of the user's that holds another user's file: that file stays.
   age(h.write(h.tmp / "mixed/other", "x"), 5);
@@ -352,23 +342,19 @@ TEST(CleanupRun, HomebrewRunsByArgumentVectorWithItsEnvironmentAndTimeLimit) {
   ASSERT_TRUE(old);
   EXPECT_EQ(old->bytes, 3'100'000);
   EXPECT_EQ(old->paths, std::vector<std::string>{"/cellar/tool/1.0"});
-  EXPECT_EQ(old->removal, Removal::command);
 
-  RunOptions options;
-  auto r = run({"homebrew-old"}, NorvoConfig::defaults(), options, h.context);
+  auto r = run({"homebrew-old"}, NorvoConfig::defaults(), {}, h.context);
   EXPECT_EQ(r.cleaned, std::vector<std::string>{"homebrew-old"});
-  EXPECT_TRUE(r.errors.empty());
   auto log = test::readFile(calls);
   EXPECT_NE(log.find("cleanup --prune=all 11\n"), std::string::npos) << log;
 
   h.write(h.dir.path() / "hang", "");
   h.context.toolLimit = std::chrono::milliseconds(300);
   auto start = std::chrono::steady_clock::now();
-  r = run({"homebrew-old"}, NorvoConfig::defaults(), options, h.context);
+  r = run({"homebrew-old"}, NorvoConfig::defaults(), {}, h.context);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
-  ASSERT_EQ(r.errors.size(), 1u);
-  EXPECT_EQ(r.errors[0],
-            brew.string() + " cleanup --prune=all: timed out after 0.3 s and was stopped");
+  EXPECT_EQ(r.errors, std::vector{brew.string() +
+                                  " cleanup --prune=all: timed out after 0.3 s and was stopped"});
 }
 
 }  // namespace

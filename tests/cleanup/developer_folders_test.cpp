@@ -24,8 +24,6 @@ TEST(DiskReport, MeasuresTheFoldersThatExistLargestFirst) {
                                              home + "/.cache/pip", home + "/.local/share/Trash"}));
   ASSERT_TRUE(entries[0].bytes);
   EXPECT_GE(*entries[0].bytes, 50000);
-  EXPECT_EQ(entries[0].note, "npm cache; `npm cache clean --force`");
-  EXPECT_EQ(entries[3].note, "Trash; emptying it is the owner's decision");
 
   for (const auto& e : DiskReport::measure(0, places)) {
     EXPECT_FALSE(e.bytes) << e.path;

@@ -12,7 +12,12 @@ namespace {
 using test::kGiB;
 using test::kMiB;
 
+// One path per rule of the table, plus the paths where two rules compete.
+// The caches that share one rule and differ only in their name in the
+// developer-cache list are represented by two of them.
 TEST(DiskKind, RuleTableOverRepresentativePaths) {
+  using enum Safety;
+  using enum Action::Case;
   Places p = Places::standard("/home/u");
   struct Case {
     std::string path;
@@ -20,53 +25,37 @@ TEST(DiskKind, RuleTableOverRepresentativePaths) {
     Safety safety;
     Action::Case action;
   } cases[] = {
-      {"/System", "macOS, swap, snapshots, other users and the folders not counted", Safety::keep,
-       Action::Case::settings},
-      {"/home/u/.local/share/Trash/files", "Trash", Safety::safe, Action::Case::reveal},
-      {"/media/usb/.Trash-1000", "Trash", Safety::safe, Action::Case::reveal},
-      {"/home/u/.npm/_cacache", "npm cache", Safety::safe, Action::Case::cleanup},
-      {"/home/u/.cache/pip", "Tool caches", Safety::safe, Action::Case::cleanup},
-      {"/home/u/.cargo/registry", "Rust packages", Safety::safe, Action::Case::cleanup},
-      {"/home/u/go/pkg/mod/x", "Go modules", Safety::safe, Action::Case::cleanup},
-      {"/home/u/src/app/node_modules", "Build folder of a project", Safety::safe,
-       Action::Case::cleanup},
-      {"/home/u/.local/share/Trash/node_modules", "Trash", Safety::safe, Action::Case::reveal},
-      {"/home/u/Pictures/Old.photoslibrary", "Photos library", Safety::keep, Action::Case::reveal},
-      {"/home/u/Dropbox/photos", "Cloud drive (Google Drive, OneDrive, Dropbox…)", Safety::keep,
-       Action::Case::reveal},
-      {"/home/u/.var/app/org.gimp.GIMP", "App data (sandboxed apps)", Safety::keep,
-       Action::Case::reveal},
-      {"/home/u/.local/share/Steam", "App data", Safety::keep, Action::Case::reveal},
-      {"/home/u/.config/Code", "App data", Safety::keep, Action::Case::reveal},
-      {"/home/u/.local", "Settings and system data of your account", Safety::keep,
-       Action::Case::reveal},
-      {"/home/u/vms/win.qcow2", "Virtual machine disk", Safety::review, Action::Case::reveal},
-      {"/home/u/.docker/Docker.raw", "Virtual machine disk", Safety::review, Action::Case::reveal},
-      {"/opt/google", "App", Safety::review, Action::Case::uninstall},
-      {"/var/lib/flatpak/app/com.vadro.ZemraNorvo", "Part of macOS", Safety::keep,
-       Action::Case::none},
-      {"/opt", "Apps", Safety::review, Action::Case::reveal},
-      {"/mnt/x/.Spotlight-V100", "Disk index kept by macOS", Safety::keep, Action::Case::none},
-      {"/mnt/b/Backups.backupdb", "Time Machine backups", Safety::keep, Action::Case::reveal},
-      {"/home/u/.ssh", "Data of a command-line tool (hidden folder)", Safety::review,
-       Action::Case::reveal},
+      {"/System", "macOS, swap, snapshots, other users and the folders not counted", keep,
+       settings},
+      {"/home/u/.local/share/Trash/files", "Trash", safe, reveal},
+      {"/media/usb/.Trash-1000", "Trash", safe, reveal},
+      {"/home/u/.cache/pip", "Tool caches", safe, cleanup},
+      {"/home/u/go/pkg/mod/x", "Go modules", safe, cleanup},
+      {"/home/u/src/app/node_modules", "Build folder of a project", safe, cleanup},
+      {"/home/u/.local/share/Trash/node_modules", "Trash", safe, reveal},
+      {"/home/u/Pictures/Old.photoslibrary", "Photos library", keep, reveal},
+      {"/home/u/Dropbox/photos", "Cloud drive (Google Drive, OneDrive, Dropbox…)", keep, reveal},
+      {"/home/u/.var/app/org.gimp.GIMP", "App data (sandboxed apps)", keep, reveal},
+      {"/home/u/.config/Code", "App data", keep, reveal},
+      {"/home/u/.local", "Settings and system data of your account", keep, reveal},
+      {"/home/u/vms/win.qcow2", "Virtual machine disk", review, reveal},
+      {"/home/u/.docker/Docker.raw", "Virtual machine disk", review, reveal},
+      {"/opt/google", "App", review, uninstall},
+      {"/var/lib/flatpak/app/com.vadro.ZemraNorvo", "Part of macOS", keep, none},
+      {"/opt", "Apps", review, reveal},
+      {"/mnt/x/.Spotlight-V100", "Disk index kept by macOS", keep, none},
+      {"/mnt/b/Backups.backupdb", "Time Machine backups", keep, reveal},
+      {"/home/u/.ssh", "Data of a command-line tool (hidden folder)", review, reveal},
       {"/home/u/photos/cat.lrcat",
-       "Database or library of an app (DEVONthink, Lightroom, Final Cut…)", Safety::keep,
-       Action::Case::reveal},
-      {"/home/u/Downloads/ubuntu.ISO", "Installer", Safety::safe, Action::Case::reveal},
-      {"/home/u/Downloads/Tool.app/x.dmg", "Downloads", Safety::review, Action::Case::reveal},
-      {"/home/u/Downloads/notes", "Downloads", Safety::review, Action::Case::reveal},
-      {"/home/u/Music/song.mp3", "Your files", Safety::review, Action::Case::reveal},
-      {"/home/u/Library/Logs/x", "Your files", Safety::review, Action::Case::reveal},
+       "Database or library of an app (DEVONthink, Lightroom, Final Cut…)", keep, reveal},
+      {"/home/u/Downloads/ubuntu.ISO", "Installer", safe, reveal},
+      {"/home/u/Downloads/Tool.app/x.dmg", "Downloads", review, reveal},
+      {"/home/u/Library/Logs/x", "Your files", review, reveal},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
     Kind k = kind(c.path, p);
-    EXPECT_EQ(k.what, c.what);
-    EXPECT_EQ(k.safety, c.safety);
-    EXPECT_EQ(k.action.kind, c.action);
-    EXPECT_FALSE(k.whatRu.empty());
-    EXPECT_FALSE(k.howRu.empty());
+    EXPECT_EQ(std::tuple(k.what, k.safety, k.action.kind), std::tuple(c.what, c.safety, c.action));
   }
   EXPECT_EQ(kind("/opt/google", p).action.payload, "/opt/google");
   EXPECT_EQ(kind("/System", p).action.payload, kStoragePane);
@@ -114,16 +103,15 @@ TEST(DiskAdvice, PicksTheBiggestPlacesWorthActingOn) {
   auto has = [&](const std::string& path) {
     return std::find(paths.begin(), paths.end(), path) != paths.end();
   };
-  EXPECT_TRUE(has("/home/u/.cache"));
-  EXPECT_TRUE(has("/home/u/projects/node_modules"));
-  EXPECT_TRUE(has("/opt/com.vadro.ZemraNorvo"));
-  EXPECT_TRUE(has("/home/u/.local/share/Steam"));
-  EXPECT_FALSE(has("/home/u/.local")) << "the account's data folder is looked into";
-  EXPECT_FALSE(has("/home/u/.local/share")) << "app data is looked into";
-  EXPECT_FALSE(has("/home/u/small"));
-  EXPECT_FALSE(has("/home/u/Downloads/disk.iso")) << "inside an advised item";
-  EXPECT_TRUE(has("/home/u/movies/film.mkv"));
-  EXPECT_FALSE(has("/home/u/.local/share/x.db")) << "keep-class big files are not advised";
+  for (const char* path :
+       {"/home/u/.cache", "/home/u/projects/node_modules", "/opt/com.vadro.ZemraNorvo",
+        "/home/u/.local/share/Steam", "/home/u/movies/film.mkv"})
+    EXPECT_TRUE(has(path)) << path;
+  // The account's data folder and app data are looked into; a big file inside
+  // an advised item and a keep-class big file are not advised on their own.
+  for (const char* path : {"/home/u/.local", "/home/u/.local/share", "/home/u/small",
+                           "/home/u/Downloads/disk.iso", "/home/u/.local/share/x.db"})
+    EXPECT_FALSE(has(path)) << path;
   // A generic folder is advised only for what its advised items leave over.
   auto projects = std::find_if(advice.begin(), advice.end(),
                                [](const Advice& a) { return a.path == "/home/u/projects"; });
@@ -140,23 +128,19 @@ TEST(DiskAdvice, PicksTheBiggestPlacesWorthActingOn) {
 
 TEST(DiskGrowth, ReportsThePlacesThatGrew) {
   Places p = Places::standard("/home/u");
-  Node root =
-      folder("/home/u", 0,
-             {folder("/home/u/.cache", 0, {folder("/home/u/.cache/pip", 0)}),
-              folder("/home/u/work", 0, {folder("/home/u/work/a", 0), folder("/home/u/work/b", 0)}),
-              folder("/home/u/.local/share", 0)});
-  auto set = [&](const std::string& path, int64_t bytes, int64_t recent) {
-    Node* n = const_cast<Node*>(find(path, root));
-    n->bytes = bytes;
-    n->recentBytes = recent;
+  // A folder of `bytes`, `recent` of them created or changed lately.
+  auto grew = [](const std::string& path, int64_t bytes, int64_t recent,
+                 std::vector<Node> kids = {}) {
+    Node n = folder(path, bytes, std::move(kids));
+    n.recentBytes = recent;
+    return n;
   };
-  set("/home/u/.cache", 4 * kGiB, 2 * kGiB);
-  set("/home/u/.cache/pip", 3 * kGiB, 2 * kGiB);
-  set("/home/u/work", 9 * kGiB, 3 * kGiB);
-  set("/home/u/work/a", 5 * kGiB, 2 * kGiB);
-  set("/home/u/work/b", 4 * kGiB, 1 * kGiB);
-  set("/home/u/.local/share", 1 * kGiB, 100 * kMiB);
-  set("/home/u", 14 * kGiB, 5 * kGiB + 100 * kMiB);
+  Node root = grew(
+      "/home/u", 14 * kGiB, 5 * kGiB + 100 * kMiB,
+      {grew("/home/u/.cache", 4 * kGiB, 2 * kGiB, {grew("/home/u/.cache/pip", 3 * kGiB, 2 * kGiB)}),
+       grew("/home/u/work", 9 * kGiB, 3 * kGiB,
+            {grew("/home/u/work/a", 5 * kGiB, 2 * kGiB), grew("/home/u/work/b", 4 * kGiB, kGiB)}),
+       grew("/home/u/.local/share", kGiB, 100 * kMiB)});
   Node top = folder("/", 0, {root});
   int64_t min = 500 * kMiB;
 

@@ -53,13 +53,9 @@ TEST(DiskDigest, DepthAndTheRestOfTheReport) {
   EXPECT_TRUE(Compact::diskReport(r, 2, p, {})["scanned"]["children"][0].contains("children"));
 
   EXPECT_EQ(one["largest_files"].size(), 25u);
-  EXPECT_TRUE(one["largest_files"][0]["modified"].is_null());
   EXPECT_EQ(one["advice_totals_may_overlap"]["safe_gb"], 4.0);
   EXPECT_EQ(one["advice_totals_may_overlap"]["review_gb"], 1.0);
-  EXPECT_EQ(one["grew_recently_basis"],
-            "files created or changed in the last 7 days (no earlier scan to compare with yet)");
   EXPECT_EQ(one["volume"]["used_gb"], 60.0);
-  EXPECT_EQ(one["volume"]["external"], true);
   EXPECT_EQ(one["seconds"], 3);
   EXPECT_FALSE(one.contains("free_change_gb"));
 

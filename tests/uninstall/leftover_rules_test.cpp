@@ -78,19 +78,21 @@ TEST(LeftoverRules, FindsOnlyTheAppsOwnEntries) {
                       {"/h/.local/share/icons/hicolor/48x48/apps/example.png"}};
 
   auto found = findLeftovers(query, others, folders, list);
+  auto at = [](const std::string& path, const std::string& folder, bool byName = false) {
+    return Leftover{path, folder, std::nullopt, byName};
+  };
+  const std::string share = ".local/share", entries = ".local/share/applications";
   std::vector<Leftover> expected{
-      {"/h/.local/share/org.example.App", ".local/share", std::nullopt, false},
-      {"/h/.cache/org.example.App.thumbnails", ".cache", std::nullopt, false},
-      {"/h/.local/share/applications/org.example.App.desktop", ".local/share/applications",
-       std::nullopt, false},
-      {"/h/.config/autostart/org.example.App.desktop", ".config/autostart", std::nullopt, false},
-      {"/h/.var/app/org.example.App", ".var/app", std::nullopt, false},
-      {"/h/.config/example", ".config", std::nullopt, false},
-      {"/h/.cache/EXAMPLE", ".cache", std::nullopt, false},
-      {"/h/.local/share/Example Editor", ".local/share", std::nullopt, true},
-      {"/h/.local/share/applications/example-launcher.desktop", ".local/share/applications",
-       std::nullopt, false},
-      {"/h/.local/share/icons/hicolor/48x48/apps/example.png", ".local/share", std::nullopt, false},
+      at("/h/.local/share/org.example.App", share),
+      at("/h/.cache/org.example.App.thumbnails", ".cache"),
+      at("/h/.local/share/applications/org.example.App.desktop", entries),
+      at("/h/.config/autostart/org.example.App.desktop", ".config/autostart"),
+      at("/h/.var/app/org.example.App", ".var/app"),
+      at("/h/.config/example", ".config"),
+      at("/h/.cache/EXAMPLE", ".cache"),
+      at("/h/.local/share/Example Editor", share, true),
+      at("/h/.local/share/applications/example-launcher.desktop", entries),
+      at("/h/.local/share/icons/hicolor/48x48/apps/example.png", share),
   };
   EXPECT_EQ(found, expected);
 

@@ -18,10 +18,6 @@ namespace fs = std::filesystem;
 using test::zemnorvo;
 
 TEST(UninstallCommands, AppsDryRunAndAnsweredSuggestion) {
-  auto none = zemnorvo({"apps"});
-  EXPECT_EQ(none.status, 0);
-  EXPECT_EQ(none.out.rfind("No apps installed in your own folders", 0), 0u) << none.out;
-
   fs::path home = std::getenv("HOME");
   auto appImage = home / "Apps/Demo-2.1.AppImage";
   fs::create_directories(appImage.parent_path());
@@ -47,9 +43,8 @@ TEST(UninstallCommands, AppsDryRunAndAnsweredSuggestion) {
   auto answered = zemnorvo({"answer", s.id, "uninstall"});
   EXPECT_EQ(answered.status, 0);
   EXPECT_EQ(answered.out.rfind("accepted: Demo removed, ", 0), 0u) << answered.out;
+  // What the answer removes and records is the uninstaller's own test.
   EXPECT_FALSE(fs::exists(appImage));
-  EXPECT_FALSE(fs::exists(home / ".cache/demo"));
-  EXPECT_EQ(NorvoStore::uninstall(s.id)->status, "accepted");
   EXPECT_EQ(zemnorvo({"answer", s.id, "keep"}).status, 1);  // answered once only
   // The tool logged to the store this process shares with other tests.
   fs::remove(NorvoStore::directory() / "actions.jsonl");
@@ -59,16 +54,15 @@ TEST(UninstallCommands, RefusedUnderAnAgent) {
   test::TempDir dir;
   auto s = UninstallSuggestion::make("x", "Demo", "/nonexistent/Demo.AppImage");
   NorvoStore::addUninstall(s);
-  auto asAgent = [&](const std::string& arguments) {
-    return test::zemnorvoAsAgent(dir.path(), arguments);
-  };
   const std::string refused = " acts for the owner and is refused under an AI agent";
-  auto uninstall = asAgent("uninstall Demo --permanently");
-  EXPECT_EQ(uninstall.rfind("zemnorvo uninstall" + refused, 0), 0u) << uninstall;
-  EXPECT_NE(uninstall.find("the suggest_uninstall tool"), std::string::npos) << uninstall;
-  auto answer = asAgent("answer " + s.id + " uninstall");
-  EXPECT_EQ(answer.rfind("zemnorvo answer" + refused, 0), 0u) << answer;
-  EXPECT_NE(answer.find("the suggestion_status tool"), std::string::npos) << answer;
+  for (const auto& [command, arguments, tool] :
+       {std::tuple<std::string, std::string, std::string>{
+            "zemnorvo uninstall", "uninstall Demo --permanently", "suggest_uninstall"},
+        {"zemnorvo answer", "answer " + s.id + " uninstall", "suggestion_status"}}) {
+    auto said = test::zemnorvoAsAgent(dir.path(), arguments);
+    EXPECT_EQ(said.rfind(command + refused, 0), 0u) << said;
+    EXPECT_NE(said.find("the " + tool + " tool"), std::string::npos) << said;
+  }
   EXPECT_EQ(NorvoStore::uninstall(s.id)->status, "pending");
 }
 
