@@ -13,7 +13,7 @@ namespace {
 
 // That fresh records are pending is seen where agents file them (agent tools,
 // cleanup commands); here, what makes their ids safe as file names.
-TEST(SuggestionRecords, FreshRecordsHaveUniqueUpperCaseV4IdsAndAreDatedNow) {
+TEST(SuggestionRecords, FreshRecordsHaveUniqueUpperCaseIdsAndAreDatedNow) {
   std::set<std::string> ids;
   const Date before = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
   for (int i = 0; i < 200; ++i) {
@@ -22,8 +22,6 @@ TEST(SuggestionRecords, FreshRecordsHaveUniqueUpperCaseV4IdsAndAreDatedNow) {
     NorvoStore::ScanRequest r = NorvoStore::ScanRequest::make();
     for (const std::string& id : {s.id, c.id, r.id}) {
       ASSERT_TRUE(uuid::isCanonical(id)) << id;
-      EXPECT_EQ(id[14], '4') << id;
-      EXPECT_NE(std::string("89AB").find(id[19]), std::string::npos) << id;
       EXPECT_EQ(id.find_first_of("abcdef"), std::string::npos) << id;
       EXPECT_TRUE(ids.insert(id).second) << "repeated id " << id;
     }
