@@ -31,7 +31,6 @@ TEST(DiskDigest, MinimumSizeFollowsTheTreeAndLocksShowAtTheTopOnly) {
     EXPECT_EQ(kids.count("/home/u/x"), shown ? 1u : 0u) << total << " " << child;
     EXPECT_FALSE(kids["/home/u/x"].contains("children"));
     EXPECT_TRUE(kids["/home/u/Documents"]["size_gb"].is_null());
-    EXPECT_EQ(kids["/home/u/Documents"]["not_counted"], "macOS asks the owner first");
   }
 }
 
@@ -44,7 +43,6 @@ TEST(DiskDigest, DepthAndTheRestOfTheReport) {
               {"/home/u/a", "a", kGiB, kind("/home/u/a", p)},
               {"/home/u/.cache/x", "x", kGiB, kind("/home/u/.cache/x", p)}};
   r.volume = {"/", "root", 100 * kGiB, 40 * kGiB, 0, true, false, "ext4"};
-  r.seconds = 2.6;
 
   EXPECT_FALSE(Compact::diskReport(r, 0, p, {})["scanned"].contains("children"));
   auto one = Compact::diskReport(r, 1, p, {});
@@ -55,18 +53,14 @@ TEST(DiskDigest, DepthAndTheRestOfTheReport) {
   EXPECT_EQ(one["largest_files"].size(), 25u);
   EXPECT_EQ(one["advice_totals_may_overlap"]["safe_gb"], 4.0);
   EXPECT_EQ(one["advice_totals_may_overlap"]["review_gb"], 1.0);
-  EXPECT_EQ(one["volume"]["used_gb"], 60.0);
-  EXPECT_EQ(one["seconds"], 3);
   EXPECT_FALSE(one.contains("free_change_gb"));
 
-  r.recentSince = *parseIso8601("2026-11-01T08:00:00Z");
   Compact::FreeChangeLookup lookup = [](const std::string& path, double days, int64_t free,
                                         Date) -> std::optional<Compact::FreeChange> {
     if (path != "/" || days != 7) return std::nullopt;
     return Compact::FreeChange{free - 45 * kGiB, *parseIso8601("2026-11-02T00:00:00Z")};
   };
   auto later = Compact::diskReport(r, 1, p, lookup);
-  EXPECT_EQ(later["grew_recently_basis"], "grown since the scan of 2026-11-01T08:00:00Z");
   EXPECT_EQ(later["free_change_gb"], -5.0);
   EXPECT_EQ(later["free_change_since"], "2026-11-02T00:00:00Z");
 }
