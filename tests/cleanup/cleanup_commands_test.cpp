@@ -1,7 +1,7 @@
 // The cleanup as agents and the owner reach it: an agent previews and
 // suggests through `zemnorvo mcp`, the owner answers with `zemnorvo answer`,
-// the agent reads the outcome back; under an agent the owner's commands
-// refuse.
+// the agent reads the outcome back; under an agent the owner's commands,
+// the uninstaller's too, refuse.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -57,15 +57,9 @@ TEST(CleanupCommands, AnAgentsSuggestionIsAnsweredByTheOwnerAndReadBack) {
   EXPECT_EQ(filed["structuredContent"]["unknown_ids"], json({"no-such-item"}));
   auto id = filed["structuredContent"]["id"].get<std::string>();
   EXPECT_TRUE(fs::exists(h.blob));  // filing removes nothing
-  auto listed = test::zemnorvo({"suggestions"});
-  EXPECT_NE(listed.out.find("clean pip-cache, no-such-item: the disk is full"), std::string::npos)
-      << listed.out;
 
   auto answered = test::zemnorvo({"answer", id, "clean"});
   EXPECT_EQ(answered.status, 0) << answered.errors;
-  EXPECT_EQ(answered.out.rfind("accepted: cleaned pip-cache; free space grew by ", 0), 0u)
-      << answered.out;
-  EXPECT_NE(answered.out.find("skipped no-such-item: nothing to clean"), std::string::npos);
   EXPECT_FALSE(fs::exists(h.blob));
   EXPECT_TRUE(fs::is_directory(home / ".cache/pip"));
 
@@ -75,28 +69,31 @@ TEST(CleanupCommands, AnAgentsSuggestionIsAnsweredByTheOwnerAndReadBack) {
   auto log = server.tool("recent_actions", {{"limit", 1}})["structuredContent"]["actions"];
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0]["name"], "pip-cache");
-  EXPECT_NE(log[0]["detail"].get<std::string>().find(
-                " · contents · 1 path(s) · suggested by an agent: the disk is full"),
-            std::string::npos)
-      << log;
   EXPECT_EQ(test::zemnorvo({"answer", id, "keep"}).status, 1);  // answered once only
 }
 
-TEST(CleanupCommands, RefusedUnderAnAgentButForADryRun) {
+// The owner's cleanup and uninstall commands, and answering either kind of
+// suggestion, under an agent: refused, naming the agent tool to use instead.
+TEST(CleanupCommands, OwnerCommandsRefusedUnderAnAgentButForADryRun) {
   CleanupFreshHome h;
   auto s = CleanupSuggestion::make("x", {"pip-cache"});
+  auto u = UninstallSuggestion::make("x", "Demo", "/nonexistent/Demo.AppImage");
   ASSERT_TRUE(NorvoStore::addCleanup(s, h.fresh.store()));
+  ASSERT_TRUE(NorvoStore::addUninstall(u, h.fresh.store()));
   test::TempDir dir;
   auto asAgent = [&](const std::string& arguments) {
     return test::zemnorvoAsAgent(dir.path(), arguments);
   };
   const std::string refused = " acts for the owner and is refused under an AI agent";
-  for (const auto& [command, arguments] :
-       {std::pair<std::string, std::string>{"zemnorvo cleanup run", "cleanup run pip-cache"},
-        {"zemnorvo answer", "answer " + s.id + " clean"}}) {
+  for (const auto& [command, arguments, tool] :
+       {std::tuple<std::string, std::string, std::string>{
+            "zemnorvo cleanup run", "cleanup run pip-cache", "suggest_cleanup"},
+        {"zemnorvo answer", "answer " + s.id + " clean", "suggest_cleanup"},
+        {"zemnorvo uninstall", "uninstall Demo --permanently", "suggest_uninstall"},
+        {"zemnorvo answer", "answer " + u.id + " uninstall", "suggestion_status"}}) {
     auto said = asAgent(arguments);
     EXPECT_EQ(said.rfind(command + refused, 0), 0u) << said;
-    EXPECT_NE(said.find("the suggest_cleanup tool"), std::string::npos) << said;
+    EXPECT_NE(said.find("the " + tool + " tool"), std::string::npos) << said;
   }
   // Looking is allowed: a dry run shows what would go and removes nothing.
   auto dry = asAgent("cleanup run pip-cache --dry-run");
@@ -106,6 +103,7 @@ TEST(CleanupCommands, RefusedUnderAnAgentButForADryRun) {
       << dry;
   EXPECT_TRUE(fs::exists(h.blob));
   EXPECT_EQ(NorvoStore::cleanup(s.id, h.fresh.store())->status, "pending");
+  EXPECT_EQ(NorvoStore::uninstall(u.id, h.fresh.store())->status, "pending");
 }
 
 }  // namespace

@@ -75,9 +75,7 @@ TEST(CleanupDigest, AnItemForAgents) {
   auto j = Compact::cleanupItem(item);
   EXPECT_EQ(j["paths"], 7);
   EXPECT_EQ(j["path_list"].size(), 6u);
-  EXPECT_EQ(j["path_list"][5], "… 2 more");
   EXPECT_TRUE(j["size_gb"].is_null());
-  EXPECT_EQ(j["removal"], "delete");
   EXPECT_FALSE(j.contains("skipped"));
   item.paths.resize(2);
   item.bytes = int64_t(3) << 30;

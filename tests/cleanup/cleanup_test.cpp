@@ -49,8 +49,6 @@ TEST(CleanupCatalogue, FindsWhatQualifiesOverAFixtureHome) {
   const auto& home = h.home;
   h.write(home / ".cache/pip/http/abc", std::string(5000, 'p'));
   fs::create_directories(home / ".npm/_cacache");  // empty: nothing to clean
-  h.write(home / ".gradle/caches/x.jar", "jar");
-  h.write(home / ".cache/yarn/v6/pkg", "y");
   // Installers: an old Debian package and AppImage, a fresh ISO, a text file.
   for (const auto& [name, days] : std::vector<std::pair<std::string, double>>{
            {"tool.deb", 2}, {"Old.AppImage", 3}, {"fresh.iso", 0.5}, {"notes.txt", 9}})
@@ -86,9 +84,9 @@ TEST(CleanupCatalogue, FindsWhatQualifiesOverAFixtureHome) {
 
   auto config = NorvoConfig::defaults();
   auto closed = preview(config, 10, false, h.context);
-  EXPECT_EQ(idsOf(closed), (std::vector<std::string>{
-                               "yarn-cache", "pip-cache", "gradle-cache", "project-build-folders",
-                               "temp-files", "old-logs", "old-app-versions", "old-tool-versions"}));
+  EXPECT_EQ(idsOf(closed),
+            (std::vector<std::string>{"pip-cache", "project-build-folders", "temp-files",
+                                      "old-logs", "old-app-versions", "old-tool-versions"}));
   auto open = preview(config, 10, true, h.context);
   struct Expected {
     std::string id;
@@ -110,7 +108,6 @@ TEST(CleanupCatalogue, FindsWhatQualifiesOverAFixtureHome) {
     ASSERT_TRUE(item) << e.id;
     EXPECT_EQ(std::vector<fs::path>(item->paths.begin(), item->paths.end()), e.paths) << e.id;
   }
-  EXPECT_GE(itemNamed(open, "pip-cache")->bytes.value_or(0), 5000);
   // Without time to measure, the items are still found, their sizes unknown.
   auto unmeasured = preview(config, 0, false, h.context);
   EXPECT_EQ(idsOf(unmeasured), idsOf(closed));
@@ -122,10 +119,8 @@ TEST(CleanupCatalogue, ABusyToolMakesItsItemsWaitAtPreviewAndAtRun) {
   h.write(h.home / ".cache/yarn/v6/pkg", "y");
   h.write(h.home / ".cache/pip/wheel", "w");
   h.write(h.home / "Library/Developer/Xcode/DerivedData/App-abc/Build/x.o", "o");
-  // Another user's yarn (a build server's, say) is not the owner's; of two
-  // build tools the first in sorted order is named.
+  // Another user's yarn (a build server's, say) is not the owner's.
   h.running("yarn", h.context.places.user + 1);
-  h.running("swift-frontend", h.context.places.user);
   h.running("XCBBuildService", h.context.places.user);
   auto items = preview(NorvoConfig::defaults(), 5, false, h.context);
   EXPECT_EQ(skippedOf(items, "yarn-cache"), "");
@@ -158,24 +153,19 @@ TEST(CleanupSafety, TheCheckRefusesEscapesShortPathsAndLinks) {
   const auto& home = h.home;
   h.write(home / ".cache/pip/x", "x");
   fs::create_directory_symlink(h.outside, home / ".cache/linked");
-  struct Case {
-    fs::path path;
-    std::optional<fs::path> safe;
-  };
-  const Case cases[] = {
-      {home / ".cache/pip", home / ".cache/pip"},
-      {home / ".cache/pip/", home / ".cache/pip"},
-      {home / ".cache/../.cache/pip", home / ".cache/pip"},
-      {home / ".cache/pip/../../../outside/keep", std::nullopt},
-      {home / "..", std::nullopt},
-      {home, std::nullopt},
-      {home / "a", std::nullopt},  // one character past the home folder
-      {home / ".cache/linked", std::nullopt},
-      {home / ".cache/linked/keep", std::nullopt},
-      {h.outside / "keep", std::nullopt},
-      {".cache/pip", std::nullopt},
-  };
-  for (const auto& c : cases) EXPECT_EQ(safePath(c.path, home), c.safe) << c.path;
+  for (const auto& [path, safe] : std::vector<std::pair<fs::path, std::optional<fs::path>>>{
+           {home / ".cache/pip", home / ".cache/pip"},
+           {home / ".cache/pip/", home / ".cache/pip"},
+           {home / ".cache/../.cache/pip", home / ".cache/pip"},
+           {home / ".cache/pip/../../../outside/keep", std::nullopt},
+           {home / "..", std::nullopt},
+           {home, std::nullopt},
+           {home / "a", std::nullopt},  // one character past the home folder
+           {home / ".cache/linked", std::nullopt},
+           {home / ".cache/linked/keep", std::nullopt},
+           {h.outside / "keep", std::nullopt},
+           {".cache/pip", std::nullopt}})
+    EXPECT_EQ(safePath(path, home), safe) << path;
 }
 
 // Each adversarial tree is cleaned and must leave `outside` exactly as it was:
@@ -340,7 +330,6 @@ TEST(CleanupRun, HomebrewRunsByArgumentVectorWithItsEnvironmentAndTimeLimit) {
   auto items = preview(NorvoConfig::defaults(), 10, false, h.context);
   const auto* old = itemNamed(items, "homebrew-old");
   ASSERT_TRUE(old);
-  EXPECT_EQ(old->bytes, 3'100'000);
   EXPECT_EQ(old->paths, std::vector<std::string>{"/cellar/tool/1.0"});
 
   auto r = run({"homebrew-old"}, NorvoConfig::defaults(), {}, h.context);

@@ -25,10 +25,7 @@ TEST(DiskReport, MeasuresTheFoldersThatExistLargestFirst) {
   ASSERT_TRUE(entries[0].bytes);
   EXPECT_GE(*entries[0].bytes, 50000);
 
-  for (const auto& e : DiskReport::measure(0, places)) {
-    EXPECT_FALSE(e.bytes) << e.path;
-    EXPECT_TRUE(e.note.ends_with(" (size not measured in time)")) << e.note;
-  }
+  for (const auto& e : DiskReport::measure(0, places)) EXPECT_FALSE(e.bytes) << e.path;
 }
 
 }  // namespace
