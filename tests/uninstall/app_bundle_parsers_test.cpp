@@ -18,40 +18,32 @@ TEST(AppBundleParsers, DesktopEntryReadsOnlyItsOwnGroup) {
 }
 
 TEST(AppBundleParsers, ExecProgram) {
-  struct Case {
-    const char* exec;
-    std::optional<std::string> program;
-  };
-  const Case cases[] = {
-      {"/home/u/Apps/Example.AppImage %U", "/home/u/Apps/Example.AppImage"},
-      {"\"/home/u/My Apps/Example.AppImage\" --no-sandbox %U", "/home/u/My Apps/Example.AppImage"},
-      {"\"/home/u/a \\\"b\\\"/run\"", "/home/u/a \"b\"/run"},
-      {"env APPIMAGELAUNCHER_DISABLE=1 /home/u/Apps/x.AppImage", "/home/u/Apps/x.AppImage"},
-      {"  gimp-2.10 %U", "gimp-2.10"},
-      {"env A=1", std::nullopt},
-      {"", std::nullopt},
-  };
-  for (const auto& c : cases) EXPECT_EQ(execProgram(c.exec), c.program) << c.exec;
+  for (const auto& [exec, program] :
+       std::vector<std::pair<std::string, std::optional<std::string>>>{
+           {"/home/u/Apps/Example.AppImage %U", "/home/u/Apps/Example.AppImage"},
+           {"\"/home/u/My Apps/Example.AppImage\" --no-sandbox %U",
+            "/home/u/My Apps/Example.AppImage"},
+           {"\"/home/u/a \\\"b\\\"/run\"", "/home/u/a \"b\"/run"},
+           {"env APPIMAGELAUNCHER_DISABLE=1 /home/u/Apps/x.AppImage", "/home/u/Apps/x.AppImage"},
+           {"  gimp-2.10 %U", "gimp-2.10"},
+           {"env A=1", std::nullopt},
+           {"", std::nullopt}})
+    EXPECT_EQ(execProgram(exec), program) << exec;
 }
 
 TEST(AppBundleParsers, AppImageNames) {
-  struct Case {
-    const char* file;
-    std::optional<std::string> name, version;
-  };
-  const Case cases[] = {
-      {"Obsidian-1.4.16.AppImage", "Obsidian", "1.4.16"},
-      {"krita-5.2.2-x86_64.appimage", "krita", "5.2.2"},
-      {"Some_App_2.0_x86_64.AppImage", "Some_App", "2.0"},
-      {"Tool.AppImage", "Tool", std::nullopt},
-      {"3D-Viewer.AppImage", "3D-Viewer", std::nullopt},
-      {".AppImage", std::nullopt, std::nullopt},
-      {"tool.tar.gz", std::nullopt, std::nullopt},
-  };
-  for (const auto& c : cases) {
-    auto parsed = appImageName(c.file);
-    EXPECT_EQ(parsed ? std::optional(parsed->name) : std::nullopt, c.name) << c.file;
-    EXPECT_EQ(parsed ? parsed->version : std::nullopt, c.version) << c.file;
+  using Name = std::optional<std::string>;
+  for (const auto& [file, name, version] : std::vector<std::tuple<std::string, Name, Name>>{
+           {"Obsidian-1.4.16.AppImage", "Obsidian", "1.4.16"},
+           {"krita-5.2.2-x86_64.appimage", "krita", "5.2.2"},
+           {"Some_App_2.0_x86_64.AppImage", "Some_App", "2.0"},
+           {"Tool.AppImage", "Tool", std::nullopt},
+           {"3D-Viewer.AppImage", "3D-Viewer", std::nullopt},
+           {".AppImage", std::nullopt, std::nullopt},
+           {"tool.tar.gz", std::nullopt, std::nullopt}}) {
+    auto parsed = appImageName(file);
+    EXPECT_EQ(parsed ? std::optional(parsed->name) : std::nullopt, name) << file;
+    EXPECT_EQ(parsed ? parsed->version : std::nullopt, version) << file;
   }
 }
 

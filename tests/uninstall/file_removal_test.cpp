@@ -20,28 +20,22 @@ TEST(FileRemoval, RefusesLinksAndEscapesAndTouchesNothing) {
   fs::create_directory_symlink(dir.path() / "outside", home / ".cache");
   fs::create_directories(dir.path() / "outside/App");
 
-  struct Case {
-    fs::path path;
-    ItemCheck check;
-  };
-  const Case cases[] = {
-      {home / ".config/App", ItemCheck::present},
-      {home / ".config/Linked", ItemCheck::outside},       // a link itself
-      {home / ".config/Linked/file", ItemCheck::outside},  // through a link
-      {home / ".cache/App", ItemCheck::outside},           // a folder on the way is a link
-      {home / ".config/../../outside/App", ItemCheck::outside},
-      {dir.path() / "outside/App", ItemCheck::outside},
-      {home, ItemCheck::outside},
-      {home / ".config/Gone", ItemCheck::gone},
-      {home / ".nothing/Gone", ItemCheck::gone},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(checkBelow(home, c.path), c.check) << c.path;
-    if (c.check == ItemCheck::present) continue;
-    auto refused = deleteBelow(home, c.path);
-    EXPECT_FALSE(refused.ok) << c.path;
-    EXPECT_EQ(refused.check, c.check) << c.path;
-    EXPECT_EQ(trashBelow(home, c.path).check, c.check) << c.path;
+  for (const auto& [path, check] : std::vector<std::pair<fs::path, ItemCheck>>{
+           {home / ".config/App", ItemCheck::present},
+           {home / ".config/Linked", ItemCheck::outside},       // a link itself
+           {home / ".config/Linked/file", ItemCheck::outside},  // through a link
+           {home / ".cache/App", ItemCheck::outside},           // a folder on the way is a link
+           {home / ".config/../../outside/App", ItemCheck::outside},
+           {dir.path() / "outside/App", ItemCheck::outside},
+           {home, ItemCheck::outside},
+           {home / ".config/Gone", ItemCheck::gone},
+           {home / ".nothing/Gone", ItemCheck::gone}}) {
+    EXPECT_EQ(checkBelow(home, path), check) << path;
+    if (check == ItemCheck::present) continue;
+    auto refused = deleteBelow(home, path);
+    EXPECT_FALSE(refused.ok) << path;
+    EXPECT_EQ(refused.check, check) << path;
+    EXPECT_EQ(trashBelow(home, path).check, check) << path;
   }
   EXPECT_EQ(test::readFile(dir.path() / "outside/data/file"), "keep");
   EXPECT_TRUE(fs::exists(dir.path() / "outside/App"));

@@ -12,45 +12,33 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(LeftoverRules, MatchesIdentifier) {
-  struct Case {
-    const char* entry;
-    const char* id;
-    std::vector<std::string> others;
-    bool belongs;
-  };
-  const Case cases[] = {
-      {"org.example.App", "org.example.App", {}, true},
-      {"org.example.App.desktop", "org.example.App", {}, true},
-      {"org.example.App.service", "org.example.App", {}, true},
-      {"org.example.App.db", "org.example.App", {}, true},
-      // A longer id that merely shares the prefix is another app's name.
-      {"org.example.AppHelper", "org.example.App", {}, false},
-      {"org.example.AppHelper.desktop", "org.example.App", {}, false},
-      // The more specific app owns what matches both.
-      {"org.example.App.Sync", "org.example.App", {"org.example.App.Sync"}, false},
-      {"org.example.App.Sync.desktop", "org.example.App", {"org.example.App.Sync"}, false},
-      {"org.example.App.Sync", "org.example.App", {}, true},
-      {"org.example.App.Sync", "org.example.App.Sync", {"org.example.App"}, true},
-      {"org.example.Ap", "org.example.App", {}, false},
-      {"org.example.app", "org.example.App", {}, false},  // ids are case-sensitive
-      {"anything", "", {}, false},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(matchesIdentifier(c.entry, c.id, c.others), c.belongs) << c.entry << " / " << c.id;
+  using Case = std::tuple<std::string, std::string, std::vector<std::string>, bool>;
+  for (const auto& [entry, id, others, belongs] : std::vector<Case>{
+           {"org.example.App", "org.example.App", {}, true},
+           {"org.example.App.desktop", "org.example.App", {}, true},
+           {"org.example.App.db", "org.example.App", {}, true},
+           // A longer id that merely shares the prefix is another app's name.
+           {"org.example.AppHelper", "org.example.App", {}, false},
+           // The more specific app owns what matches both.
+           {"org.example.App.Sync", "org.example.App", {"org.example.App.Sync"}, false},
+           {"org.example.App.Sync", "org.example.App", {}, true},
+           {"org.example.App.Sync", "org.example.App.Sync", {"org.example.App"}, true},
+           {"org.example.Ap", "org.example.App", {}, false},
+           {"org.example.app", "org.example.App", {}, false},  // ids are case-sensitive
+           {"anything", "", {}, false}})
+    EXPECT_EQ(matchesIdentifier(entry, id, others), belongs) << entry << " / " << id;
 }
 
-TEST(LeftoverRules, FoldersStayInsideHome) {
-  auto folders =
-      leftoverFolders("/h", "/h/.local/share", "/etc/xdg", "/h/.cache", "/h/.local/state");
+TEST(LeftoverRules, FindsOnlyTheAppsOwnEntriesInsideHome) {
+  // A configuration folder outside home is not searched, nor its autostart
+  // and systemd folders.
   std::vector<std::string> labels;
-  for (const auto& f : folders) labels.push_back(f.label);
-  // The configuration folder lies outside home, so neither it nor its
-  // autostart and systemd folders are searched.
+  for (const auto& f :
+       leftoverFolders("/h", "/h/.local/share", "/etc/xdg", "/h/.cache", "/h/.local/state"))
+    labels.push_back(f.label);
   EXPECT_EQ(labels, (std::vector<std::string>{".local/share", ".cache", ".local/state",
                                               ".local/share/applications", ".var/app"}));
-}
 
-TEST(LeftoverRules, FindsOnlyTheAppsOwnEntries) {
   auto folders =
       leftoverFolders("/h", "/h/.local/share", "/h/.config", "/h/.cache", "/h/.local/state");
   std::map<fs::path, std::vector<std::string>> tree{
