@@ -25,11 +25,12 @@ TEST(DiskKind, RuleTableOverRepresentativePaths) {
     Safety safety;
     Action::Case action;
   } cases[] = {
-      {"/System", "macOS, swap, snapshots, other users and the folders not counted", keep,
+      {"/System", "Linux, swap, snapshots, other users and the folders not counted", keep,
        settings},
       {"/home/u/.local/share/Trash/files", "Trash", safe, reveal},
       {"/media/usb/.Trash-1000", "Trash", safe, reveal},
-      {"/home/u/.cache/pip", "Tool caches", safe, cleanup},
+      // ~/.cache is every app's cache here, so no cache in it is a tool's by place.
+      {"/home/u/.cache/mozilla", "Cache", safe, cleanup},
       {"/home/u/go/pkg/mod/x", "Go modules", safe, cleanup},
       {"/home/u/src/app/node_modules", "Build folder of a project", safe, cleanup},
       {"/home/u/.local/share/Trash/node_modules", "Trash", safe, reveal},
@@ -41,7 +42,7 @@ TEST(DiskKind, RuleTableOverRepresentativePaths) {
       {"/home/u/vms/win.qcow2", "Virtual machine disk", review, reveal},
       {"/home/u/.docker/Docker.raw", "Virtual machine disk", review, reveal},
       {"/opt/google", "App", review, uninstall},
-      {"/var/lib/flatpak/app/com.vadro.ZemraNorvo", "Part of macOS", keep, none},
+      {"/var/lib/flatpak/app/com.vadro.ZemraNorvo", "Part of the system", keep, none},
       {"/opt", "Apps", review, reveal},
       {"/mnt/x/.Spotlight-V100", "Disk index kept by macOS", keep, none},
       {"/mnt/b/Backups.backupdb", "Time Machine backups", keep, reveal},
