@@ -5,6 +5,7 @@
 #include <cctype>
 
 #include "core/disk/disk_report.hpp"
+#include "core/platform/platform_words.hpp"
 #include "core/records/record_fields.hpp"
 
 namespace norvo::DiskUsage {
@@ -97,14 +98,10 @@ const std::vector<Rule>& rules() {
        {},
        Safety::keep,
        Offer::storagePane,
-       "macOS, swap, snapshots, other users and the folders not counted",
-       "macOS, своп, снимки, другие пользователи и непосчитанные папки",
-       "macOS manages its part; local Time Machine snapshots are freed by macOS itself when space "
-       "runs low. Folders not counted (Desktop, Documents, app data, Mail…) are in here too: allow "
-       "them to see their sizes.",
-       "Свою часть ведёт macOS; локальные снимки Time Machine она удаляет сама, когда места мало. "
-       "Сюда же входят непосчитанные папки («Рабочий стол», «Документы», данные программ, "
-       "«Почта»…): разрешите их, чтобы увидеть размеры."},
+       platform::diskWords().remainderWhat,
+       platform::diskWords().remainderWhatRu,
+       platform::diskWords().remainderHow,
+       platform::diskWords().remainderHowRu},
       {Match::trash,
        {{Place::trash, ""}},
        {".Trashes"},
@@ -113,8 +110,8 @@ const std::vector<Rule>& rules() {
        Offer::revealPath,
        "Trash",
        "Корзина",
-       "Empty the Trash in Finder.",
-       "Очистите Корзину в Finder."},
+       platform::diskWords().trashHow,
+       platform::diskWords().trashHowRu},
       {Match::developerCache,
        {},
        {},
@@ -308,8 +305,8 @@ const std::vector<Rule>& rules() {
        {},
        Safety::keep,
        Offer::none,
-       "Part of macOS",
-       "Часть macOS",
+       platform::diskWords().systemPart,
+       platform::diskWords().systemPartRu,
        "Cannot be removed.",
        "Удалить нельзя."},
       {Match::app,
@@ -611,6 +608,10 @@ Kind kind(const std::string& path, const Places& places) {
   for (const auto& rule : rules()) {
     if (rule.match == Match::developerCache) {
       for (const auto& cache : kDeveloperCaches) {
+        // Where the tools' ~/.cache is also every app's cache folder, as on
+        // Linux, the cache rule below speaks for it: Free up space removes
+        // only the developer caches inside, not a browser's.
+        if (places.home + "/" + cache.path == places.caches) continue;
         if (!isUnder(path, places.home + "/" + cache.path)) continue;
         Kind k = kindOf(rule, path);
         k.what = cache.what;

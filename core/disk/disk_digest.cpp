@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "core/disk/disk_history.hpp"
+#include "core/platform/platform_words.hpp"
 
 namespace norvo::Compact {
 
@@ -23,8 +24,8 @@ Json node(const Node& n, int level, int64_t min, int depth, const Places& places
   Json out = {
       {"path", n.path}, {"size_gb", gb(n.bytes)}, {"safety", rawValue(k.safety)}, {"what", k.what}};
   if (n.lock) {
-    out["not_counted"] =
-        *n.lock == Lock::privacy ? "macOS asks the owner first" : "needs Full Disk Access";
+    out["not_counted"] = *n.lock == Lock::privacy ? platform::diskWords().ownerFirst
+                                                  : platform::diskWords().noAccess;
     out["size_gb"] = nullptr;
   }
   if (level < depth) {

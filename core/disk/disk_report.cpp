@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/platform/platform_words.hpp"
 #include "core/records/record_fields.hpp"
 
 namespace norvo::DiskUsage {
@@ -193,7 +194,7 @@ Report sample(const std::string& home, Date now) {
              {folder("/Applications/Xcode.app", 12), folder("/Applications/Final Cut Pro.app", 8),
               folder("/Applications/Logic Pro.app", 9), folder("/Applications/Keynote.app", 4)});
   Node remainder;
-  remainder.name = "macOS, system and not counted";
+  remainder.name = platform::diskWords().systemNode;
   remainder.path = "/System";
   remainder.bytes = 64 * kGiB;
   remainder.isFolder = false;

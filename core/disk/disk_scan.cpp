@@ -454,7 +454,7 @@ Report scan(const std::optional<std::string>& path, const std::optional<Volume>&
     for (const auto& c : root.children) counted += c.bytes;
     if (vol.isStartup && vol.usedBytes() - counted > 0) {
       Node rest;
-      rest.name = "macOS, system and not counted";
+      rest.name = platform::diskWords().systemNode;
       rest.path = "/System";
       rest.bytes = vol.usedBytes() - counted;
       rest.isFolder = false;

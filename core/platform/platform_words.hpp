@@ -38,4 +38,24 @@ bool isEmulatorProcessName(std::string_view name);
 // from it; absent for any other program.
 std::optional<std::string> emulatorFolder(std::string_view path);
 
+// The disk report's words that name the system or its tools: the node for
+// what no scan counted and its advice, where the Trash is emptied, what an
+// app that ships with the product is, and why a folder was not counted. The
+// rest of the report's sentences are shared.
+struct DiskWords {
+  const char* systemNode;
+  const char* remainderWhat;
+  const char* remainderWhatRu;
+  const char* remainderHow;
+  const char* remainderHowRu;
+  const char* trashHow;
+  const char* trashHowRu;
+  const char* systemPart;
+  const char* systemPartRu;
+  const char* ownerFirst;  // a protected folder the owner has not opened to scans
+  const char* noAccess;    // a folder this account may not read
+};
+
+const DiskWords& diskWords();
+
 }  // namespace norvo::platform

@@ -88,7 +88,7 @@ TEST(DiskUsageTool, AnsweredByTheLoopAndWithoutIt) {
   // Outside the home folder: the lock, never the contents.
   auto refused = diskUsage(server, {{"folder", "/etc"}}, notes);
   ASSERT_EQ(refused["isError"], false) << refused;
-  EXPECT_EQ(refused["structuredContent"]["scanned"]["not_counted"], "macOS asks the owner first");
+  EXPECT_EQ(refused["structuredContent"]["scanned"]["not_counted"], "the owner allows it first");
   EXPECT_FALSE(refused["structuredContent"]["scanned"].contains("children"));
   EXPECT_EQ(diskUsage(server, {{"folder", "relative"}}, notes)["isError"], true);
 }

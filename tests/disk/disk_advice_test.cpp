@@ -24,7 +24,7 @@ TEST(DiskKind, RuleTableOverRepresentativePathsAndTheActionsWireForm) {
            {"/System", keep, settings},
            {"/home/u/.local/share/Trash/files", safe, reveal},
            {"/media/usb/.Trash-1000", safe, reveal},
-           {"/home/u/.cache/pip", safe, cleanup},
+           {"/home/u/.cache/mozilla", safe, cleanup},
            {"/home/u/go/pkg/mod/x", safe, cleanup},
            {"/home/u/src/app/node_modules", safe, cleanup},
            {"/home/u/.local/share/Trash/node_modules", safe, reveal},
@@ -44,6 +44,8 @@ TEST(DiskKind, RuleTableOverRepresentativePathsAndTheActionsWireForm) {
     EXPECT_EQ(std::pair(k.safety, k.action.kind), std::pair(safety, action)) << path;
   }
   EXPECT_EQ(kind("/home/u/vms/win.qcow2", p).what, "Virtual machine disk");
+  // ~/.cache is every app's cache here, not a tools' folder Free up space empties.
+  EXPECT_EQ(kind("/home/u/.cache/mozilla", p).what, "Cache");
   EXPECT_EQ(kind("/opt/google", p).action.payload, "/opt/google");
   EXPECT_EQ(kind("/System", p).action.payload, kStoragePane);
   // The action's wire form; round trips ride on the report's

@@ -42,4 +42,30 @@ std::optional<std::string> emulatorFolder(std::string_view path) {
   return std::nullopt;
 }
 
+// What no scan counted is the system's files (its package manager's), swap,
+// other users' homes and the protected folders; snapshots here are the file
+// system's own (Btrfs, ZFS), not a backup tool's. Protected folders stay shut
+// until the owner runs `zemnorvo disk allow`, and a folder the account may
+// not read needs read permission, not a privacy switch.
+const DiskWords& diskWords() {
+  static const DiskWords words{
+      "Linux, system and not counted",
+      "Linux, swap, snapshots, other users and the folders not counted",
+      "Linux, своп, снимки, другие пользователи и непосчитанные папки",
+      "The package manager manages the system's part; file system snapshots (Btrfs, ZFS) are "
+      "removed with their own tools. Folders not counted (Desktop, Documents, app data…) are in "
+      "here too: allow them to see their sizes.",
+      "Системной частью ведает менеджер пакетов; снимки файловой системы (Btrfs, ZFS) удаляются "
+      "их собственными средствами. Сюда же входят непосчитанные папки («Рабочий стол», "
+      "«Документы», данные программ…): разрешите их, чтобы увидеть размеры.",
+      "Empty the Trash in the file manager.",
+      "Очистите Корзину в файловом менеджере.",
+      "Part of the system",
+      "Часть системы",
+      "the owner allows it first",
+      "needs read permission",
+  };
+  return words;
+}
+
 }  // namespace norvo::platform
