@@ -23,12 +23,6 @@ const NorvoConfig& NorvoConfig::defaults() {
   return config;
 }
 
-NorvoConfig NorvoConfig::load(const std::filesystem::path& storeDirectory) {
-  auto bytes = record_file::readWhole(storeDirectory / "config.json", 4u * 1024 * 1024);
-  if (!bytes) return defaults();
-  return json_codec::decodeAs<NorvoConfig>(*bytes).value_or(defaults());
-}
-
 NorvoConfig NorvoConfig::load(const std::vector<std::filesystem::path>& candidates,
                               Source& source) {
   source = {};

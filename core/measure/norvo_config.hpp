@@ -25,11 +25,10 @@ struct NorvoConfig {
 
   static const NorvoConfig& defaults();
 
-  // Reads `<store>/config.json`. The whole default configuration comes back
-  // when the file is missing, unreadable, not JSON, or lacks a required key or
-  // has one of the wrong type: lists are never merged with the defaults.
-  static NorvoConfig load(const std::filesystem::path& storeDirectory);
-  // From the configuration folder, else the store directory.
+  // From the configuration folder, else the store directory. The whole
+  // default configuration comes back when no file is usable (missing,
+  // unreadable, not JSON, a required key missing or of the wrong type): lists
+  // are never merged with the defaults.
   static NorvoConfig load();
 
   // The configuration in force and where it came from: `file` is the file

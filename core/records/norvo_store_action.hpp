@@ -17,21 +17,11 @@ struct Action {
   std::string name;   // name of the process or object concerned
   std::string detail;
 
-  // The date as seconds since 1970 in the shortest decimal text that reads back
-  // as the same double (always with a fraction, "1700000000.0"), a hyphen, and
-  // the pid. Not stored: it is recomputed from the fields.
-  std::string id() const;
-
   friend bool operator==(const Action&, const Action&) = default;
 };
 
 void to_json(nlohmann::json& j, const Action& a);
 // Every key is required; a pid that is not a whole 32-bit number fails.
 void from_json(const nlohmann::json& j, Action& a);
-
-// The rendering `Action::id` uses for the seconds: plain decimal with at least
-// one fractional digit below 2^53 (and above 1e-4 in magnitude), exponent form
-// beyond ("1e+16"), shortest round-trip digits in both.
-std::string describeSeconds(double seconds);
 
 }  // namespace norvo::NorvoStore

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "core/measure/network.hpp"
 #include "core/platform/record_file.hpp"
 #include "core/platform/store_directory.hpp"
 #include "core/records/record_fields.hpp"
@@ -30,11 +31,7 @@ WidgetSnapshot::WidgetSnapshot(const NorvoSnapshot& s)
     disks.push_back({v.name, v.freeBytes, v.totalBytes, !boot || v.path != boot->path});
   std::stable_partition(disks.begin(), disks.end(), [](const Disk& d) { return !d.external; });
 
-  if (s.sensors && s.sensors->connections && !s.sensors->connections->empty()) {
-    const auto& list = *s.sensors->connections;
-    auto primary = std::find_if(list.begin(), list.end(), [](auto& c) { return c.primary; });
-    network = primary != list.end() ? *primary : list.front();
-  }
+  network = Network::primary(s.sensors);
 
   for (size_t i = 0; i < s.apps.size() && i < 4; ++i) {
     const auto& g = s.apps[i];
