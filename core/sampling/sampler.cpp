@@ -41,10 +41,7 @@ Sampler::Sampler(NorvoConfig cfg, Environment environment)
 ProcessTable& Sampler::table() { return env_.table ? *env_.table : ProcessTable::shared(); }
 
 double Sampler::weight(const ProcessSample& sample, const SystemMetrics& metrics) {
-  double cpuDivisor =
-      metrics.cpu.logicalCores < 1 ? 100.0 : static_cast<double>(metrics.cpu.logicalCores) * 100.0;
-  double memory = static_cast<double>(std::max<uint64_t>(metrics.memory.totalBytes, 1));
-  return sample.cpuPercent / cpuDivisor + static_cast<double>(sample.memoryBytes) / memory;
+  return Advisor::impact(sample.cpuPercent, sample.memoryBytes, metrics);
 }
 
 std::vector<ProcessSample> Sampler::heaviest(const std::vector<ProcessSample>& sorted,
