@@ -63,7 +63,7 @@ TEST(AdvisorAssess, EachRuleAtItsThresholds) {
   struct Row {
     Apply apply;
     LoadLevel level;
-    Strings reasons, reasonsRu;
+    Strings reasons;
   };
   constexpr double gb = double(GiB), inf = HUGE_VAL;
   const double nan = std::nan("");
@@ -71,46 +71,45 @@ TEST(AdvisorAssess, EachRuleAtItsThresholds) {
   // clang-format off
   const Row rows[] = {
       // A saturated CPU is not also reported as a long queue.
-      {cpu(0.96, 45.25), L::critical, {"CPU saturated: 96% used, load 45.2 on 10 cores"}, {"процессор забит: 96%"}},
+      {cpu(0.96, 45.25), L::critical, {"CPU saturated: 96% used, load 45.2 on 10 cores"}},
       // Load at exactly twice the cores is not saturation.
-      {cpu(0.97, 20), L::overloaded, {"CPU 97% used"}, {"процессор 97%"}},
+      {cpu(0.97, 20), L::overloaded, {"CPU 97% used"}},
       // At exactly 0.95 the run-queue rule is allowed to fire as well.
-      {cpu(0.95, 41.9), L::overloaded, {"CPU 95% used", "load average 41" + waiting}, {"процессор 95%", "очередь 41 процессов на 10 ядер"}},
-      {cpu(0.851, 1), L::overloaded, {"CPU 85% used"}, {"процессор 85%"}},
-      {cpu(0.85, 1), L::busy, {"CPU 85% used"}, {"процессор 85%"}},
-      {cpu(0.6001, 1), L::busy, {"CPU 60% used"}, {"процессор 60%"}},
-      {cpu(0.6, 1), L::ok, {}, {}},
-      {cpu(0.5, 41), L::overloaded, {"load average 41" + waiting}, {"очередь 41 процессов на 10 ядер"}},
-      {cpu(0.5, 40), L::ok, {}, {}},
+      {cpu(0.95, 41.9), L::overloaded, {"CPU 95% used", "load average 41" + waiting}},
+      {cpu(0.851, 1), L::overloaded, {"CPU 85% used"}},
+      {cpu(0.85, 1), L::busy, {"CPU 85% used"}},
+      {cpu(0.6001, 1), L::busy, {"CPU 60% used"}},
+      {cpu(0.6, 1), L::ok, {}},
+      {cpu(0.5, 41), L::overloaded, {"load average 41" + waiting}},
+      {cpu(0.5, 40), L::ok, {}},
       // Pressure wins over the used share: one memory reason only.
-      {memory("warning", 16 * GiB, 15 * GiB), L::overloaded, {"memory pressure warning"}, {"не хватает памяти"}},
+      {memory("warning", 16 * GiB, 15 * GiB), L::overloaded, {"memory pressure warning"}},
       // Exactly 85% used is not enough; a byte more is.
-      {memory("normal", 20 * GiB, 17 * GiB), L::ok, {}, {}},
-      {memory("normal", 20 * GiB, 17 * GiB + 1), L::busy, {"memory 85% used, 3.0 GB available"}, {"память занята на 85%"}},
+      {memory("normal", 20 * GiB, 17 * GiB), L::ok, {}},
+      {memory("normal", 20 * GiB, 17 * GiB + 1), L::busy, {"memory 85% used, 3.0 GB available"}},
       // Unknown total memory counts as one byte and must not divide by zero.
-      {memory("normal", 0, 0), L::ok, {}, {}},
+      {memory("normal", 0, 0), L::ok, {}},
       // Just above the line fires the heavy row, shown truncated.
-      {[](M m) { m.memory.swapOutsPerSecond = 500.9; }, L::overloaded, {"swapping heavily (500 pages/s)"}, {"активная запись в своп"}},
-      {[](M m) { m.memory.swapOutsPerSecond = 500; }, L::busy, {"swapping (500 pages/s)"}, {"запись в своп"}},
-      {[](M m) { m.memory.swapOutsPerSecond = 50.5; }, L::busy, {"swapping (50 pages/s)"}, {"запись в своп"}},
-      {[](M m) { m.memory.swapOutsPerSecond = 50; }, L::ok, {}, {}},
-      // One decimal rounds up while the Russian whole number is cut.
-      {[](M m) { m = withFreeBytes(m, 4.99 * gb); }, L::critical, {"boot disk almost full: 5.0 GB free"}, {"диск почти заполнен: 4 ГБ"}},
-      {[](M m) { m = withFreeBytes(m, 5 * gb); }, L::overloaded, {"boot disk low: 5.0 GB free"}, {"мало места на диске: 5 ГБ"}},
-      {[](M m) { m = withFreeBytes(m, 15 * gb); }, L::busy, {"boot disk 15.0 GB free"}, {"на диске 15 ГБ"}},
-      {[](M m) { m = withFreeBytes(m, 30 * gb); }, L::ok, {}, {}},
+      {[](M m) { m.memory.swapOutsPerSecond = 500.9; }, L::overloaded, {"swapping heavily (500 pages/s)"}},
+      {[](M m) { m.memory.swapOutsPerSecond = 500; }, L::busy, {"swapping (500 pages/s)"}},
+      {[](M m) { m.memory.swapOutsPerSecond = 50.5; }, L::busy, {"swapping (50 pages/s)"}},
+      {[](M m) { m.memory.swapOutsPerSecond = 50; }, L::ok, {}},
+      // One decimal rounds up.
+      {[](M m) { m = withFreeBytes(m, 4.99 * gb); }, L::critical, {"boot disk almost full: 5.0 GB free"}},
+      {[](M m) { m = withFreeBytes(m, 5 * gb); }, L::overloaded, {"boot disk low: 5.0 GB free"}},
+      {[](M m) { m = withFreeBytes(m, 15 * gb); }, L::busy, {"boot disk 15.0 GB free"}},
+      {[](M m) { m = withFreeBytes(m, 30 * gb); }, L::ok, {}},
       // A nonsensical negative figure reads as a full disk, not as "-0.0".
-      {[](M m) { m = withFreeBytes(m, -1); }, L::critical, {"boot disk almost full: 0.0 GB free"}, {"диск почти заполнен: 0 ГБ"}},
+      {[](M m) { m = withFreeBytes(m, -1); }, L::critical, {"boot disk almost full: 0.0 GB free"}},
       // "/" counts even when listed after another volume; without it the first stands in.
-      {[](M m) { m.volumes.insert(m.volumes.begin(), {"/Volumes/Backup", "Backup", 1, 2 * GiB}); }, L::ok, {}, {}},
-      {[](M m) { m.volumes = {{"/Volumes/Backup", "Backup", 1, 2 * GiB}}; }, L::critical, {"boot disk almost full: 2.0 GB free"}, {"диск почти заполнен: 2 ГБ"}},
-      {[](M m) { m.volumes.clear(); }, L::critical, {"boot disk almost full: 0.0 GB free"}, {"диск почти заполнен: 0 ГБ"}},
-      {cpu(inf, 100, 9), L::overloaded, {"load average 100" + waiting}, {"очередь 100 процессов на 10 ядер"}},
-      {cpu(0.99, inf, 9), L::overloaded, {"CPU 99% used"}, {"процессор 99%"}},
-      {[](M m) { m.memory.swapOutsPerSecond = inf; }, L::ok, {}, {}},
-      {cpu(0.1, 1.5, nan), L::ok, {}, {}},
-      {cpu(0.1, 1e300, 9), L::overloaded, {"load average 9223372036854775807" + waiting},
-       {"очередь 9223372036854775807 процессов на 10 ядер"}},
+      {[](M m) { m.volumes.insert(m.volumes.begin(), {"/Volumes/Backup", "Backup", 1, 2 * GiB}); }, L::ok, {}},
+      {[](M m) { m.volumes = {{"/Volumes/Backup", "Backup", 1, 2 * GiB}}; }, L::critical, {"boot disk almost full: 2.0 GB free"}},
+      {[](M m) { m.volumes.clear(); }, L::critical, {"boot disk almost full: 0.0 GB free"}},
+      {cpu(inf, 100, 9), L::overloaded, {"load average 100" + waiting}},
+      {cpu(0.99, inf, 9), L::overloaded, {"CPU 99% used"}},
+      {[](M m) { m.memory.swapOutsPerSecond = inf; }, L::ok, {}},
+      {cpu(0.1, 1.5, nan), L::ok, {}},
+      {cpu(0.1, 1e300, 9), L::overloaded, {"load average 9223372036854775807" + waiting}},
   };
   // clang-format on
   for (size_t i = 0; i < std::size(rows); ++i) {
@@ -121,7 +120,6 @@ TEST(AdvisorAssess, EachRuleAtItsThresholds) {
     auto a = judge(m, {}, {app("Odd", HUGE_VAL, 2 * GiB)}, {task(7, std::nan(""), GiB)});
     EXPECT_EQ(a.level, row.level);
     EXPECT_EQ(a.reasons, row.reasons);
-    EXPECT_EQ(a.reasonsRu, row.reasonsRu);
     const bool diskReason = !a.reasons.empty() && a.reasons[0].find("disk") != std::string::npos;
     EXPECT_EQ(std::count(a.advice.begin(), a.advice.end(), diskAdvice), diskReason ? 1 : 0);
     EXPECT_GE(a.recommendedBuildThreads, 1);
@@ -137,7 +135,7 @@ TEST(AdvisorAssess, HungRulesAndAdvice) {
   struct Case {
     Strings hung;
     LoadLevel level;
-    Strings reasons, reasonsRu;
+    Strings reasons;
     std::string hungAdvice;  // empty: neither hung advice
   };
   const std::string sixHung =
@@ -146,14 +144,12 @@ TEST(AdvisorAssess, HungRulesAndAdvice) {
   // clang-format off
   const Case cases[] = {
       // An emulator name sets the flag whatever the count.
-      {{"qemu-system-x86_64", "mds"}, L::ok, {}, {}, simulatorAdvice},
-      {{"emulator"}, L::ok, {}, {}, simulatorAdvice},
-      {{"a", "b", "c", "d", "e", "f", "g", "h"}, L::overloaded, {"8 processes hung in the kernel"},
-       {"8 процессов зависли"}, sixHung},
-      {{"a", "b", "qemu-system-aarch64-headless"}, L::overloaded, {"3 processes hung in the kernel (Android Emulator)"},
-       {"3 процессов зависли (Android Emulator)"}, simulatorAdvice},
+      {{"qemu-system-x86_64", "mds"}, L::ok, {}, simulatorAdvice},
+      {{"emulator"}, L::ok, {}, simulatorAdvice},
+      {{"a", "b", "c", "d", "e", "f", "g", "h"}, L::overloaded, {"8 processes hung in the kernel"}, sixHung},
+      {{"a", "b", "qemu-system-aarch64-headless"}, L::overloaded, {"3 processes hung in the kernel (Android Emulator)"}, simulatorAdvice},
       // Only the qemu prefix or the launcher's exact name mean the emulator.
-      {{"my-qemu-system-x86_64", "emulator2"}, L::ok, {}, {}, ""},
+      {{"my-qemu-system-x86_64", "emulator2"}, L::ok, {}, ""},
   };
   // clang-format on
   for (const auto& c : cases) {
@@ -161,7 +157,6 @@ TEST(AdvisorAssess, HungRulesAndAdvice) {
     auto a = judge(idleMachine(), c.hung);
     EXPECT_EQ(a.level, c.level);
     EXPECT_EQ(a.reasons, c.reasons);
-    EXPECT_EQ(a.reasonsRu, c.reasonsRu);
     // The list is kept whole even where the advice names only six.
     EXPECT_EQ(a.hungProcesses, c.hung);
     // The level sentence, then one hung sentence at most.
@@ -264,10 +259,6 @@ TEST(AdvisorAssess, QuitCandidatesFilter) {
   EXPECT_EQ(names, (Strings{"Mixed", "CpuEdge", "MemEdge", "Listed"}));
   // An ok machine lists them but does not advise about them.
   EXPECT_EQ(a.advice.size(), 1u);
-  // The defaults keep the desktop's own file manager.
-  auto files = app("Files", 90, 4 * GiB, ProcessCategory::userApp, "org.gnome.Nautilus");
-  EXPECT_TRUE(Advisor::assess(idleMachine(), {files}, {}, {}, NorvoConfig::defaults())
-                  .quitCandidates.empty());
 }
 
 TEST(AdvisorAssess, QuitCandidatesCapAndAdvice) {
@@ -275,7 +266,6 @@ TEST(AdvisorAssess, QuitCandidatesCapAndAdvice) {
   for (int i = 1; i <= 9; ++i) apps.push_back(app("App" + std::to_string(i), 30, GiB - 1));
   auto a = judge(withFreeBytes(idleMachine(), 20.0 * GiB), {}, apps);
   ASSERT_EQ(a.quitCandidates.size(), 8u);
-  EXPECT_EQ(a.quitCandidates.front().name, "App1");
   EXPECT_EQ(a.quitCandidates.back().name, "App8");
   EXPECT_EQ(a.advice[1],
             "Heavy apps of the owner (not AI): App1 (30.0% CPU, 1023 MB), App2 (30.0% CPU, 1023 "
@@ -291,19 +281,6 @@ TEST(AdvisorAssess, HeavyAITasks) {
   for (const auto& t : judge(idleMachine(), {}, {}, tasks).heavyAITasks) pids.push_back(t.pid);
   // At either threshold, in the order given, the first ten.
   EXPECT_EQ(pids, (std::vector<int32_t>{1, 3, 5, 6, 7, 8, 9, 10, 11, 12}));
-}
-
-TEST(AdvisorImpact, ShareOfTheMachine) {
-  auto m = idleMachine();
-  m.memory.totalBytes = 10 * GiB;
-  EXPECT_DOUBLE_EQ(Advisor::impact(100, GiB, m), 0.2);
-  // Unknown cores: one core's worth.
-  m.cpu.logicalCores = 0;
-  EXPECT_DOUBLE_EQ(Advisor::impact(50, 0, m), 0.5);
-  // Unknown memory: one byte, so any memory dominates but stays finite.
-  m.memory.totalBytes = 0;
-  EXPECT_DOUBLE_EQ(Advisor::impact(0, 3, m), 3.0);
-  EXPECT_DOUBLE_EQ(Advisor::impact(std::nan(""), 3, m), 3.0);
 }
 
 }  // namespace

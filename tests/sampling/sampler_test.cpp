@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+#include <thread>
+
+#include "core/sampling/metrics_server.hpp"
+#include "core/sampling/sampling_loop.hpp"
 #include "measure/fake_process_source.hpp"
-#include "real_processes.hpp"
+#include "platform/local_http.hpp"
 #include "test_support.hpp"
 
 namespace norvo {
@@ -13,11 +18,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 ProcessSample sample(int32_t pid, double cpu, uint64_t memory) {
-  ProcessSample s;
-  s.pid = pid;
-  s.cpuPercent = cpu;
-  s.memoryBytes = memory;
-  return s;
+  return {pid, 0, "", "", "", cpu, memory, ProcessCategory::system, {}, {}, {}, false};
 }
 
 TEST(SamplerRules, HeaviestByCpuOrMemoryListedOnceInWeightOrder) {
@@ -76,8 +77,7 @@ TEST(Sampler, FirstTickHasNoRatesAndCapsKeepTheHeaviest) {
   EXPECT_EQ(first.zombies, (ZombieReport{2, {{100, "claude", 2}}}));
   EXPECT_EQ(first.metrics.cpu.usage, 0);
   for (const auto& p : first.processes) EXPECT_EQ(p.cpuPercent, 0) << p.pid;
-  ASSERT_TRUE(first.longCPU.has_value());
-  EXPECT_TRUE(first.longCPU->empty());
+  EXPECT_EQ(first.longCPU, std::vector<LongCPUProcess>{});
   ASSERT_EQ(first.aiTasks.size(), 40u);
   EXPECT_EQ(sampler.lastSamples().size(), 47u);
   EXPECT_LE(first.processes.size(), 30u);
@@ -87,10 +87,9 @@ TEST(Sampler, FirstTickHasNoRatesAndCapsKeepTheHeaviest) {
               std::pair(ProcessCategory::aiTask, std::optional<int32_t>(100)))
         << t.pid;
   // Every task's agent is remembered on disk.
-  auto lineage = Sampler::loadLineage(m.store.path());
-  ASSERT_TRUE(lineage.has_value());
-  EXPECT_EQ(lineage->size(), 45u);
-  EXPECT_EQ(lineage->at("200:1000"), 100);
+  auto lineage = Sampler::loadLineage(m.store.path()).value_or(Lineage{});
+  EXPECT_EQ(lineage.size(), 45u);
+  EXPECT_EQ(lineage["200:1000"], 100);
 }
 
 TEST(Sampler, NoLineageFileWithoutAgentTasksAndACorruptOneIsKept) {
@@ -108,6 +107,126 @@ TEST(Sampler, NoLineageFileWithoutAgentTasksAndACorruptOneIsKept) {
   auto snapshot = Sampler::measure(0, NorvoConfig::defaults(), m.env());
   EXPECT_GE(std::chrono::steady_clock::now() - start, 100ms) << "at least a tenth of a second";
   EXPECT_GE(snapshot.metrics.sampleSeconds, 0.1);
+}
+
+// The loop that runs a tick per interval.
+using Clock = SamplingLoop::Clock;
+const auto ignore = [](const std::string&) {};
+
+TEST(SamplingLoopNextTick, KeepsThePhaseAndSkipsMissedSlots) {
+  const Clock::time_point t0{};
+  struct Case {
+    const char* what;
+    Clock::duration now, interval, expected;
+  };
+  for (const auto& c :
+       std::vector<Case>{{"tick ended early: the next slot", 1s, 5s, 5s},
+                         {"tick ended exactly on the slot: the one after", 5s, 5s, 10s},
+                         {"overrun by a bit: one slot skipped", 6s, 5s, 10s},
+                         {"long overrun landing on a slot: strictly after now", 500s, 5s, 505s},
+                         {"zero interval is not a busy loop of the same slot", 0s, 0s, 1ms}})
+    EXPECT_EQ(SamplingLoop::nextTick(t0, t0 + c.now, c.interval), t0 + c.expected) << c.what;
+}
+
+TEST(SamplingLoopRun, GoesOnAfterAThrowingTickAndReportsIt) {
+  platform::StopSignal stop;
+  int calls = 0;
+  std::vector<std::string> reports;
+  auto ran = SamplingLoop::run(
+      [&] {
+        if (++calls == 1) throw std::runtime_error("disk full");
+        if (calls == 3) throw 42;
+      },
+      {1ms, 4}, stop, [&](const std::string& m) { reports.push_back(m); });
+  EXPECT_EQ(ran, 4);
+  EXPECT_EQ(calls, 4);
+  EXPECT_EQ(reports, (std::vector<std::string>{"disk full", "unknown error"}));
+}
+
+// A signal in an hour-long wait ends it promptly: WatchCommand, end to end.
+TEST(SamplingLoopRun, StopsAfterATickThatAsksForIt) {
+  platform::StopSignal fromInside;
+  int calls = 0;
+  auto ran = SamplingLoop::run(
+      [&] {
+        if (++calls == 2) fromInside.request();
+      },
+      {1ms, std::nullopt}, fromInside, ignore);
+  EXPECT_EQ(ran, 2);
+}
+
+TEST(SamplingLoopRun, AnOverrunningTickIsNotFollowedByABurst) {
+  platform::StopSignal stop;
+  std::vector<Clock::time_point> starts;
+  SamplingLoop::run(
+      [&] {
+        starts.push_back(Clock::now());
+        if (starts.size() == 1) std::this_thread::sleep_for(350ms);
+      },
+      {100ms, 3}, stop, ignore);
+  ASSERT_EQ(starts.size(), 3u);
+  // Slots at 100, 200 and 300 ms were missed; the next one is at 400 ms, and
+  // the one after keeps the full interval.
+  EXPECT_GE(starts[1] - starts[0], 395ms);
+  EXPECT_GE(starts[2] - starts[1], 90ms);
+}
+
+// The loop's /metrics over a real socket (routing and content negotiation),
+// and the listen addresses the owner may give.
+TEST(MetricsServer, AnswersByPathMethodAndAcceptUntilDestroyed) {
+  auto port = test::freePort();
+  std::string error;
+  auto server = MetricsServer::start(std::to_string(port), error);
+  ASSERT_TRUE(server) << error;
+  EXPECT_EQ(test::localRequest(port, "GET", "/metrics").status, 503);
+  NorvoSnapshot snapshot;
+  snapshot.assessment.recommendedBuildThreads = 6;
+  server->publish(snapshot, {});
+
+  struct Case {
+    const char *method, *target, *accept;
+    int status;
+    const char* inHead;
+  } cases[] = {
+      {"GET", "/metrics?x=1", "", 200, "Content-Type: text/plain; version=0.0.4"},
+      // What a real Prometheus asks for is PrometheusScrape's; a scraper that
+      // knows only an older OpenMetrics gets the plain text.
+      {"GET", "/metrics", "application/openmetrics-text; version=0.0.1, text/plain; q=0.1", 200,
+       "Content-Type: text/plain; version=0.0.4"},
+      {"POST", "/metrics", "", 405, "Allow: GET"},
+      {"GET", "/metrics/x", "", 404, "Content-Type: text/plain"},
+  };
+  for (const auto& c : cases) {
+    auto reply = test::localRequest(port, c.method, c.target, c.accept);
+    EXPECT_EQ(reply.status, c.status) << c.method << " " << c.target;
+    EXPECT_NE(reply.head.find(c.inHead), std::string::npos) << reply.head;
+    EXPECT_EQ(reply.body.find("\nnorvo_recommended_build_threads 6\n") != std::string::npos,
+              c.status == 200)
+        << reply.body;
+  }
+  server.reset();
+  EXPECT_EQ(test::localRequest(port, "GET", "/metrics").status, 0) << "still answering";
+}
+
+TEST(MetricsServer, ParsesListenAddresses) {
+  // A bare port and a numeric host are PrometheusScrape's, end to end.
+  std::pair<const char*, const char*> cases[] = {
+      {"localhost:80", "127.0.0.1:80"},
+      {"[::1]:9100", "[::1]:9100"},
+      {"::1:9100", nullptr},
+      {"[::1]9100", nullptr},
+      {"9100x", nullptr},
+      {"0", nullptr},
+      {"65536", nullptr},
+      {":9100", nullptr},
+      {"", nullptr},
+  };
+  for (const auto& [text, described] : cases) {
+    std::string error;
+    auto address = platform::parseListenAddress(text, error);
+    EXPECT_EQ(address ? platform::describe(*address) : "", described ? described : "") << text;
+    EXPECT_EQ(error.empty(), address.has_value()) << text;
+  }
 }
 
 }  // namespace
