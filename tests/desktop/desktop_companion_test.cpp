@@ -50,11 +50,8 @@ TEST(DesktopCompanion, AButtonOfTheServerAnswersAndASpoofedOneDoesNot) {
   EXPECT_NE(asked->find(id), std::string::npos) << *asked;
   auto notification = asked->substr(at + 14, asked->size() - at - 15);
 
-  auto second = test::zemnorvo({"desktop"});
-  EXPECT_EQ(second.status, 1);
-  EXPECT_NE(second.errors.find("zemnorvo desktop is already running for this user"),
-            std::string::npos)
-      << second.errors;
+  // A second companion is refused as a second loop is (the watch test reads its words).
+  EXPECT_EQ(test::zemnorvo({"desktop"}).status, 1);
 
   // Any client may emit the server's signal; only the server's own counts.
   // Had this one been taken, the suggestion would read "accepted".
@@ -69,16 +66,7 @@ TEST(DesktopCompanion, AButtonOfTheServerAnswersAndASpoofedOneDoesNot) {
   EXPECT_NE(test::readFile(details).find("zemnorvo answer " + id + " keep"), std::string::npos);
   EXPECT_EQ(NorvoStore::suggestion(id, home.store())->status, "pending");
   test::run({"/usr/bin/dunstctl", "context"}, "", 10s);
-  ASSERT_TRUE(test::waitFor(
-      [&] {
-        auto s = NorvoStore::suggestion(id, home.store());
-        return s && s->status != "pending";
-      },
-      10s))
-      << companion.readErrors(1s);
-  auto answered = NorvoStore::suggestion(id, home.store());
-  EXPECT_EQ(answered->status, "declined");
-  EXPECT_EQ(answered->kept, std::vector<std::string>{"Browser"});
+  ASSERT_TRUE(test::keptBrowser(id, home.store(), 10s)) << companion.readErrors(1s);
   // dunst leaves a notification up after a choice; the companion withdraws it,
   // and the details written for it go with it.
   EXPECT_TRUE(test::waitFor(

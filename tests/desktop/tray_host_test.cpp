@@ -10,12 +10,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <csignal>
+#include <cstdio>
 #include <memory>
 #include <regex>
-#include <sstream>
 
-#include "core/assess/compact.hpp"
 #include "desktop/private_bus.hpp"
 
 namespace norvo {
@@ -23,8 +23,6 @@ namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
-
-constexpr uid_t kNobody = 65534;
 
 // A program started as the unprivileged user when this test runs as root,
 // with nothing of this process's environment but `env`.
@@ -39,26 +37,21 @@ std::vector<std::string> asDesktopUser(const std::vector<std::string>& env,
   return out;
 }
 
-struct Colour {
-  uint8_t r, g, b;
-};
+using Colour = std::array<uint8_t, 3>;
 // The level colours, drawn by nothing else in the bar.
 constexpr Colour kOrange{0xFF, 0x9F, 0x0A}, kRed{0xFF, 0x45, 0x3A};
 
 // How many pixels of a binary PPM (grim -t ppm) are within 2 of `c` in
 // each channel; -1 when it is not one.
 int pixelsOf(const std::string& ppm, Colour c) {
-  std::istringstream in(ppm);
-  std::string magic;
-  int width = 0, height = 0, max = 0;
-  if (!(in >> magic >> width >> height >> max) || magic != "P6" || max != 255) return -1;
-  in.get();
-  auto start = static_cast<size_t>(in.tellg());
-  if (ppm.size() < start + static_cast<size_t>(width) * height * 3) return -1;
+  int width = 0, height = 0, header = 0;
+  if (std::sscanf(ppm.c_str(), "P6 %d %d 255%n", &width, &height, &header) != 2 || header == 0 ||
+      ppm.size() < header + 1 + static_cast<size_t>(width) * height * 3)
+    return -1;
   auto near = [](char a, uint8_t want) { return std::abs(uint8_t(a) - int(want)) <= 2; };
   int count = 0;
-  for (size_t i = start; i + 2 < ppm.size(); i += 3)
-    if (near(ppm[i], c.r) && near(ppm[i + 1], c.g) && near(ppm[i + 2], c.b)) ++count;
+  for (size_t i = header + 1; i + 2 < ppm.size(); i += 3)
+    if (near(ppm[i], c[0]) && near(ppm[i + 1], c[1]) && near(ppm[i + 2], c[2])) ++count;
   return count;
 }
 
@@ -103,7 +96,7 @@ TEST(TrayHost, WaybarsTrayShowsTheItemInTheLevelsColourAndItsMenuAnswers) {
   auto runtime = dir.path() / "run";
   fs::create_directory(runtime);
   ::chmod(runtime.c_str(), 0700);
-  if (::geteuid() == 0 && ::chown(runtime.c_str(), kNobody, kNobody) != 0)
+  if (::geteuid() == 0 && ::chown(runtime.c_str(), 65534, 65534) != 0)
     GTEST_SKIP() << "cannot hand the runtime folder to nobody";
 
   test::PrivateBus bus(dir);
@@ -124,19 +117,10 @@ TEST(TrayHost, WaybarsTrayShowsTheItemInTheLevelsColourAndItsMenuAnswers) {
   swayEnv.insert(swayEnv.end(), {"WLR_BACKENDS=headless", "WLR_RENDERER=pixman",
                                  "WLR_HEADLESS_OUTPUTS=1", "WLR_LIBINPUT_NO_DEVICES=1"});
   test::ChildProcess sway(asDesktopUser(swayEnv, {"/usr/bin/sway", "-c", swayConfig.string()}));
-  std::string display;
-  bool swayUp = test::waitFor(
-      [&] {
-        std::error_code ec;
-        for (const auto& e : fs::directory_iterator(runtime, ec))
-          if (auto name = e.path().filename().string();
-              name.starts_with("wayland-") && !name.ends_with(".lock"))
-            display = name;
-        return !display.empty();
-      },
-      5s);
-  if (!swayUp) GTEST_SKIP() << "sway did not start: " << sway.readErrors(1s);
-  env.push_back("WAYLAND_DISPLAY=" + display);
+  // In a runtime folder of its own the first display is free.
+  if (!test::waitFor([&] { return fs::exists(runtime / "wayland-1"); }, 5s))
+    GTEST_SKIP() << "sway did not start: " << sway.readErrors(1s);
+  env.push_back("WAYLAND_DISPLAY=wayland-1");
   auto screenshot = [&] {
     auto shot = dir.path() / "run" / "shot.ppm";
     test::run(asDesktopUser(env, {"/usr/bin/grim", "-t", "ppm", shot.string()}), "", 5s);
@@ -187,13 +171,9 @@ TEST(TrayHost, WaybarsTrayShowsTheItemInTheLevelsColourAndItsMenuAnswers) {
 
   auto all = gdbusCall(item, "/StatusNotifierItem", "org.freedesktop.DBus.Properties.GetAll",
                        {"org.kde.StatusNotifierItem"});
-  // What a host decides the item's place, menu and tooltip by; the tooltip's
-  // text is its last field.
-  const std::string properties[] = {"'Category': <'SystemServices'>",
-                                    "'Status': <'NeedsAttention'>",
-                                    "'Menu': <objectpath '/MenuBar'>", "'ItemIsMenu': <true>",
-                                    "', '" + Compact::line(snapshot) + "')>"};
-  for (const auto& property : properties)
+  // What a host decides the item's look and its menu by.
+  for (const char* property :
+       {"'Status': <'NeedsAttention'>", "'Menu': <objectpath '/MenuBar'>", "'ItemIsMenu': <true>"})
     EXPECT_NE(all.find(property), std::string::npos) << property << " in " << all;
 
   const std::string question = "claude pid 42 asks you to quit 1 app(s)";
@@ -203,16 +183,7 @@ TEST(TrayHost, WaybarsTrayShowsTheItemInTheLevelsColourAndItsMenuAnswers) {
       << menu;
   EXPECT_NE(menu.find(question), std::string::npos) << menu;
   ASSERT_TRUE(click(item, menu, "Keep")) << menu;
-  ASSERT_TRUE(test::waitFor(
-      [&] {
-        auto s = NorvoStore::suggestion(filed.id, home.store());
-        return s && s->status != "pending";
-      },
-      5s))
-      << companion.readErrors(1s);
-  auto answered = NorvoStore::suggestion(filed.id, home.store());
-  EXPECT_EQ(answered->status, "declined");
-  EXPECT_EQ(answered->kept, std::vector<std::string>{"Browser"});
+  ASSERT_TRUE(test::keptBrowser(filed.id, home.store(), 5s)) << companion.readErrors(1s);
 
   // The answered question leaves the menu, under a new revision.
   std::string after;
@@ -244,8 +215,6 @@ TEST(TrayHost, WaybarsTrayShowsTheItemInTheLevelsColourAndItsMenuAnswers) {
   EXPECT_EQ(companion.wait(5s), 0);
   errors += companion.readErrors(1s);
   EXPECT_NE(errors.find("no widget image yet"), std::string::npos) << errors;
-  EXPECT_EQ(errors.find(noWatcher, errors.find(noWatcher) + 1), std::string::npos)
-      << "said more than once: " << errors;
 }
 
 }  // namespace

@@ -10,30 +10,26 @@ namespace {
 TEST(UserUnits, PutsThePathInOrRefusesIt) {
   std::vector<user_units::UnitFile> templates{
       {"a.service", "ExecStart=@ZEMNORVO@ watch\n# @ZEMNORVO@\n"}, {"b.service", "no marker"}};
-  struct Case {
-    std::string binary;
-    bool accepted;
-  };
-  const Case cases[] = {{"/opt/z/bin/zemnorvo", true},
-                        {"/home/me/@ZEMNORVO@", true},
-                        {"zemnorvo", false},
-                        {"", false},
-                        {"/home/my files/zemnorvo", false},
-                        {"/home/me/100%/zemnorvo", false},
-                        {"/a\\x20b/zemnorvo", false},
-                        {"/a;rm/zemnorvo", false},
-                        {"/a/$HOME/zemnorvo", false},
-                        {"/a\nExecStartPre=/x/zemnorvo", false}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.binary);
+  for (const auto& [binary, accepted] :
+       std::vector<std::pair<std::string, bool>>{{"/opt/z/bin/zemnorvo", true},
+                                                 {"/home/me/@ZEMNORVO@", true},
+                                                 {"zemnorvo", false},
+                                                 {"", false},
+                                                 {"/home/my files/zemnorvo", false},
+                                                 {"/home/me/100%/zemnorvo", false},
+                                                 {"/a\\x20b/zemnorvo", false},
+                                                 {"/a;rm/zemnorvo", false},
+                                                 {"/a/$HOME/zemnorvo", false},
+                                                 {"/a\nExecStartPre=/x/zemnorvo", false}}) {
+    SCOPED_TRACE(binary);
     std::string error;
-    auto units = user_units::instantiate(templates, c.binary, error);
-    ASSERT_EQ(units.has_value(), c.accepted) << error;
+    auto units = user_units::instantiate(templates, binary, error);
+    ASSERT_EQ(units.has_value(), accepted) << error;
     if (!units) {
-      EXPECT_NE(error.find(c.binary), std::string::npos) << error;
+      EXPECT_NE(error.find(binary), std::string::npos) << error;
       continue;
     }
-    EXPECT_EQ((*units)[0].text, "ExecStart=" + c.binary + " watch\n# " + c.binary + "\n");
+    EXPECT_EQ((*units)[0].text, "ExecStart=" + binary + " watch\n# " + binary + "\n");
     EXPECT_EQ((*units)[1].text, "no marker");
   }
 }
