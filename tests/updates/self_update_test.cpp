@@ -66,7 +66,10 @@ TEST(SelfUpdateIsNewer, BuildFirstThenVersion) {
 struct Tree {
   std::string version = "0.2.0";
   std::string identifier = "com.vadro.ZemraNorvo";
-  std::string program = "#!/bin/sh\necho \"$@\" > \"$(dirname \"$0\")/../relaunched\"\n";
+  // Written aside and renamed in, so the watcher never reads a half-written file.
+  std::string program =
+      "#!/bin/sh\nd=\"$(dirname \"$0\")/..\"\necho \"$@\" > \"$d/relaunched.tmp\"\n"
+      "mv \"$d/relaunched.tmp\" \"$d/relaunched\"\n";
 
   // Without a program, the tree has no bin/zemnorvo.
   nlohmann::json entries() const {
