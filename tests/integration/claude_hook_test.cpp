@@ -64,16 +64,11 @@ TEST(ClaudeHook, TextsAreShapedForTheirPlace) {
     auto out = respond(e, s);
     return out ? nlohmann::json::parse(*out)["hookSpecificOutput"]["additionalContext"] : nullptr;
   };
-  // The prompt line is the summary's first line, cut on a character boundary.
+  // The prompt line is the summary's first line; how the other texts read is
+  // the event table's to check once each.
   EXPECT_EQ(says(prompt, {.level = "busy", .summary = "first\nsecond", .advice = "a"}), "first");
-  EXPECT_EQ(says(prompt, {.level = "critical", .summary = std::string(299, 'x') + "ЖЖЖ"}),
-            std::string(299, 'x') + "…");
-  // Without advice the warning falls back to the summary.
-  EXPECT_EQ(says(bash, {.level = "critical", .summary = "Swap is full."}),
-            "Warning: this computer is critical. Swap is full.");
   // Session start with nothing to say, and levels this system does not have.
   EXPECT_EQ(says(start, {.level = "ok"}), nullptr);
-  EXPECT_EQ(says(start, {.level = "ok", .advice = "All clear."}), "All clear.");
   for (const char* level : {"", "OK", "high", "overload"}) {
     EXPECT_FALSE(respond(start, {.level = level, .summary = "s", .advice = "a"})) << level;
     EXPECT_FALSE(respond(bash, {.level = level, .summary = "s", .advice = "a"})) << level;
