@@ -35,25 +35,18 @@ struct Keys {
     auto d = dir.path();
     authority = d / "ca.pem", cert = d / "server.pem", key = d / "server.key";
     signer = d / "signer.pem";
-    std::vector<std::string> ec = {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                                   "-nodes"};
-    auto req = [&](std::vector<std::string> extra) {
-      std::vector<std::string> a = {"openssl", "req"};
-      a.insert(a.end(), ec.begin(), ec.end());
-      a.insert(a.end(), extra.begin(), extra.end());
-      tool(a);
-    };
-    req({"-x509", "-days", "1", "-subj", "/CN=norvo test authority", "-keyout",
-         (d / "ca.key").string(), "-out", authority.string()});
-    req({"-subj", "/CN=127.0.0.1", "-keyout", key.string(), "-out", (d / "server.csr").string()});
+    const std::string curve = "ec_paramgen_curve:prime256v1";
+    tool({"openssl", "req", "-newkey", "ec", "-pkeyopt", curve, "-nodes", "-x509", "-days", "1",
+          "-subj", "/CN=norvo test authority", "-keyout", (d / "ca.key").string(), "-out",
+          authority.string()});
+    tool({"openssl", "req", "-newkey", "ec", "-pkeyopt", curve, "-nodes", "-subj", "/CN=127.0.0.1",
+          "-keyout", key.string(), "-out", (d / "server.csr").string()});
     dir.write("san.ext", "subjectAltName=IP:127.0.0.1\n");
     tool({"openssl", "x509", "-req", "-in", (d / "server.csr").string(), "-CA", authority.string(),
           "-CAkey", (d / "ca.key").string(), "-CAcreateserial", "-days", "1", "-extfile",
           (d / "san.ext").string(), "-out", cert.string()});
     tool({"openssl", "genpkey", "-algorithm", "ed25519", "-out", signer.string()});
-    tool({"openssl", "pkey", "-in", signer.string(), "-pubout", "-outform", "DER", "-out",
-          (d / "signer.der").string()});
-    auto der = readFile(d / "signer.der");
+    auto der = tool({"openssl", "pkey", "-in", signer.string(), "-pubout", "-outform", "DER"});
     publicKey = der.substr(der.size() - 32);
   }
 
