@@ -69,17 +69,11 @@ inline void makeTarball(const std::filesystem::path& out, const nlohmann::json& 
 import io, json, sys, tarfile
 with tarfile.open(sys.argv[1], "w:gz") as t:
     for e in json.loads(sys.argv[2]):
-        i = tarfile.TarInfo(e["name"])
-        if "link" in e:
-            i.type, i.linkname = tarfile.SYMTYPE, e["link"]
-            t.addfile(i)
-        elif e.get("dir"):
-            i.type, i.mode = tarfile.DIRTYPE, 0o755
-            t.addfile(i)
-        else:
-            data = e["data"].encode()
-            i.size, i.mode = len(data), e.get("mode", 0o644)
-            t.addfile(i, io.BytesIO(data))
+        i, data = tarfile.TarInfo(e["name"]), e.get("data", "").encode()
+        i.type = tarfile.SYMTYPE if "link" in e else tarfile.DIRTYPE if "dir" in e else tarfile.REGTYPE
+        i.linkname, i.size = e.get("link", ""), len(data)
+        i.mode = e.get("mode", 0o755 if "dir" in e else 0o644)
+        t.addfile(i, io.BytesIO(data))
 )";
   tool({"python3", "-c", script, out.string(), entries.dump()});
 }
