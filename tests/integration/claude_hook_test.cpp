@@ -36,8 +36,7 @@ TEST(ClaudeHook, AnswersEachEventFromItsLevelOn) {
   } cases[] = {
       {"session_start.json", 0, session},      {"user_prompt_submit.json", 1, prompt},
       {"pre_tool_use_bash.json", 2, warning},  {"pre_tool_use_agent.json", 2, warning},
-      {"pre_tool_use_task.json", 2, warning},  {"pre_tool_use_read.json", 4, nullptr},
-      {"post_tool_use_bash.json", 4, nullptr}, {"stop.json", 4, nullptr},
+      {"pre_tool_use_read.json", 4, nullptr},  {"post_tool_use_bash.json", 4, nullptr},
       {"tool_name_not_text.json", 4, nullptr}, {"truncated.json", 4, nullptr},
       {"no_event_name.json", 4, nullptr},
   };
