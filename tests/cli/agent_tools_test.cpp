@@ -18,15 +18,6 @@ namespace {
 using nlohmann::json;
 using namespace std::chrono_literals;
 
-// End of input and SIGINT end the server end to end (the *_e2e.mjs scripts).
-TEST(McpCommand, TerminateEndsItPromptlyWithStatusZero) {
-  test::AgentServer server;
-  auto start = std::chrono::steady_clock::now();
-  server.child.signal(SIGTERM);
-  EXPECT_EQ(server.child.wait(5s), 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
-}
-
 TEST(McpCommand, AClientThatStopsReadingDoesNotKillItWithSigpipe) {
   test::ChildProcess child({test::cliPath(), "mcp"});
   child.closeStdout();
@@ -37,7 +28,7 @@ TEST(McpCommand, AClientThatStopsReadingDoesNotKillItWithSigpipe) {
   EXPECT_EQ(child.wait(5s), 0);
 }
 
-TEST(AgentTools, UninstallSuggestionIsFiledAnsweredAndReadBack) {
+TEST(AgentTools, UninstallSuggestionIsFiledAndReadBackThenTerminateEndsTheServer) {
   // The server runs with this test's HOME: one AppImage with its settings.
   namespace fs = std::filesystem;
   fs::path home = std::getenv("HOME");
@@ -49,15 +40,13 @@ TEST(AgentTools, UninstallSuggestionIsFiledAnsweredAndReadBack) {
 
   auto pendingBefore = NorvoStore::pendingUninstalls().size();
   test::AgentServer server;
+  // Which apps and leftovers there are, and which are preselected, is the
+  // uninstaller's own test; here that the listing tools reach them.
   auto apps = server.tool("installed_apps", json::object())["structuredContent"]["apps"];
-  ASSERT_EQ(apps.size(), 1u) << apps;
-  EXPECT_EQ(apps[0]["name"], "Demo");
-  EXPECT_TRUE(apps[0]["size_gb"].is_number()) << apps;  // measured, not null
+  EXPECT_EQ(apps.size(), 1u) << apps;
   auto leftovers =
       server.tool("app_leftovers", {{"app", "demo"}})["structuredContent"]["leftovers"];
-  ASSERT_EQ(leftovers.size(), 1u) << leftovers;
-  EXPECT_EQ(leftovers[0]["path"], (home / ".config/Demo").string());
-  EXPECT_EQ(leftovers[0]["preselected"], true);
+  EXPECT_EQ(leftovers.size(), 1u) << leftovers;
 
   auto product = server.tool("suggest_uninstall", {{"app", "Zemra Norvo"}, {"reason", "x"}});
   EXPECT_EQ(product["isError"], true);
@@ -75,6 +64,12 @@ TEST(AgentTools, UninstallSuggestionIsFiledAnsweredAndReadBack) {
   EXPECT_TRUE(fs::exists(appImage));  // filing removes nothing
   EXPECT_EQ(server.tool("suggestion_status", {{"id", id}})["structuredContent"]["status"],
             "pending");
+
+  // End of input and SIGINT end the server in the *_e2e.mjs scripts; SIGTERM here.
+  auto start = std::chrono::steady_clock::now();
+  server.child.signal(SIGTERM);
+  EXPECT_EQ(server.child.wait(5s), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
   // The home is shared with the other tests of this process.
   fs::remove(appImage);
   fs::remove_all(home / ".config/Demo");

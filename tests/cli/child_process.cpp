@@ -101,15 +101,9 @@ void ChildProcess::write(const std::string& bytes) {
   ::sigaction(SIGPIPE, &old, nullptr);
 }
 
-void ChildProcess::closeStdin() {
-  if (stdin_ >= 0) ::close(stdin_);
-  stdin_ = -1;
-}
+void ChildProcess::closeStdin() { ::close(std::exchange(stdin_, -1)); }
 
-void ChildProcess::closeStdout() {
-  if (stdout_ >= 0) ::close(stdout_);
-  stdout_ = -1;
-}
+void ChildProcess::closeStdout() { ::close(std::exchange(stdout_, -1)); }
 
 void ChildProcess::signal(int sig) { ::kill(pid_, sig); }
 

@@ -23,42 +23,27 @@ void publishLevel(LoadLevel level, const std::filesystem::path& store) {
 
 TEST(HookCommand, AnswersFromTheStatusAndNeverBlocksATool) {
   test::FreshHome home;
-  struct Case {
-    LoadLevel level;
-    const char* fixture;
-    bool speaks;
-  };
   // Which event speaks at which level is ClaudeHook's table; here only that
   // the command reads the level from the loop's status, both ways.
-  const Case cases[] = {
-      {LoadLevel::ok, "pre_tool_use_bash.json", false},
-      {LoadLevel::critical, "pre_tool_use_bash.json", true},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.fixture) + " at " + std::string(rawValue(c.level)));
-    publishLevel(c.level, home.store());
-    auto ran = test::zemnorvo({"hook"}, test::readFile(test::fixture("hooks") / c.fixture));
-    EXPECT_EQ(ran.status, 0);
-    if (!c.speaks) {
-      EXPECT_EQ(ran.out, "");
-      continue;
-    }
-    auto answer = nlohmann::json::parse(ran.out, nullptr, false)["hookSpecificOutput"];
-    EXPECT_FALSE(answer["additionalContext"].get<std::string>().empty()) << ran.out;
-    EXPECT_FALSE(answer.contains("permissionDecision")) << ran.out;
-  }
-}
-
-TEST(HookCommand, MalformedOrEndlessInputPrintsNothingAndExitsZero) {
-  test::FreshHome home;
+  auto event = test::readFile(test::fixture("hooks/pre_tool_use_bash.json"));
+  publishLevel(LoadLevel::ok, home.store());
+  auto quiet = test::zemnorvo({"hook"}, event);
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.out, "");
   publishLevel(LoadLevel::critical, home.store());
-  for (const std::string& input : {std::string(), std::string("\x00\xff\xfe\x01", 4),
-                                   "{\"hook_event_name\":\"SessionStart\",\"pad\":\"" +
-                                       std::string(2 * 1024 * 1024, 'x') + "\"}"}) {
-    auto ran = test::zemnorvo({"hook"}, input);
-    EXPECT_EQ(ran.status, 0) << input.substr(0, 40);
-    EXPECT_EQ(ran.out, "") << input.substr(0, 40);
-  }
+  auto ran = test::zemnorvo({"hook"}, event);
+  EXPECT_EQ(ran.status, 0);
+  auto answer = nlohmann::json::parse(ran.out, nullptr, false)["hookSpecificOutput"];
+  EXPECT_FALSE(answer["additionalContext"].get<std::string>().empty()) << ran.out;
+  EXPECT_FALSE(answer.contains("permissionDecision")) << ran.out;
+
+  // At a level that speaks, malformed or endless input still gets nothing and
+  // status 0. Empty and binary events fail the parse ClaudeHook's table checks; an
+  // event past the size limit is not answered.
+  auto huge = test::zemnorvo({"hook"}, "{\"hook_event_name\":\"SessionStart\",\"pad\":\"" +
+                                           std::string(2 * 1024 * 1024, 'x') + "\"}");
+  EXPECT_EQ(huge.status, 0);
+  EXPECT_EQ(huge.out, "");
   // An input that never ends, with arguments of a later Claude Code.
   test::ChildProcess child({test::cliPath(), "hook", "--unknown-future-flag"});
   child.write("{\"hook_event_name\":\"SessionStart\"");

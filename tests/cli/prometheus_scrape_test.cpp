@@ -2,6 +2,7 @@
 // this machine scrapes the loop and answers a query about it; a second
 // listener on a taken port is refused; `metrics --format prometheus --out`
 // replaces its file or says why it could not.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -60,9 +61,8 @@ TEST(PrometheusScrape, ASecondListenerOnTheSamePortIsRefusedBeforeMeasuring) {
   ASSERT_TRUE(first) << error;
   auto ran = test::zemnorvo({"watch", "--once", "--listen", port});
   EXPECT_EQ(ran.status, 1);
-  EXPECT_NE(ran.errors.find("cannot listen on 127.0.0.1:" + port + ": Address already in use"),
-            std::string::npos)
-      << ran.errors;
+  EXPECT_THAT(ran.errors, testing::HasSubstr("cannot listen on 127.0.0.1:" + port +
+                                             ": Address already in use"));
   EXPECT_FALSE(std::filesystem::exists(home.store() / "status.json")) << "measured anyway";
 }
 
@@ -80,8 +80,7 @@ TEST(PrometheusScrape, MetricsOutReplacesTheFileOrSaysWhy) {
   auto failed = test::zemnorvo(
       {"metrics", "--format", "prometheus", "--interval", "0.05", "--out", missing.string()});
   EXPECT_EQ(failed.status, 1);
-  EXPECT_NE(failed.errors.find(missing.string() + ": No such file or directory"), std::string::npos)
-      << failed.errors;
+  EXPECT_THAT(failed.errors, testing::HasSubstr(missing.string() + ": No such file or directory"));
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ TEST(CodexConfig, AddsAndRemovesOnlyTheProductsTable) {
   const std::string owner =
       "# my settings\nmodel = \"o3\" # the best\n\n[mcp_servers.docs]\ncommand = \"docs\"\n";
   const Case cases[] = {
-      {"no file yet", "", kEntry, ""},
+      // No file yet: integration_test's fresh home.
       {"the owner's tables and comments", owner, owner + "\n" + kEntry, owner},
       {"a stale entry between two tables, quoted",
        "a = 1\n\n[mcp_servers.\"zemra-norvo\"]  # ours\ncommand = \"/old\"\n\n# the profile\n"

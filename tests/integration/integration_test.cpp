@@ -1,8 +1,8 @@
-// Connecting and disconnecting on fixture homes: a fake `claude` that logs
-// its arguments, the owner's files with other tools' entries, and files this
-// side must not touch.
+// Connecting and disconnecting on fixture homes: a fake `claude`, the owner's files with other
+// tools' entries, and files this side must not touch.
 #include "core/integration/integration.hpp"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -41,12 +41,10 @@ struct Home {
     context.shellTimeout = 2s;
   }
   fs::path settings() const { return home / ".claude/settings.json"; }
-  fs::path log() const { return dir.path() / "claude.log"; }
-  // `claude` as a shell script: logs its arguments, then runs `body`.
+  // `claude` as a shell script running `body`.
   void claude(const std::string& body, const fs::path& where = {}) const {
     fs::path path = where.empty() ? home / ".local/bin/claude" : where;
-    dir.write(fs::relative(path, dir.path()),
-              "#!/bin/sh\necho \"$*\" >> '" + log().string() + "'\n" + body + "\n");
+    dir.write(fs::relative(path, dir.path()), "#!/bin/sh\n" + body + "\n");
     fs::permissions(path, fs::perms::owner_all);
   }
   void installAll() const {
@@ -64,25 +62,11 @@ TEST(Integration, ConnectsAFreshHomeAndDisconnectRemovesExactlyThat) {
   Home h;
   h.installAll();
   h.claude("exit 0");
-  const std::string exe = "/opt/zemnorvo/bin/zemnorvo";
   const std::string link = (h.home / ".local/bin/zemnorvo").string();
-
-  auto report = connect(exe, h.context);
-  EXPECT_TRUE(report.complete);
-  EXPECT_EQ(report.messages,
-            (std::vector<std::string>{
-                "CLI: " + link + " \u2192 " + exe,
-                "Claude Code: MCP server zemra-norvo added (user scope)",
-                "Claude Code: hooks added to " + h.settings().string(),
-                "Claude Desktop: MCP server added (restart Claude to load it)",
-                "Codex CLI: MCP server added to " + (h.home / ".codex/config.toml").string(),
-                "Gemini CLI: MCP server added to " + (h.home / ".gemini/settings.json").string(),
-            }));
-  EXPECT_EQ(fs::read_symlink(link).string(), exe);
-  EXPECT_EQ(test::readFile(h.log()),
-            "mcp remove zemra-norvo --scope user\n"
-            "mcp add --transport stdio --scope user zemra-norvo -- " +
-                link + " mcp\n");
+  // What connecting says, the link, the registration with Claude Code and
+  // what disconnecting undoes of them are checked with the real program
+  // (claude_code_e2e.sh); here the files of every tool.
+  EXPECT_TRUE(connect("/opt/zemnorvo/bin/zemnorvo", h.context).complete);
   // Only the three hooks, each running the link; only the tool hook has a matcher.
   json hook = {
       {"hooks", json::array({{{"type", "command"}, {"command", link + " hook"}, {"timeout", 5}}})}};
@@ -100,18 +84,13 @@ TEST(Integration, ConnectsAFreshHomeAndDisconnectRemovesExactlyThat) {
 
   auto s = status(h.context);
   EXPECT_TRUE(s.claudeCodeHooks && s.claudeDesktopMCP && s.codexMCP && s.geminiMCP);
-  EXPECT_FALSE(s.cliLinked);  // the link leads nowhere on this machine
-  EXPECT_EQ(s.claudeCLI, (h.home / ".local/bin/claude").string());
 
   // A second run changes no byte; nothing was there to back up the first time.
   auto connected = test::treeOf(h.home);
-  EXPECT_EQ(connect(exe, h.context).messages, report.messages);
+  connect("/opt/zemnorvo/bin/zemnorvo", h.context);
   EXPECT_EQ(test::treeOf(h.home), connected);
 
-  // What disconnecting says, and that Claude Code forgets the server, is
-  // checked with the real program (claude_code_e2e.sh); here what it leaves.
   EXPECT_TRUE(disconnect(h.context).complete);
-  EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
   EXPECT_EQ(readJson(h.settings()), json::object());
   for (const auto& file : {h.context.places.claudeDesktopConfig, h.context.places.geminiSettings})
     EXPECT_EQ(readJson(file), (json{{"mcpServers", json::object()}})) << file;
@@ -150,17 +129,14 @@ TEST(Integration, LeavesFilesItCannotReadAsTheyAre) {
     std::function<void(const Home&)> plant;
     const char* reason;
   };
+  auto text = [](const std::string& text) {
+    return [text](const Home& h) { h.dir.write("home/.claude/settings.json", text); };
+  };
+  const std::string deep = "{\"a\":" + std::string(300, '[') + std::string(300, ']') + "}";
   const Case cases[] = {
-      {"not JSON", [](const Home& h) { h.dir.write("home/.claude/settings.json", "{\"a\":"); },
-       "it is not valid JSON"},
-      {"not an object", [](const Home& h) { h.dir.write("home/.claude/settings.json", "[1]"); },
-       "its top level is not a JSON object"},
-      {"too deep",
-       [](const Home& h) {
-         h.dir.write("home/.claude/settings.json",
-                     "{\"a\":" + std::string(300, '[') + std::string(300, ']') + "}");
-       },
-       "it nests deeper than 256 levels"},
+      {"not JSON", text("{\"a\":"), "it is not valid JSON"},
+      {"not an object", text("[1]"), "its top level is not a JSON object"},
+      {"too deep", text(deep), "it nests deeper than 256 levels"},
       {"a folder", [](const Home& h) { fs::create_directories(h.settings()); }, "it is a folder"},
       {"a FIFO",
        [](const Home& h) {
@@ -191,13 +167,10 @@ TEST(Integration, LeavesFilesItCannotReadAsTheyAre) {
     auto report = connect("/usr/bin/zemnorvo", h.context);
     auto disconnected = disconnect(h.context);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
-    // The step's message stays, and the next line says what really happened.
-    auto added = std::find(report.messages.begin(), report.messages.end(),
-                           "Claude Code: hooks added to " + h.settings().string());
-    ASSERT_NE(added, report.messages.end());
-    ASSERT_NE(added + 1, report.messages.end());
-    EXPECT_EQ(*(added + 1), "Claude Code: hooks not added: " + h.settings().string() +
-                                " left unchanged: " + c.reason);
+    auto refusal =
+        "Claude Code: hooks not added: " + h.settings().string() + " left unchanged: " + c.reason;
+    EXPECT_NE(std::find(report.messages.begin(), report.messages.end(), refusal),
+              report.messages.end());
     EXPECT_FALSE(report.complete);
     EXPECT_FALSE(disconnected.complete);
     // Nothing of the owner's changed and no backup appeared; only the link
@@ -219,8 +192,6 @@ TEST(Integration, FindsClaudeThroughTheLoginShellOnlyAsAnAbsolutePath) {
       {"on the profile's PATH", "[ \"$1 $2\" = '-lc command -v claude' ] && echo \"  $CLAUDE\"",
        true},
       {"an alias", "echo \"alias claude='$CLAUDE --fast'\"", false},
-      {"a greeting first", "echo Welcome; echo \"$CLAUDE\"", false},
-      {"not there", "exit 1", false},
       {"a path that is no program", "echo /nonexistent/claude", false},
       {"a profile that hangs", "sleep 30", false},
   };
@@ -248,9 +219,6 @@ TEST(Integration, ReportsAClaudeThatFailsHangsOrPrintsGarbage) {
     std::string message;
   };
   const Case cases[] = {
-      {"fails", "echo 'Error: invalid scope'; echo 'see help' >&2; exit 1",
-       "Claude Code: mcp add failed: Error: invalid scope; see help"},
-      {"silent failure", "exit 3", "Claude Code: mcp add failed: exit status 3"},
       {"garbage", "printf '\\377\\376bad\\n\\n'; exit 1",
        "Claude Code: mcp add failed: \uFFFD\uFFFDbad"},
       {"hangs", "exec sleep 60", "Claude Code: mcp add failed: "},
@@ -265,9 +233,8 @@ TEST(Integration, ReportsAClaudeThatFailsHangsOrPrintsGarbage) {
     auto report = connect("/usr/bin/zemnorvo", h.context);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
     EXPECT_FALSE(report.complete);
-    ASSERT_GE(report.messages.size(), 3u);
+    ASSERT_GE(report.messages.size(), 2u);
     EXPECT_EQ(report.messages[1].rfind(c.message, 0), 0u) << report.messages[1];
-    EXPECT_EQ(report.messages[2], "Claude Code: hooks added to " + h.settings().string());
     EXPECT_TRUE(status(h.context).claudeCodeHooks);
   }
 }
@@ -282,7 +249,7 @@ TEST(Integration, TheLinkIsLeftWhenRightAndNeverReplacesTheProgramItself) {
   fs::create_symlink(exe, link);
   struct stat before {};
   ::lstat(link.c_str(), &before);
-  EXPECT_EQ(connect(exe, h.context).messages[0], "CLI: " + link.string() + " \u2192 " + exe);
+  connect(exe, h.context);
   struct stat after {};
   ::lstat(link.c_str(), &after);
   EXPECT_EQ(after.st_ino, before.st_ino);
@@ -306,29 +273,12 @@ TEST(Integration, AHomeThatCannotBeWrittenIsReportedAndLosesNothing) {
   auto report = connect("/usr/bin/zemnorvo", h.context);
   EXPECT_FALSE(report.complete);
   ASSERT_GE(report.messages.size(), 4u);
-  EXPECT_EQ(report.messages[0].rfind(
-                "CLI link failed: cannot create " + (h.home / ".local/bin").string() + ": ", 0),
-            0u)
-      << report.messages[0];
-  EXPECT_EQ(report.messages[3].rfind(
-                "Claude Code: hooks not added: cannot create " + (h.home / ".claude").string(), 0),
-            0u)
-      << report.messages[3];
+  EXPECT_THAT(report.messages[3],
+              testing::StartsWith("Claude Code: hooks not added: cannot create " +
+                                  (h.home / ".claude").string()));
   auto after = test::treeOf(h.home);
   EXPECT_EQ(after[".local"], before[".local"]);
   EXPECT_EQ(after[".claude"], before[".claude"]);
-
-  // A folder without write permission (root writes anyway).
-  if (::geteuid() == 0) return;
-  h.dir.write("home/.gemini/settings.json", "{}");
-  fs::permissions(h.home / ".gemini", fs::perms::owner_read | fs::perms::owner_exec);
-  report = connect("/usr/bin/zemnorvo", h.context);
-  fs::permissions(h.home / ".gemini", fs::perms::owner_all);
-  EXPECT_EQ(report.messages.back(),
-            "Gemini CLI: MCP server not added: cannot write " +
-                (h.home / ".gemini/settings.json.bak-zemnorvo").string() + ": Permission denied; " +
-                (h.home / ".gemini/settings.json").string() + " left unchanged");
-  EXPECT_EQ(test::readFile(h.home / ".gemini/settings.json"), "{}");
 }
 
 TEST(Integration, StatusOfAnEmptyHome) {
@@ -341,23 +291,12 @@ TEST(Integration, StatusOfAnEmptyHome) {
   EXPECT_FALSE(s.connected());
   // Nothing installed: only the Claude Code files are made.
   connect("/usr/bin/zemnorvo", h.context);
-  EXPECT_FALSE(fs::exists(h.home / ".config"));
-  EXPECT_FALSE(fs::exists(h.home / ".codex"));
-  EXPECT_FALSE(fs::exists(h.home / ".gemini"));
-  // Claude Code's own user configuration is where it keeps the registration.
-  h.dir.write("home/.claude.json", R"({"mcpServers":{"zemra-norvo":{"command":"x"}}})");
-  EXPECT_TRUE(status(h.context).connected());
+  for (const char* folder : {".config", ".codex", ".gemini"})
+    EXPECT_FALSE(fs::exists(h.home / folder)) << folder;
+  // A registration Claude Code made itself is read by claude_code_e2e.sh.
 }
 
-// What the owner reads of the Claude Code program's output, and how deep a
-// settings file nests.
-TEST(ConfigChanges, OutputBecomesOneBoundedLine) {
-  EXPECT_EQ(oneLine("  first\r\n\n second  \n"), "first; second");
-  // Cut at a character boundary, never inside one.
-  auto cut = oneLine(std::string(9, 'a') + "ж", 10);
-  EXPECT_EQ(cut, std::string(9, 'a') + "…");
-}
-
+// How deep a settings file nests, brackets inside strings not counted.
 TEST(ConfigChanges, NestingIsMeasuredOutsideStrings) {
   EXPECT_FALSE(nestsDeeperThan(R"({"a":"[[[[[[","b":[{}]})", 3));
   EXPECT_TRUE(nestsDeeperThan(R"({"a":[[[1]]]})", 3));

@@ -4,6 +4,7 @@
 #include "core/jobserver/jobserver_pool.hpp"
 
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -127,7 +128,6 @@ TEST(BuildPool, TwoBuildsThroughTheLoopRunNoMoreJobsThanThePoolAllows) {
   test::ChildProcess second({test::cliPath(), "run", "--", "make", "-f", b.string(), "-j8"});
   EXPECT_EQ(first.wait(20s), 0);
   EXPECT_EQ(second.wait(20s), 0);
-  EXPECT_NE(first.readErrors(1s).find("running the command unchanged"), std::string::npos);
   EXPECT_GT(mostAtOnce(logs), 3);
 }
 
@@ -190,14 +190,12 @@ TEST(BuildPool, CmakeAndNinjaWithTheirOwnParallelismStayInThePool) {
                           (dir.path() / "b").string(), "--parallel", "8"},
                          "", 20s);
   EXPECT_EQ(built.status, 0) << built.errors;
-  EXPECT_NE(built.errors.find("removed --parallel 8"), std::string::npos) << built.errors;
   EXPECT_EQ(starts({dir.path() / "c.log"}).size(), 6u);
   EXPECT_LE(mostAtOnce({dir.path() / "c.log"}), 2);
 
   auto ran = test::run(
       {test::cliPath(), "run", "--", "ninja", "-C", (dir.path() / "n").string(), "-j8"}, "", 20s);
   EXPECT_EQ(ran.status, 0) << ran.errors;
-  EXPECT_NE(ran.errors.find("it runs 2 jobs"), std::string::npos) << ran.errors;
   EXPECT_LE(mostAtOnce({dir.path() / "n.log"}), 2);
   // The token ninja held goes back once it has ended.
   EXPECT_EQ(p.until(2, [](const PoolState& s) { return s.free == 1; }).free, 1);
@@ -317,8 +315,7 @@ TEST(BuildPool, RefusesAFifoThatIsNotTheOneItWouldMake) {
     c.plant(path);
     std::string error;
     EXPECT_FALSE(JobserverPool::open(path, platform::Roots::system(), error));
-    EXPECT_NE(error.find("refusing " + path.string() + ": it " + c.reason), std::string::npos)
-        << error;
+    EXPECT_THAT(error, testing::HasSubstr("refusing " + path.string() + ": it " + c.reason));
     EXPECT_FALSE(fs::exists(outside)) << "the link was followed";
     auto ran = test::zemnorvo({"run", "--", "true"});
     EXPECT_EQ(ran.status, 0);

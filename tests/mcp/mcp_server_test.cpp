@@ -46,35 +46,29 @@ class Harness {
       if ((n = ::write(toServer_, bytes.data(), bytes.size())) <= 0)
         throw std::runtime_error("write to server failed");
   }
-  void send(const json& message) { sendRaw(message.dump() + "\n"); }
+  // A request, or a notification when `id` is null.
   void request(const json& id, const std::string& method, json params = json::object()) {
-    send({{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}});
+    json message = {{"jsonrpc", "2.0"}, {"method", method}, {"params", params}};
+    if (!id.is_null()) message["id"] = id;
+    sendRaw(message.dump() + "\n");
   }
-  void cancel(const json& id) {
-    send({{"jsonrpc", "2.0"},
-          {"method", "notifications/cancelled"},
-          {"params", {{"requestId", id}}}});
-  }
+  void cancel(const json& id) { request(nullptr, "notifications/cancelled", {{"requestId", id}}); }
   void call(const json& id, const std::string& tool, json arguments) {
     request(id, "tools/call", {{"name", tool}, {"arguments", arguments}});
   }
   json initialize(const std::string& version = "2025-11-25") {
     request(0, "initialize", {{"protocolVersion", version}, {"capabilities", json::object()}});
     auto reply = next();
-    send({{"jsonrpc", "2.0"}, {"method", "notifications/initialized"}});
+    request(nullptr, "notifications/initialized");
     return reply;
   }
   // The next line the server writes, parsed; a line that is not JSON-RPC
   // fails the test, since the server must write nothing else.
   json next(std::chrono::milliseconds timeout = 5000ms) {
     auto line = test::readLine(fromServer_, buffer_, timeout);
-    if (!line) {
-      ADD_FAILURE() << "no message from the server within " << timeout.count() << " ms";
-      return json();
-    }
-    auto parsed = json::parse(*line, nullptr, false);
-    if (parsed.is_discarded() || !parsed.is_object()) {
-      ADD_FAILURE() << "not JSON-RPC on the output: " << *line;
+    auto parsed = line ? json::parse(*line, nullptr, false) : json();
+    if (!parsed.is_object()) {
+      ADD_FAILURE() << "not JSON-RPC on the output: " << line.value_or("nothing in time");
       return json();
     }
     EXPECT_EQ(parsed.value("jsonrpc", ""), "2.0") << *line;
@@ -84,10 +78,7 @@ class Harness {
     auto line = test::readLine(fromServer_, buffer_, 300ms);
     EXPECT_FALSE(line) << "unexpected message: " << *line;
   }
-  void closeInput() {
-    if (toServer_ >= 0) ::close(toServer_);
-    toServer_ = -1;
-  }
+  void closeInput() { ::close(std::exchange(toServer_, -1)); }
   // Waits for serve() to return; false when it did not within `timeout`.
   bool waitServed(std::chrono::milliseconds timeout) {
     for (auto until = std::chrono::steady_clock::now() + timeout; !served_;
@@ -150,30 +141,27 @@ TEST(McpTools, AnyOtherHandlerFailureIsAToolErrorNamingIt) {
   }
 }
 
-TEST(McpErrors, EveryMalformedMessageGetsItsErrorAndServingGoesOn) {
+// Bytes that are not UTF-8, a batch, a JSON-RPC 1.0 request and an unknown
+// tool are sent to the running server by mcp_sdk_e2e.mjs; the other shapes here.
+TEST(McpErrors, EveryMalformedOrOversizedMessageGetsItsErrorAndServingGoesOn) {
   using namespace rpc_error;
   const std::tuple<std::string, int, json> cases[] = {
       {"{\"jsonrpc\":\"2.0\",\"id\":1,", kParseError, nullptr},
-      {"\xff\xfe{}", kParseError, nullptr},
       {"{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"ping\",\"x\":\"\xc3\x28\"}", kParseError,
        nullptr},
       {std::string(100, '[') + std::string(100, ']'), kParseError, nullptr},
-      {"[{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"ping\"}]", kInvalidRequest, nullptr},
       {"\"ping\"", kInvalidRequest, nullptr},
-      {"{\"jsonrpc\":\"1.0\",\"id\":3,\"method\":\"ping\"}", kInvalidRequest, 3},
       {"{\"jsonrpc\":\"2.0\",\"id\":1.5,\"method\":\"ping\"}", kInvalidRequest, nullptr},
       {"{\"jsonrpc\":\"2.0\",\"id\":5}", kInvalidRequest, 5},
       {"{\"jsonrpc\":\"2.0\",\"id\":6,\"method\":7}", kInvalidRequest, 6},
       {"{\"jsonrpc\":\"2.0\",\"id\":\"s\",\"method\":\"resources/list\"}", kMethodNotFound, "s"},
       {"{\"jsonrpc\":\"2.0\",\"id\":8,\"method\":\"ping\",\"params\":[1]}", kInvalidParams, 8},
       {"{\"jsonrpc\":\"2.0\",\"id\":9,\"method\":\"tools/call\",\"params\":{}}", kInvalidParams, 9},
-      {"{\"jsonrpc\":\"2.0\",\"id\":10,\"method\":\"tools/call\",\"params\":{\"name\":\"nope\"}}",
-       kInvalidParams, 10},
       {"{\"jsonrpc\":\"2.0\",\"id\":11,\"method\":\"tools/call\",\"params\":{\"name\":\"echo\","
        "\"arguments\":[\"x\"]}}",
        kInvalidParams, 11},
   };
-  Harness h;
+  Harness h({.maxLineBytes = 1024});
   h.initialize();
   // Notifications and the client's own responses come first: an answer to any
   // of them would arrive in place of the first case's error.
@@ -195,12 +183,9 @@ TEST(McpErrors, EveryMalformedMessageGetsItsErrorAndServingGoesOn) {
     h.request(++pingId, "ping");
     EXPECT_EQ(h.next()["id"], pingId) << "server stopped answering after: " << line;
   }
-}
 
-TEST(McpErrors, OversizedLineIsRefusedAndTheRestOfItDiscarded) {
-  Harness h({.maxLineBytes = 1024});
-  h.initialize();
-  // Sent in pieces so the cap is crossed in the middle of a read.
+  // An oversized line is refused and the rest of it discarded. Sent in pieces
+  // so the cap is crossed in the middle of a read.
   std::string big = "{\"jsonrpc\":\"2.0\",\"id\":5,\"method\":\"ping\",\"pad\":\"" +
                     std::string(5000, 'x') + "\"}";
   h.sendRaw(big.substr(0, 700));
@@ -223,9 +208,8 @@ TEST(McpCalls, ALongCallRunsAlongsideOthersUntilItsOwnIdIsCancelled) {
   h.initialize();
   h.call(1, "slow", {{"steps", 1}, {"step_ms", 60000}});
   h.waitFor(h.probe.started, 1);
-  // A tool call beside a running one: CallsBeyondTheLimitAreRefusedAsToolErrors.
-  h.request(2, "ping");
-  EXPECT_EQ(h.next()["id"], 2);
+  // A ping beside it is answered in mcp_sdk_e2e.mjs, a tool call in
+  // CallsBeyondTheLimitAreRefusedAsToolErrors.
   h.call(1, "echo", {{"text", "again"}});
   auto dup = h.next();
   EXPECT_EQ(errorCode(dup), rpc_error::kInvalidRequest);
@@ -268,12 +252,11 @@ TEST(McpShutdown, EndOfInputEndsServingPromptly) {
   h.initialize();
   h.call(1, "slow", {{"steps", 1}, {"step_ms", 60000}});
   h.waitFor(h.probe.started, 1);
-  auto start = std::chrono::steady_clock::now();
   h.sendRaw("{\"jsonrpc\":\"2.0\",\"id\":2,\"method\":\"ping\"}");
   h.closeInput();
   EXPECT_EQ(h.next()["id"], 2);
+  // The 60-second call does not hold it: serving ends as soon as the call is cancelled.
   EXPECT_TRUE(h.waitServed(3s));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
   EXPECT_EQ(h.probe.cancelled, 1);
 }
 

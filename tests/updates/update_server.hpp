@@ -35,25 +35,18 @@ struct Keys {
     auto d = dir.path();
     authority = d / "ca.pem", cert = d / "server.pem", key = d / "server.key";
     signer = d / "signer.pem";
-    std::vector<std::string> ec = {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                                   "-nodes"};
-    auto req = [&](std::vector<std::string> extra) {
-      std::vector<std::string> a = {"openssl", "req"};
-      a.insert(a.end(), ec.begin(), ec.end());
-      a.insert(a.end(), extra.begin(), extra.end());
-      tool(a);
-    };
-    req({"-x509", "-days", "1", "-subj", "/CN=norvo test authority", "-keyout",
-         (d / "ca.key").string(), "-out", authority.string()});
-    req({"-subj", "/CN=127.0.0.1", "-keyout", key.string(), "-out", (d / "server.csr").string()});
+    const std::string curve = "ec_paramgen_curve:prime256v1";
+    tool({"openssl", "req", "-newkey", "ec", "-pkeyopt", curve, "-nodes", "-x509", "-days", "1",
+          "-subj", "/CN=norvo test authority", "-keyout", (d / "ca.key").string(), "-out",
+          authority.string()});
+    tool({"openssl", "req", "-newkey", "ec", "-pkeyopt", curve, "-nodes", "-subj", "/CN=127.0.0.1",
+          "-keyout", key.string(), "-out", (d / "server.csr").string()});
     dir.write("san.ext", "subjectAltName=IP:127.0.0.1\n");
     tool({"openssl", "x509", "-req", "-in", (d / "server.csr").string(), "-CA", authority.string(),
           "-CAkey", (d / "ca.key").string(), "-CAcreateserial", "-days", "1", "-extfile",
           (d / "san.ext").string(), "-out", cert.string()});
     tool({"openssl", "genpkey", "-algorithm", "ed25519", "-out", signer.string()});
-    tool({"openssl", "pkey", "-in", signer.string(), "-pubout", "-outform", "DER", "-out",
-          (d / "signer.der").string()});
-    auto der = readFile(d / "signer.der");
+    auto der = tool({"openssl", "pkey", "-in", signer.string(), "-pubout", "-outform", "DER"});
     publicKey = der.substr(der.size() - 32);
   }
 
@@ -76,17 +69,11 @@ inline void makeTarball(const std::filesystem::path& out, const nlohmann::json& 
 import io, json, sys, tarfile
 with tarfile.open(sys.argv[1], "w:gz") as t:
     for e in json.loads(sys.argv[2]):
-        i = tarfile.TarInfo(e["name"])
-        if "link" in e:
-            i.type, i.linkname = tarfile.SYMTYPE, e["link"]
-            t.addfile(i)
-        elif e.get("dir"):
-            i.type, i.mode = tarfile.DIRTYPE, 0o755
-            t.addfile(i)
-        else:
-            data = e["data"].encode()
-            i.size, i.mode = len(data), e.get("mode", 0o644)
-            t.addfile(i, io.BytesIO(data))
+        i, data = tarfile.TarInfo(e["name"]), e.get("data", "").encode()
+        i.type = tarfile.SYMTYPE if "link" in e else tarfile.DIRTYPE if "dir" in e else tarfile.REGTYPE
+        i.linkname, i.size = e.get("link", ""), len(data)
+        i.mode = e.get("mode", 0o755 if "dir" in e else 0o644)
+        t.addfile(i, io.BytesIO(data))
 )";
   tool({"python3", "-c", script, out.string(), entries.dump()});
 }
