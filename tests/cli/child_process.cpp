@@ -105,7 +105,9 @@ void ChildProcess::closeStdin() { ::close(std::exchange(stdin_, -1)); }
 
 void ChildProcess::closeStdout() { ::close(std::exchange(stdout_, -1)); }
 
-void ChildProcess::signal(int sig) { ::kill(pid_, sig); }
+void ChildProcess::signal(int sig) {
+  if (pid_ > 0) ::kill(pid_, sig);
+}
 
 std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds timeout) {
   return test::readLine(stdout_, buffer_, timeout);
@@ -123,6 +125,9 @@ std::string ChildProcess::readErrors(std::chrono::milliseconds timeout) {
 }
 
 std::optional<int> ChildProcess::wait(std::chrono::milliseconds timeout) {
+  // Already reaped: waitpid(-1) would reap another child, and the kill on
+  // timeout would be kill(-1), every process of the user.
+  if (pid_ <= 0) return std::nullopt;
   for (auto deadline = Clock::now() + timeout;; std::this_thread::sleep_for(5ms)) {
     int status = 0;
     if (::waitpid(pid_, &status, WNOHANG) == pid_) {
