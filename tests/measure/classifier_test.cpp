@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "core/measure/norvo_config.hpp"
+#include "core/measure/session.hpp"
+#include "test_support.hpp"
+
 namespace norvo {
 namespace {
 
@@ -69,15 +73,11 @@ TEST(ClassifierAgents, VocabularyAndLinuxShapes) {
   auto m = machine();
   auto c = classifier(m);
   for (auto [pid, agent] : std::vector<std::pair<int32_t, bool>>{
-           {120, true},   // "claude.exe": the suffix is ignored
-           {200, false},  // node with "claude" only among its options
-           {201, true},   // argument marker
            {202, true},   // python with any suffix is an interpreter; marker "aider-chat"
            {210, true},   // npm-installed script named after the command
            {211, true},   // options before the script are skipped
            {212, true},   // codex's native child
-           {220, true},   // started through a link named "claude"
-           {131, false}})
+           {220, true}})  // started through a link named "claude"
     EXPECT_EQ(c.isAgent(m.at(pid)), agent) << pid;
   // The vocabulary is the owner's: without "gemini" the npm script is a plain node.
   auto config = NorvoConfig::defaults();
@@ -90,11 +90,8 @@ TEST(ClassifierRules, EveryRuleInOrder) {
   auto c = classifier(m);
   EXPECT_EQ(c.selfChain(), (std::vector<int32_t>{140, 131, 130, 120, 110, 100}));
   EXPECT_EQ(c.myAgent(), 120);
-  struct Case {
-    int32_t pid;
-    std::optional<int32_t> remembered;
-    Classifier::Result expected;
-  };
+  // The process, the agent remembered for it, and what it is.
+  using Case = std::tuple<int32_t, std::optional<int32_t>, Classifier::Result>;
   for (const auto& [pid, remembered, expected] : std::vector<Case>{
            {400, std::nullopt, {C::system, {}, false}},    // rule 1: another user's "claude"
            {120, std::nullopt, {C::aiAgent, {}, false}},   // rule 2: the caller's agent
@@ -137,6 +134,88 @@ TEST(ClassifierRules, UnknownCallerAppsOnTheCallersChainAndParentLoops) {
   auto loop = classifier(m, NorvoConfig::defaults(), 700);
   EXPECT_EQ(loop.selfChain(), (std::vector<int32_t>{700, 701}));
   EXPECT_FALSE(loop.agentAncestor(m.at(700)).has_value());
+}
+
+// Processes of the test user, all started at `start`; the caller is pid 300.
+ProcessReadings table(std::initializer_list<std::tuple<int32_t, int32_t, std::string>> list,
+                      uint64_t start = 1000) {
+  ProcessReadings out;
+  for (const auto& [pid, ppid, name] : list) {
+    out[pid] = proc(pid, ppid, name);
+    out[pid].startTime = start;
+  }
+  return out;
+}
+
+TEST(SessionAgentFor, ChainThenLineage) {
+  test::TempDir dir;
+  auto lineage = dir.write("lineage.json", R"({"300:1000":77,"999:5":1})");
+  auto missing = dir.path() / "none.json";
+  auto corrupt = dir.write("corrupt.json", R"({"300:1000":)");
+  // What the row shows, the processes, the lineage file and the agent found.
+  using Case =
+      std::tuple<const char*, ProcessReadings, std::filesystem::path, std::optional<int32_t>>;
+  // How the chain itself is walked is the classifier's, tested with it.
+  const Case cases[] = {
+      {"nearest agent wins",
+       table({{300, 200, "zemnorvo"}, {200, 100, "codex"}, {100, 1, "claude"}}), missing, 200},
+      {"the chain beats the lineage", table({{300, 200, "zemnorvo"}, {200, 1, "gemini"}}), lineage,
+       200},
+      {"orphaned server: the lineage remembers its agent", table({{300, 1, "zemnorvo"}}), lineage,
+       77},
+      {"a reused pid has another key", table({{300, 1, "zemnorvo"}}, 2000), lineage, std::nullopt},
+      {"corrupt lineage counts as empty", table({{300, 1, "zemnorvo"}}), corrupt, std::nullopt},
+      {"self not among the readings", table({{200, 1, "claude"}}), lineage, std::nullopt}};
+  for (const auto& [label, readings, file, expected] : cases)
+    EXPECT_EQ(Session::agentFor(300, me, readings, NorvoConfig::defaults(), file), expected)
+        << label;
+  // The owner's configuration decides what an agent is.
+  NorvoConfig custom = NorvoConfig::defaults();
+  custom.agentCommands = {"my-agent"};
+  auto chain = table({{300, 200, "zemnorvo"}, {200, 100, "claude"}, {100, 1, "my-agent"}});
+  EXPECT_EQ(Session::agentFor(300, me, chain, custom, missing), 100);
+}
+
+// Which config.json is in force, why another one was passed over, and what a
+// usable one changes.
+TEST(ConfigSource, FirstUsableFileWinsAndEveryPassedOverFileSaysWhy) {
+  const std::string valid =
+      R"({"agentCommands":["mine"],"agentArgumentMarkers":[],"aiApps":[],"neverSuggest":[]})";
+  // What the row shows, the configuration folder's and the store's file, which
+  // of them is used (0 or 1), and what each passed-over file is said to lack.
+  using Opt = std::optional<std::string>;
+  const std::tuple<const char*, Opt, Opt, std::optional<int>, std::vector<std::string>> rows[] = {
+      {"neither exists", std::nullopt, std::nullopt, std::nullopt, {}},
+      {"the configuration folder's first", valid, "{}", 0, {}},
+      {"a broken one falls back to the store's", "{not json", valid, 1, {"not JSON"}},
+      // A key of the wrong type is passed over as a missing one is: the field list decides both.
+      {"a key missing",
+       R"({"agentCommands":[],"aiApps":[],"neverSuggest":[]})",
+       std::nullopt,
+       std::nullopt,
+       {"agentArgumentMarkers"}},
+  };
+  for (const auto& [name, xdg, store, usedIndex, reasons] : rows) {
+    test::TempDir dir;
+    std::vector<std::filesystem::path> files{dir.path() / "config/config.json",
+                                             dir.path() / "store/config.json"};
+    if (xdg) dir.write("config/config.json", *xdg);
+    if (store) dir.write("store/config.json", *store);
+    NorvoConfig::Source source;
+    auto config = NorvoConfig::load(files, source);
+    if (usedIndex) {
+      EXPECT_EQ(source.file, files[static_cast<size_t>(*usedIndex)]) << name;
+      // The file's lists replace the defaults rather than adding to them.
+      EXPECT_EQ(config.agentCommands, std::vector<std::string>{"mine"}) << name;
+    } else {
+      EXPECT_FALSE(source.file) << name;
+      EXPECT_EQ(config, NorvoConfig::defaults()) << name;
+    }
+    ASSERT_EQ(source.ignored.size(), reasons.size()) << name;
+    for (size_t i = 0; i < reasons.size(); ++i)
+      EXPECT_NE(source.ignored[i].find(reasons[i]), std::string::npos)
+          << name << ": " << source.ignored[i];
+  }
 }
 
 }  // namespace

@@ -187,15 +187,14 @@ ProcessReading reading(int32_t pid, std::string path, std::string arguments = ""
 
 TEST(ProcessTableBundles, OutermostAndOwningBundle) {
   for (const auto& [path, bundle] : std::vector<std::pair<std::string, std::optional<std::string>>>{
-           {"/Applications/Outer.app/Contents/Apps/Inner.app/Contents/MacOS/inner",
-            "/Applications/Outer.app"},
            {"/Applications/Solo.app", "/Applications/Solo.app"},
            {"/opt/x.apparent/bin", std::nullopt},
            {"", std::nullopt}}) {
     EXPECT_EQ(ProcessTable::outermostBundle(path), bundle) << path;
   }
 
-  // Each reading with the bundle that owns it; readings see each other.
+  // Each reading with the bundle that owns it; readings see each other. Nested
+  // bundles and desktop entries: the app groups below.
   const std::optional<std::string> editor = "/Applications/Editor.app",
                                    emulator = "/home/me/Android/Sdk/emulator";
   std::vector<std::pair<ProcessReading, std::optional<std::string>>> rows = {
@@ -208,9 +207,7 @@ TEST(ProcessTableBundles, OutermostAndOwningBundle) {
       // The emulator's qemu and its launcher are one app; a namesake script is none.
       {reading(5, "/home/me/Android/Sdk/emulator/qemu/linux-x86_64/qemu-system-x86_64"), emulator},
       {reading(6, "/home/me/Android/Sdk/emulator/emulator", "emulator -avd Pixel_8"), emulator},
-      {reading(7, "/home/me/src/emulator/emulator.py"), std::nullopt},
-      {reading(8, "/usr/lib/firefox/firefox"), "/usr/share/applications/firefox.desktop"}};
-  rows[7].first.appEntry = rows[7].second;
+      {reading(7, "/home/me/src/emulator/emulator.py"), std::nullopt}};
   ProcessReadings r;
   for (const auto& [one, owner] : rows) r[one.pid] = one;
   for (const auto& [one, owner] : rows)
@@ -221,23 +218,20 @@ TEST(ProcessTableCpu, PercentOfOneCoreBetweenReadingsOfTheSameProcess) {
   ProcessReading now = reading(1, "/x");
   now.startTime = 100;
   now.cpuNanos = 3'000'000'000;
-  struct Case {
-    std::optional<uint64_t> before;
-    uint64_t startTime;
-    double seconds, percent;
-  };
-  for (const auto& c : std::vector<Case>{{1'500'000'000, 100, 2.0, 75.0},
-                                         {1'500'000'000, 100, 3.0, 50.0},
-                                         {2'999'000'000, 100, 2.0, 0.1},  // 0.05 rounds up
-                                         {1'500'000'000, 100, 0.0, 0.0},  // first sample
-                                         {1'500'000'000, 99, 2.0, 0.0},   // pid reused
-                                         {4'000'000'000, 100, 2.0, 0.0},  // went backwards
-                                         {std::nullopt, 100, 2.0, 0.0}}) {
+  // CPU time and start of the earlier reading, seconds between, percent.
+  for (const auto& [cpu, startTime, seconds, percent] :
+       std::vector<std::tuple<std::optional<uint64_t>, uint64_t, double, double>>{
+           {1'500'000'000, 100, 2.0, 75.0},
+           {2'999'000'000, 100, 2.0, 0.1},  // 0.05 rounds up
+           {1'500'000'000, 100, 0.0, 0.0},  // first sample
+           {1'500'000'000, 99, 2.0, 0.0},   // pid reused
+           {4'000'000'000, 100, 2.0, 0.0},  // went backwards
+           {std::nullopt, 100, 2.0, 0.0}}) {
     ProcessReading before = now;
-    before.cpuNanos = c.before;
-    before.startTime = c.startTime;
-    EXPECT_DOUBLE_EQ(ProcessTable::cpuPercent(now, &before, c.seconds), c.percent)
-        << c.before.value_or(0) << " " << c.startTime << " " << c.seconds;
+    before.cpuNanos = cpu;
+    before.startTime = startTime;
+    EXPECT_DOUBLE_EQ(ProcessTable::cpuPercent(now, &before, seconds), percent)
+        << cpu.value_or(0) << " " << startTime << " " << seconds;
   }
   EXPECT_DOUBLE_EQ(ProcessTable::cpuPercent(now, nullptr, 2.0), 0.0);
 }

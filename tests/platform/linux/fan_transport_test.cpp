@@ -73,20 +73,18 @@ TEST(FanTransport, NeverWritesThroughALink) {
 }
 
 TEST(FanTransport, NextDutyStepsTowardsTheTarget) {
-  struct Case {
-    int duty;
-    double rpm, target, max;
-    int expected;
-  };
-  // A bounded step up: the engine's steering above.
-  for (const auto& c : std::vector<Case>{{100, 2000, 1000, 0, 68},      // bounded step down
-                                         {100, 1000, 1100, 0, 110},     // in proportion
-                                         {200, 2000, 6000, 6000, 255},  // the maximum: full duty
-                                         {0, 0, 1000, 0, 32},           // stalled: push
-                                         {50, 800, 0, 0, 18},           // asked to stop
-                                         {250, 3000, 5000, 0, 255}})    // never past 255
-    EXPECT_EQ(platform::fan_transport::nextDuty(c.duty, c.rpm, c.target, c.max), c.expected)
-        << c.duty << " at " << c.rpm << " for " << c.target;
+  // Duty, speed, target and maximum, and the next duty. A bounded step up: the
+  // engine's steering above.
+  using Case = std::tuple<int, double, double, double, int>;
+  for (auto [duty, rpm, target, max, expected] :
+       std::vector<Case>{{100, 2000, 1000, 0, 68},      // bounded step down
+                         {100, 1000, 1100, 0, 110},     // in proportion
+                         {200, 2000, 6000, 6000, 255},  // the maximum: full duty
+                         {0, 0, 1000, 0, 32},           // stalled: push
+                         {50, 800, 0, 0, 18},           // asked to stop
+                         {250, 3000, 5000, 0, 255}})    // never past 255
+    EXPECT_EQ(platform::fan_transport::nextDuty(duty, rpm, target, max), expected)
+        << duty << " at " << rpm << " for " << target;
 }
 
 }  // namespace

@@ -40,10 +40,8 @@ TEST(ProcessFootprint, StatusCountsAnonymousPlusSwapStatmResidentMinusShared) {
 }
 
 TEST(CommandLineArguments, JoinsRepairsAndCutsAtFourHundredCharacters) {
-  EXPECT_EQ(commandLineArguments("node\0/usr/bin/gemini\0--yolo\0"s),
-            "node /usr/bin/gemini --yolo");
   EXPECT_EQ(commandLineArguments("title set by the process"s), "title set by the process");
-  EXPECT_EQ(commandLineArguments("a\0\0b\0"s), "a  b");  // empty arguments keep their place
+  EXPECT_EQ(commandLineArguments("a\0\0b\0"s), "a  b");  // joined; empty ones keep their place
   EXPECT_EQ(commandLineArguments("bad\xff\xc0\x80tail"s),
             "bad\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDtail");
   std::string exactly(400, 'x');
@@ -59,10 +57,8 @@ TEST(AppIdFromCgroup, DesktopAppUnits) {
   const std::pair<const char*, std::optional<std::string>> cases[] = {
       {"app-gnome-firefox\\x2desr-4242.scope", "firefox-esr"},
       {"app-org.kde.konsole-1234.scope", "org.kde.konsole"},
-      {"app-flatpak-org.mozilla.firefox-99.scope", "org.mozilla.firefox"},
       {"app-gnome-org.gnome.Nautilus@12345.service", "org.gnome.Nautilus"},
       {"app-org.gnome.Terminal.slice/vte-spawn-1f2e.scope", "org.gnome.Terminal"},
-      {"app-dbus\\x2d:1.2\\x2dorg.gnome.X.slice", "dbus-:1.2-org.gnome.X"},
       {"pipewire.service", std::nullopt},
       {"app-a-b-c-1.scope", std::nullopt},  // undecidable: unescaped dashes
       {"app-1234.scope", std::nullopt},
@@ -89,7 +85,6 @@ const std::map<std::string, std::string> kFiles = {
     {"/home/u/proj/.venv/bin/python", "/usr/bin/python3.11"},
     {"/usr/bin/python3", "/usr/bin/python3.11"},
     {"/usr/bin/python3.11", "/usr/bin/python3.11"},
-    {"/home/u/.local/bin/claude", "/home/u/.local/share/claude/versions/2.0.14"},
     {"/usr/bin/sh", "/usr/bin/dash"},
     {"/bin/sh", "/usr/bin/dash"},
     {"/usr/bin/bash", "/usr/bin/bash"},
@@ -104,20 +99,14 @@ std::optional<std::string> resolve(const std::string& path) {
 }
 
 TEST(StartedPath, ArgvZeroMadeAbsoluteAndCheckedAgainstTheKernel) {
-  struct Case {
-    const char* name;
-    std::string cmdline, command, cwd, pathList, executable;
-    std::optional<std::string> expected;
-  };
+  // What the row shows, the command line, the kernel's command name, working
+  // folder, PATH and executable, and the path the process was started under.
+  using S = std::string;
+  using Case = std::tuple<const char*, S, S, S, S, S, std::optional<S>>;
   const std::string venvPath = "/home/u/proj/.venv/bin:/usr/bin:/bin";
   const Case cases[] = {
       {"virtualenv python on PATH", "python\0x.py\0"s, "python", "/home/u", venvPath,
        "/usr/bin/python3.11", "/home/u/proj/.venv/bin/python"},
-      {"virtualenv python by relative path", ".venv/bin/python\0-m\0pytest\0"s, "python",
-       "/home/u/proj", venvPath, "/usr/bin/python3.11", "/home/u/proj/.venv/bin/python"},
-      {"native claude behind a link", "claude\0"s, "claude", "/home/u/proj",
-       "/home/u/.local/bin:/usr/bin", "/home/u/.local/share/claude/versions/2.0.14",
-       "/home/u/.local/bin/claude"},
       {"sh is not renamed dash", "/bin/sh\0-c\0true\0"s, "sh", "/", "", "/usr/bin/dash", "/bin/sh"},
       {"login shell", "-bash\0"s, "bash", "/home/u", "/usr/local/bin:/usr/bin", "/usr/bin/bash",
        "/usr/bin/bash"},
@@ -129,9 +118,8 @@ TEST(StartedPath, ArgvZeroMadeAbsoluteAndCheckedAgainstTheKernel) {
        "", "/opt/a-very-long-program-name", "/opt/a-very-long-program-name"},
       {"unreadable executable: the first match on PATH", "python3\0"s, "python3", "/", "/usr/bin",
        "", "/usr/bin/python3"},
-      // Not what the kernel ran: the executable stays the answer.
-      {"argv rewritten", "nginx: worker process\0"s, "nginx", "/", "/usr/bin", "/usr/sbin/nginx",
-       std::nullopt},
+      // Not what the kernel ran (a script, a changed PATH, another file): the
+      // executable stays the answer.
       {"shebang script", "/usr/bin/python3\0./tool.py\0"s, "tool.py", "/home/u", "/usr/bin",
        "/usr/bin/python3.11", std::nullopt},
       {"PATH changed since the start", "python\0"s, "python", "/", "/usr/bin:/bin",
@@ -144,10 +132,9 @@ TEST(StartedPath, ArgvZeroMadeAbsoluteAndCheckedAgainstTheKernel) {
       {"empty command line (kernel thread)", ""s, "kworker/0:1", "/", "/usr/bin", "", std::nullopt},
       {"no command name", "python\0"s, "", "/", venvPath, "/usr/bin/python3.11", std::nullopt},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(startedPath({c.cmdline, c.command, c.cwd, c.pathList, c.executable}, resolve),
-              c.expected)
-        << c.name;
+  for (const auto& [name, cmdline, command, cwd, pathList, executable, expected] : cases) {
+    EXPECT_EQ(startedPath({cmdline, command, cwd, pathList, executable}, resolve), expected)
+        << name;
   }
 }
 
@@ -155,7 +142,6 @@ TEST(StartedPath, EnvironValue) {
   const auto vars = "HOME=/home/u\0PATHX=/nope\0PATH=/a:/b\0EMPTY=\0"s;
   EXPECT_EQ(environValue(vars, "PATH"), "/a:/b");
   EXPECT_EQ(environValue(vars, "EMPTY"), "");
-  EXPECT_EQ(environValue(vars, "HOME"), "/home/u");
   EXPECT_FALSE(environValue(vars, "PAT").has_value());
   EXPECT_FALSE(environValue("PATH"s, "PATH").has_value());
   EXPECT_FALSE(environValue(""s, "PATH").has_value());

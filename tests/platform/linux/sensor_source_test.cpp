@@ -72,7 +72,6 @@ TEST(NetworkSourceLinux, CountersTableAndRoute) {
   auto laptop = fixtureRoots("laptop");
   auto c = network_source::counters(laptop);
   EXPECT_EQ(c["wlp0s20f3"], (InterfaceCounter{987654321, 123456789, false}));
-  EXPECT_TRUE(c["wg0"].tunnel);
   EXPECT_TRUE(c["mullvad0"].tunnel);  // a WireGuard link whatever its name
   EXPECT_FALSE(c["docker0"].tunnel);
   EXPECT_EQ(network_source::primaryInterface(laptop), "wlp0s20f3");
@@ -82,9 +81,6 @@ TEST(NetworkSourceLinux, CountersTableAndRoute) {
 
   auto desktop = fixtureRoots("desktop");
   table = network_source::table(desktop);
-  EXPECT_EQ(table["enp5s0"], (InterfaceDescription{"Ethernet", InterfaceType::ethernet}));
-  EXPECT_EQ(table["enp7s0u2"].displayName, "iPhone USB");
-  EXPECT_EQ(table["thunderbolt0"].displayName, "Thunderbolt Bridge");
   EXPECT_EQ(table["tun0"].type, InterfaceType::tunnel);
   EXPECT_EQ(network_source::primaryInterface(desktop), "enp5s0");
 
