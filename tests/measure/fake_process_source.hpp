@@ -62,8 +62,7 @@ class FakeProcessSource : public platform::ProcessSource {
   }
   std::optional<platform::ProcessBasics> basics(int32_t pid) const override {
     std::lock_guard lock(mutex_);
-    if (!processes_.count(pid)) return std::nullopt;
-    return processes_.at(pid).basics;
+    return processes_.count(pid) ? std::optional(processes_.at(pid).basics) : std::nullopt;
   }
   platform::ProcessCommandLine commandLine(int32_t pid) const override {
     std::unique_lock lock(mutex_);

