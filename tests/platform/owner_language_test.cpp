@@ -12,7 +12,6 @@ TEST(OwnerLanguage, FirstSetVariableDecides) {
   // LC_ALL, LC_MESSAGES, LANG and the language they give.
   for (const auto& [lcAll, lcMessages, lang, expected] : std::vector<std::tuple<O, O, O, Language>>{
            {unset, unset, unset, ru},
-           {unset, unset, "en_US.UTF-8", en},
            {unset, "en_GB.UTF-8", "ru_RU.UTF-8", en},  // messages outrank LANG
            {"C", "en_GB.UTF-8", "en_US.UTF-8", ru},    // LC_ALL outranks both
            {"", "", "en", en}})                        // empty counts as unset
