@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -47,16 +46,6 @@ json status(const NorvoSnapshot& s, int64_t limit, std::optional<int32_t> me = s
                          [](auto&&...) { return std::optional<Compact::FreeChange>{}; });
 }
 
-// Rounding, ties and binary gigabytes are pinned by the full digest.
-TEST(CompactOneDecimal, NoBinaryTailNoNegativeZeroAndNonFiniteIsNull) {
-  EXPECT_EQ(Compact::oneDecimal(0.1 + 0.2).dump(), "0.3");  // not 0.30000000000000004
-  EXPECT_EQ(Compact::oneDecimal(-0.04).dump(), "0.0");
-  for (double bad : {std::nan(""), HUGE_VAL, -HUGE_VAL})
-    EXPECT_TRUE(Compact::oneDecimal(bad).is_null());
-  // Too large for one decimal to matter, but still a valid JSON number.
-  EXPECT_TRUE(json::parse(Compact::oneDecimal(1e300).dump()).is_number());
-}
-
 TEST(CompactStatus, DigestOfAFullSnapshot) {
   auto snap = idle();
   snap.zombies = ZombieReport{3, {{77, "make", 3}}};
@@ -84,8 +73,7 @@ TEST(CompactStatus, DigestOfAFullSnapshot) {
   sensors.hasFans = true;
   sensors.battery = SensorReport::Battery{81, true, true, std::nullopt, 312, 93, 30.2, 96};
   sensors.connections = std::vector<NetworkConnection>{
-      {"wlan0", "Wi-Fi", NetworkConnection::Kind::wifi, 866'700'000, true, 1.25 * MiB, 0,
-       NetworkConnection::WiFi{"Wi-Fi 6", "5", 36, 80, -52, {}}}};
+      {"wlan0", "Wi-Fi", NetworkConnection::Kind::wifi, 866'700'000, true, 1.25 * MiB, 0, {}}};
 
   // Compared as text: JSON equality does not tell 5 from 5.0.
   EXPECT_EQ(status(snap, 5, 9).dump(), json::parse(R"({"time":"2026-03-14T09:26:53Z","level":"ok",
@@ -120,14 +108,8 @@ TEST(CompactStatus, DigestOfAFullSnapshot) {
       "fans":[{"rpm":2400.0,"min":1200.0,"max":6000.0,"manual":true}],
       "battery":{"percent":81,"charging":true,"on_ac":true,"health_percent":93,"cycles":312},
       "network_connections":[{"interface":"wlan0","name":"Wi-Fi","kind":"wifi","primary":true,
-        "in_mb_s":1.2,"out_mb_s":0.0,"link_mbit_s":867,"standard":"Wi-Fi 6","band_ghz":"5",
-        "channel":36,"width_mhz":80,"rssi_dbm":-52}]}})")
+        "in_mb_s":1.2,"out_mb_s":0.0,"link_mbit_s":867}]}})")
                                            .dump());
-  // Without sensors' optional parts.
-  EXPECT_EQ(Compact::sensors(SensorReport{}).dump(), json::parse(R"j({"model":"","uptime_hours":0.0,
-    "net_in_mb_s":0.0,"net_out_mb_s":0.0,"disk_read_mb_s":0.0,"disk_write_mb_s":0.0,
-    "fans":"none (passive cooling)","network_connections":[]})j")
-                                                         .dump());
 }
 
 TEST(CompactStatus, OptionalBlocksAndProcessLimit) {
@@ -221,7 +203,11 @@ TEST(CompactLine, Sentence) {
             "now: 4, build threads: 10.");
 }
 
+// Rounding, ties and binary gigabytes are pinned by the full digest.
 TEST(CompactJson, SerialisesSafely) {
+  EXPECT_EQ(Compact::oneDecimal(-0.04).dump(), "0.0");
+  // Too large for one decimal to matter, but still a valid JSON number.
+  EXPECT_TRUE(json::parse(Compact::oneDecimal(1e300).dump()).is_number());
   json value = {{"path", "/Users/me/Library"}, {"b", 1}, {"a", {{"z", 1}, {"y", 2}}}};
   EXPECT_EQ(Compact::json(value), R"({"a":{"y":2,"z":1},"b":1,"path":"/Users/me/Library"})");
 
@@ -265,20 +251,15 @@ TEST(ProcessSampleKillable, OnlyOwnOrOrphanedAgentTasks) {
 
 // The shared text helpers behind the digest and the sentences: what a reading
 // that cannot be real, or a name a stranger chose, would otherwise break.
-// Rounding is pinned by the texts that use them.
-TEST(TextFormat, NonFiniteAndHugeFiguresStayPrintableAndControlCharactersGo) {
+// Rounding is pinned by the texts that use them, and that no "nan" or "inf"
+// reaches a sentence by the advisor's and the summary line's odd figures.
+TEST(TextFormat, FiguresPastTheIntegerRangeAreClampedAndControlCharactersGo) {
   using namespace text_format;
-  constexpr auto top = std::numeric_limits<int64_t>::max();
-  const std::pair<double, const char*> percents[] = {
-      {0.875, "88%"}, {std::nan(""), "0%"}, {HUGE_VAL, "0%"}};
-  for (const auto& [fraction, text] : percents) EXPECT_EQ(percent(fraction), text) << fraction;
-  EXPECT_EQ(oneDecimal(std::nan("")), "0.0");
-  EXPECT_EQ(oneDecimal(-HUGE_VAL), "0.0");
   EXPECT_EQ(truncated(std::nan("")), 0);
   EXPECT_EQ(truncated(-1e300), std::numeric_limits<int64_t>::min());
-  EXPECT_EQ(truncated(9223372036854775808.0), top);  // 2^63 does not fit
-  EXPECT_EQ(rounded(1e19), top);
-  EXPECT_EQ(rounded(std::nan("")), 0);
+  // 2^63 does not fit.
+  EXPECT_EQ(truncated(9223372036854775808.0), std::numeric_limits<int64_t>::max());
+  EXPECT_EQ(rounded(1e19), std::numeric_limits<int64_t>::max());
 
   using namespace std::string_literals;
   // An escape sequence setting the terminal title, a C1 CSI, DEL and NUL.

@@ -66,10 +66,8 @@ TEST(AgentTools, UninstallSuggestionIsFiledAndReadBackThenTerminateEndsTheServer
             "pending");
 
   // End of input and SIGINT end the server in the *_e2e.mjs scripts; SIGTERM here.
-  auto start = std::chrono::steady_clock::now();
   server.child.signal(SIGTERM);
-  EXPECT_EQ(server.child.wait(5s), 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  EXPECT_EQ(server.child.wait(2s), 0);
   // The home is shared with the other tests of this process.
   fs::remove(appImage);
   fs::remove_all(home / ".config/Demo");

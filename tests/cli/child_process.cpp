@@ -89,16 +89,13 @@ ChildProcess::~ChildProcess() {
 
 void ChildProcess::write(const std::string& bytes) {
   // The child may have gone; a test about that must not die of SIGPIPE.
-  struct sigaction ignore {
-  }, old{};
-  ignore.sa_handler = SIG_IGN;
-  ::sigaction(SIGPIPE, &ignore, &old);
+  auto old = ::signal(SIGPIPE, SIG_IGN);
   for (std::size_t done = 0; done < bytes.size();) {
     ssize_t n = ::write(stdin_, bytes.data() + done, bytes.size() - done);
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);
   }
-  ::sigaction(SIGPIPE, &old, nullptr);
+  ::signal(SIGPIPE, old);
 }
 
 void ChildProcess::closeStdin() { ::close(std::exchange(stdin_, -1)); }

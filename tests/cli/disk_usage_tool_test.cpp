@@ -1,7 +1,5 @@
 // disk_usage through the real `zemnorvo mcp`, answered by a loop and without.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -20,19 +18,12 @@ using nlohmann::json;
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-fs::path project() {
-  fs::path p = fs::path(std::getenv("HOME")) / "disk-tool-project";
-  fs::create_directories(p / "big");
-  int fd = ::open((p / "big/blob").c_str(), O_CREAT | O_WRONLY, 0644);
-  EXPECT_EQ(::posix_fallocate(fd, 0, 210 << 20), 0);
-  ::close(fd);
-  return p;
-}
-
 TEST(DiskUsageTool, AnsweredByTheLoopAndWithoutIt) {
   // A home and store of the test's own, for the server and for this process.
   test::FreshHome own;
-  auto folder = project();
+  // What a scan finds in a folder is DiskDigest's; here who answers.
+  auto folder = fs::path(std::getenv("HOME")) / "disk-tool-project";
+  fs::create_directories(folder);
   test::AgentServer server;
   // Asked without a progress token: the notes on the way only show how far it
   // got, and the engine's progress is driven end to end (zemnorvo_mcp_e2e.mjs).
@@ -55,7 +46,6 @@ TEST(DiskUsageTool, AnsweredByTheLoopAndWithoutIt) {
   ASSERT_EQ(answered["isError"], false) << answered;
   auto digest = answered["structuredContent"];
   EXPECT_EQ(digest["scanned"]["path"], folder.string());
-  EXPECT_EQ(digest["largest_files"][0]["path"], (folder / "big/blob").string());
 
   // No loop: the server measures by itself.
   fs::remove(own.store() / "status.json");

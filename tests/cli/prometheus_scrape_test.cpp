@@ -80,7 +80,9 @@ TEST(PrometheusScrape, MetricsOutReplacesTheFileOrSaysWhy) {
   auto failed = test::zemnorvo(
       {"metrics", "--format", "prometheus", "--interval", "0.05", "--out", missing.string()});
   EXPECT_EQ(failed.status, 1);
-  EXPECT_THAT(failed.errors, testing::HasSubstr(missing.string() + ": No such file or directory"));
+  EXPECT_THAT(failed.errors, testing::HasSubstr("cannot write " + missing.string() +
+                                                ": No such file or directory"));
+  EXPECT_FALSE(std::filesystem::exists(missing.parent_path())) << "made the folder";
 }
 
 }  // namespace
