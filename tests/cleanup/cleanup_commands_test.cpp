@@ -97,10 +97,7 @@ TEST(CleanupCommands, OwnerCommandsRefusedUnderAnAgentButForADryRun) {
   }
   // Looking is allowed: a dry run shows what would go and removes nothing.
   auto dry = asAgent("cleanup run pip-cache --dry-run");
-  EXPECT_NE(
-      dry.find("would go, pip-cache: the contents of " + (h.fresh.home() / ".cache/pip").string()),
-      std::string::npos)
-      << dry;
+  EXPECT_NE(dry.find("would go, pip-cache"), std::string::npos) << dry;
   EXPECT_TRUE(fs::exists(h.blob));
   EXPECT_EQ(NorvoStore::cleanup(s.id, h.fresh.store())->status, "pending");
   EXPECT_EQ(NorvoStore::uninstall(u.id, h.fresh.store())->status, "pending");

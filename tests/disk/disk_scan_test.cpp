@@ -145,8 +145,7 @@ TEST(DiskScan, LockRuleOverProtectedFolders) {
            {"/home/u/.var/app", {false, true, {}}, true},
            {"/home/u/.var/app", {true, false, {}}, false},
            {"/home/u/OneDrive", {true, true, {}}, true},
-           {"/home/u/OneDrive", {false, false, {"/home/u/OneDrive"}}, false},
-           {"/home/u/Downloads", {false, false, {"/home/u/Downloads"}}, false}})
+           {"/home/u/OneDrive", {false, false, {"/home/u/OneDrive"}}, false}})
     EXPECT_EQ(isLocked(path, p, access), locked) << path << " " << access.key();
 }
 
@@ -189,10 +188,6 @@ TEST(DiskScan, DeadlineAndCancelGiveAConsistentPartialTree) {
   EXPECT_EQ(progress.files(), cancelled.root.files);
   EXPECT_EQ(progress.bytes(), cancelled.root.bytes);
   EXPECT_FALSE(progress.path().empty());
-
-  auto whole = scanFolder(dir.path() / "t", places);
-  EXPECT_TRUE(whole.complete);
-  EXPECT_EQ(whole.root.files, 6000);
 }
 
 // Deeper than the open folders kept, folders are suspended and resumed; a

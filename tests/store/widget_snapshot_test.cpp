@@ -18,11 +18,7 @@ SystemMetrics::Volume volume(std::string path, std::string name) {
 TEST(WidgetSnapshot, BuiltFromASnapshotAndReadBack) {
   NorvoSnapshot s;
   s.metrics.timestamp = sys_days{year{2026} / 3 / 4} + hours{5} + minutes{6} + seconds{7};
-  s.metrics.cpu.usage = 0.25;
-  s.metrics.memory.usedBytes = 6;
-  s.metrics.memory.totalBytes = 16;
   s.assessment.level = LoadLevel::overloaded;
-  s.assessment.recommendedParallelJobs = 2;
   s.metrics.volumes = {volume("/media/z", "Z"), volume("/", "root"), volume("/home", "home")};
   for (auto [name, category] :
        std::vector<std::pair<std::string, ProcessCategory>>{{"claude", ProcessCategory::aiAgent},
@@ -34,13 +30,6 @@ TEST(WidgetSnapshot, BuiltFromASnapshotAndReadBack) {
     s.apps.back().name = name;
     s.apps.back().category = category;
   }
-  s.health = Health{80, {}};
-  s.sensors = SensorReport{};
-  s.sensors->cpuCelsius = 55;
-  NetworkConnection ethernet;
-  ethernet.bsdName = ethernet.name = "Ethernet";
-  ethernet.primary = true;
-  s.sensors->connections = std::vector<NetworkConnection>{ethernet};
   WidgetSnapshot w(s);
   std::vector<std::pair<std::string, bool>> disks, apps;
   for (const auto& d : w.disks) disks.emplace_back(d.name, d.external);

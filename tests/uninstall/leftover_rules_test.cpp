@@ -16,7 +16,6 @@ TEST(LeftoverRules, MatchesIdentifier) {
   for (const auto& [entry, id, others, belongs] : std::vector<Case>{
            {"org.example.App", "org.example.App", {}, true},
            {"org.example.App.desktop", "org.example.App", {}, true},
-           {"org.example.App.db", "org.example.App", {}, true},
            // A longer id that merely shares the prefix is another app's name.
            {"org.example.AppHelper", "org.example.App", {}, false},
            // The more specific app owns what matches both.
