@@ -181,6 +181,11 @@ TEST(AdvisorAssess, ReasonsFollowRuleOrderAndLevelNeverDrops) {
                      "thermal state critical, CPU is throttled",
                      "load average 50 on 10 cores: many processes waiting (often hung I/O)",
                      "3 processes hung in the kernel", "boot disk 20.0 GB free"}));
+  // The owner's widget speaks Russian by default: every rule's Russian reason once.
+  EXPECT_EQ(a.reasonsRu,
+            (Strings{"процессор 90%", "не хватает памяти", "запись в своп",
+                     "перегрев, частота сильно снижена", "очередь 50 процессов на 10 ядер",
+                     "3 процессов зависли", "на диске 20 ГБ"}));
   // The hung sentence is HungRulesAndAdvice's; the rest is reading order.
   EXPECT_EQ(a.advice.front(), criticalAdvice);
   EXPECT_EQ(a.advice.back(), "Low Power Mode is on: CPU is slower than usual.");

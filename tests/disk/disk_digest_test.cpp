@@ -76,6 +76,21 @@ TEST(DiskReport, TreeOperations) {
   EXPECT_EQ(map.size(), 3u);  // "/", "/a", "/a/b"; "/c" and "/ab" are too small
   tree.lock = Lock::noAccess;
   EXPECT_TRUE(sizeMap(tree, 0, 10).empty());
+  // A rescan folded in: the ancestors grow by the difference, their file
+  // counts stay; a path that is not in the tree changes nothing.
+  tree.files = 7;
+  tree.children[0].files = 5;
+  Node before = tree;
+  EXPECT_FALSE(graft(folder("/d/e", 1), tree));
+  EXPECT_EQ(tree, before);
+  Node fresh = folder("/a/b", 9);
+  fresh.recentBytes = 2;
+  ASSERT_TRUE(graft(fresh, tree));
+  EXPECT_EQ(tree.bytes, 15);
+  EXPECT_EQ(tree.children[0].bytes, 11);
+  EXPECT_EQ(tree.recentBytes, 2);
+  EXPECT_EQ(tree.files, 7);
+  EXPECT_EQ(tree.children[0].files, 5);
 }
 
 TEST(DiskReport, AccessKeysAndRoundTrip) {
