@@ -175,7 +175,11 @@ InterfaceAddresses v4(std::optional<double> link = std::nullopt) {
   return a;
 }
 
-TEST(NetworkNames, ExcludedInterfacesAndTunnels) {
+TEST(NetworkNames, SpeedTextsExcludedInterfacesAndTunnels) {
+  // Whole gigabits lose their ".0"; below one gigabit the megabits round.
+  for (auto [bits, text] : std::vector<std::pair<double, std::string>>{
+           {1e9, "1 Gbit/s"}, {2.5e9, "2.5 Gbit/s"}, {999'999'999, "1000 Mbit/s"}})
+    EXPECT_EQ(Network::speed(bits), text);
   // Container bridges and overlays too: their traffic also crosses the
   // physical interface, and would count twice.
   for (auto name : {"lo", "awdl0", "veth3f2a", "docker0", "br-1a2b3c", "virbr0", "cni-podman0",
