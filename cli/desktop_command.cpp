@@ -35,13 +35,28 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
+// The records waiting for the owner, read once per refresh: the questions
+// are made from them, and a new question is measured from its own record.
+struct PendingRecords {
+  std::vector<QuitSuggestion> quits;
+  std::vector<CleanupSuggestion> cleanups;
+  std::vector<UninstallSuggestion> uninstalls;
+
+  static PendingRecords read(const fs::path& store) {
+    return {NorvoStore::pendingSuggestions(store), NorvoStore::pendingCleanups(store),
+            NorvoStore::pendingUninstalls(store)};
+  }
+  std::vector<desktop::OwnerQuestion> questions() const {
+    std::vector<desktop::OwnerQuestion> all;
+    for (const auto& s : quits) all.push_back(desktop::questionFor(s));
+    for (const auto& s : cleanups) all.push_back(desktop::questionFor(s));
+    for (const auto& s : uninstalls) all.push_back(desktop::questionFor(s));
+    return all;
+  }
+};
+
 std::vector<desktop::OwnerQuestion> pendingQuestions(const fs::path& store) {
-  std::vector<desktop::OwnerQuestion> all;
-  for (const auto& s : NorvoStore::pendingSuggestions(store))
-    all.push_back(desktop::questionFor(s));
-  for (const auto& s : NorvoStore::pendingCleanups(store)) all.push_back(desktop::questionFor(s));
-  for (const auto& s : NorvoStore::pendingUninstalls(store)) all.push_back(desktop::questionFor(s));
-  return all;
+  return PendingRecords::read(store).questions();
 }
 
 // Seconds the companion measures a cleanup's items or an app and its
@@ -79,13 +94,13 @@ desktop::QuestionSizes uninstallSizes(const UninstallSuggestion& s) {
 
 // The question with what accepting it would free, measured now: done once,
 // when the owner is first asked, never on the refreshes between.
-desktop::OwnerQuestion measured(const desktop::OwnerQuestion& q, const fs::path& store) {
+desktop::OwnerQuestion measured(const desktop::OwnerQuestion& q, const PendingRecords& records) {
   try {
     if (q.kind == "cleanup")
-      for (const auto& s : NorvoStore::pendingCleanups(store))
+      for (const auto& s : records.cleanups)
         if (s.id == q.id) return desktop::questionFor(s, cleanupSizes());
     if (q.kind == "uninstall")
-      for (const auto& s : NorvoStore::pendingUninstalls(store))
+      for (const auto& s : records.uninstalls)
         if (s.id == q.id) return desktop::questionFor(s, uninstallSizes(s));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "zemnorvo desktop: cannot measure what %s would free: %s\n", q.id.c_str(),
@@ -156,7 +171,8 @@ class Companion {
   }
 
   void refresh(platform::NotificationClient& client) {
-    auto pending = pendingQuestions(store_);
+    auto records = PendingRecords::read(store_);
+    auto pending = records.questions();
     if (tray_) tray_->update(desktop::trayContent(snapshot_, pending, menu_, language_));
     std::set<std::string> shownIds;
     for (const auto& [id, _] : shown_) shownIds.insert(id);
@@ -164,7 +180,7 @@ class Companion {
     for (const auto& id : plan.withdraw) withdraw(client, id);
     bool actions = client.serverHasActions();
     for (auto q : plan.show) {
-      q = measured(q, store_);
+      q = measured(q, records);
       std::string error;
       auto sent = client.show(contentOf(desktop::noticeFor(q, language_, actions), true), error);
       if (!sent) {

@@ -141,9 +141,7 @@ PoolState JobserverPool::follow(int64_t buildThreads, int64_t usableCores, std::
   }
   if (count && !before)
     error = "build pool: cannot look for its clients in " + roots_.proc.string();
-  if (before) {
-    known_ = *before;
-  }
+  if (before) known_ = *before;
   changed_.notify_all();
   state.tokens = ledger_.issued;
   state.free = fifo_.available().value_or(0);
