@@ -14,10 +14,10 @@ if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
 fi
 
 mkdir -p "$work"
-cp "$here/claude-code/package.json" "$here/claude-code/package-lock.json" "$work/"
 stamp="$work/node_modules/.installed-lock.json"
 exec 9>"$work/.install.lock"
 flock 9
+cp "$here/claude-code/package.json" "$here/claude-code/package-lock.json" "$work/"
 if ! cmp -s "$work/package-lock.json" "$stamp"; then
   # The image libraries are optional and unused by the commands run here.
   (cd "$work" && npm ci --omit=optional --no-audit --no-fund --loglevel=error) >&2

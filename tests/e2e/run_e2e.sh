@@ -17,11 +17,15 @@ if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
 fi
 
 mkdir -p "$work"
-cp "$here/package.json" "$here/package-lock.json" "$here/$script" "$work/"
 stamp="$work/node_modules/.installed-lock.json"
-# Two tests may install at once; the lock keeps npm from racing itself.
+# Two tests share the folder and may start at once: the copies and npm both
+# run under the lock, since two cp's of one new file race each other.
 exec 9>"$work/.install.lock"
 flock 9
+# A file the other test's node may be reading is rewritten only if it changed.
+for f in package.json package-lock.json "$script"; do
+  cmp -s "$here/$f" "$work/$f" || cp "$here/$f" "$work/$f"
+done
 if ! cmp -s "$work/package-lock.json" "$stamp"; then
   (cd "$work" && npm ci --no-audit --no-fund --loglevel=error) >&2
   cp "$work/package-lock.json" "$stamp"
