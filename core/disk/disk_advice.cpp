@@ -10,10 +10,6 @@
 
 namespace norvo::DiskUsage {
 
-const char* const kStoragePane = "x-apple.systempreferences:com.apple.settings.Storage";
-const char* const kAccountPane =
-    "x-apple.systempreferences:com.apple.systempreferences.AppleIDSettings";
-
 namespace {
 
 constexpr int64_t kMiB = 1024 * 1024;
@@ -496,8 +492,12 @@ Kind kindOf(const Rule& rule, const std::string& path) {
     case Offer::cleanup: k.action = {Action::Case::cleanup, ""}; break;
     case Offer::uninstallPath: k.action = {Action::Case::uninstall, path}; break;
     case Offer::revealPath: k.action = {Action::Case::reveal, path}; break;
-    case Offer::storagePane: k.action = {Action::Case::settings, kStoragePane}; break;
-    case Offer::accountPane: k.action = {Action::Case::settings, kAccountPane}; break;
+    case Offer::storagePane:
+      k.action = {Action::Case::settings, platform::diskWords().storageSettings};
+      break;
+    case Offer::accountPane:
+      k.action = {Action::Case::settings, platform::diskWords().accountSettings};
+      break;
     case Offer::none: k.action = {Action::Case::none, ""}; break;
   }
   return k;

@@ -79,10 +79,6 @@ struct Places {
   static Places standard(const std::string& home);
 };
 
-// The settings links used as `settings` payloads.
-extern const char* const kStoragePane;
-extern const char* const kAccountPane;
-
 // Classifies `path` by the ordered rule table; the first matching row decides.
 Kind kind(const std::string& path, const Places& places);
 

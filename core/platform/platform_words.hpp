@@ -40,8 +40,9 @@ std::optional<std::string> emulatorFolder(std::string_view path);
 
 // The disk report's words that name the system or its tools: the node for
 // what no scan counted and its advice, where the Trash is emptied, what an
-// app that ships with the product is, and why a folder was not counted. The
-// rest of the report's sentences are shared.
+// app that ships with the product is, why a folder was not counted, and what
+// opens the system's storage and online-account settings. The rest of the
+// report's sentences are shared.
 struct DiskWords {
   const char* systemNode;
   const char* remainderWhat;
@@ -52,8 +53,10 @@ struct DiskWords {
   const char* trashHowRu;
   const char* systemPart;
   const char* systemPartRu;
-  const char* ownerFirst;  // a protected folder the owner has not opened to scans
-  const char* noAccess;    // a folder this account may not read
+  const char* ownerFirst;       // a protected folder the owner has not opened to scans
+  const char* noAccess;         // a folder this account may not read
+  const char* storageSettings;  // what a "settings" action opens for disk space
+  const char* accountSettings;  // and for the cloud account
 };
 
 const DiskWords& diskWords();

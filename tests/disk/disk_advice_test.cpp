@@ -43,7 +43,8 @@ TEST(DiskKind, RuleTableOverRepresentativePathsAndTheActionsWireForm) {
   // ~/.cache is every app's cache here, not a tools' folder Free up space empties.
   EXPECT_EQ(kind("/home/u/.cache/mozilla", p).what, "Cache");
   EXPECT_EQ(kind("/opt/google", p).action.payload, "/opt/google");
-  EXPECT_EQ(kind("/System", p).action.payload, kStoragePane);
+  // Linux has no settings links: the payload is the desktop entry to start.
+  EXPECT_EQ(kind("/System", p).action.payload, "org.gnome.baobab.desktop");
   // The action's wire form; round trips ride on the report's
   // (DiskReport.AccessKeysAndRoundTrip).
   EXPECT_EQ(nlohmann::json(Action{Action::Case::reveal, "/p"}).dump(), R"({"reveal":{"_0":"/p"}})");

@@ -64,6 +64,10 @@ const DiskWords& diskWords() {
       "Часть системы",
       "the owner allows it first",
       "needs read permission",
+      // No Linux desktop has a storage pane or a link scheme for its settings;
+      // what opens them is a desktop entry, started with `gtk-launch ID`.
+      "org.gnome.baobab.desktop",
+      "gnome-online-accounts-panel.desktop",
   };
   return words;
 }
