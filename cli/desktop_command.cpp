@@ -55,10 +55,6 @@ struct PendingRecords {
   }
 };
 
-std::vector<desktop::OwnerQuestion> pendingQuestions(const fs::path& store) {
-  return PendingRecords::read(store).questions();
-}
-
 // Seconds the companion measures a cleanup's items or an app and its
 // leftovers before it asks; what is not done by then is left unsaid.
 constexpr double kMeasureSeconds = 5;
@@ -156,7 +152,8 @@ class Companion {
   void startTray() {
     std::string error;
     tray_ = platform::TrayItem::start(
-        desktop::trayContent(snapshot_, pendingQuestions(store_), menu_, language_), error);
+        desktop::trayContent(snapshot_, PendingRecords::read(store_).questions(), menu_, language_),
+        error);
     if (!tray_) std::fprintf(stderr, "zemnorvo desktop: no tray icon: %s\n", error.c_str());
   }
 
