@@ -1,13 +1,25 @@
 // Helpers shared by the tests: temporary folders and fixture trees.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace norvo::test {
+
+// Polls `check` every 20 ms until it holds or `timeout` passes; whether it held.
+template <typename Check>
+bool waitFor(Check check, std::chrono::milliseconds timeout) {
+  for (auto until = std::chrono::steady_clock::now() + timeout;;) {
+    if (check()) return true;
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
 
 // A fresh folder under the test run's temporary root, removed on destruction.
 class TempDir {

@@ -12,6 +12,7 @@
 #include "cli/child_process.hpp"
 #include "core/assess/norvo_snapshot.hpp"
 #include "core/platform/record_file.hpp"
+#include "test_support.hpp"
 
 namespace norvo {
 namespace {
@@ -22,12 +23,15 @@ using testing::HasSubstr;
 // Polls until the status file holds a snapshot dated after `after`.
 std::optional<Date> waitForStatusAfter(const test::FreshHome& home, Date after,
                                        std::chrono::seconds timeout) {
-  for (auto until = std::chrono::steady_clock::now() + timeout;;
-       std::this_thread::sleep_for(50ms)) {
-    auto snapshot = record_file::read<NorvoSnapshot>(home.store() / "status.json");
-    if (snapshot && snapshot->metrics.timestamp > after) return snapshot->metrics.timestamp;
-    if (std::chrono::steady_clock::now() > until) return std::nullopt;
-  }
+  std::optional<Date> dated;
+  test::waitFor(
+      [&] {
+        auto snapshot = record_file::read<NorvoSnapshot>(home.store() / "status.json");
+        if (snapshot) dated = snapshot->metrics.timestamp;
+        return dated > after;
+      },
+      timeout);
+  return dated > after ? dated : std::nullopt;
 }
 
 TEST(WatchCommand, KeepsTheStatusFreshRefusesASecondInstanceAndEndsOnSignals) {

@@ -353,10 +353,8 @@ TEST(OwnerCommands, StopActsForTheOwnerOnlyOutsideAnAgent) {
                              "echo done >>" + quoted(out)),
             0);
   std::string said;
-  for (auto until = std::chrono::steady_clock::now() + 60s;
-       said.find("done") == std::string::npos && std::chrono::steady_clock::now() < until;
-       std::this_thread::sleep_for(50ms))
-    said = test::readFile(out);
+  test::waitFor([&] { return (said = test::readFile(out)).find("done") != std::string::npos; },
+                60s);
   EXPECT_NE(
       said.find("it belongs to another live AI session (agent pid " + std::to_string(agentA) + ")"),
       std::string::npos)

@@ -23,16 +23,6 @@
 
 namespace norvo::test {
 
-// Polls `check` every 20 ms until it holds or `timeout` passes; whether it held.
-template <typename Check>
-bool waitFor(Check check, std::chrono::milliseconds timeout) {
-  for (auto until = std::chrono::steady_clock::now() + timeout;;) {
-    if (check()) return true;
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-}
-
 // The first of `programs` that is not there to run, or empty.
 inline std::string missingProgram(std::initializer_list<const char*> programs) {
   for (const char* program : programs)

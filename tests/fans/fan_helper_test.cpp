@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <functional>
 #include <thread>
 
 #include "cli/child_process.hpp"
@@ -15,6 +14,7 @@
 #include "fans/fan_tree.hpp"
 #include "fans/simulated_smc.hpp"
 #include "real_processes.hpp"
+#include "test_support.hpp"
 
 namespace norvo {
 namespace {
@@ -83,14 +83,6 @@ TEST(FanHelper, ManualSettingLapsesUnlessRenewed) {
 
 // ---- The helper as root runs it: the zemnorvo binary on a socket ----
 
-// Polls every 20 ms until `done` holds or `limit` has passed.
-bool eventually(const std::function<bool()>& done, Clock::duration limit) {
-  for (auto deadline = Clock::now() + limit; Clock::now() < deadline;
-       std::this_thread::sleep_for(20ms))
-    if (done()) return true;
-  return done();
-}
-
 struct RunningHelper {
   test::FanTree tree;
   std::filesystem::path socket = tree.dir.path() / "helper.sock";
@@ -102,7 +94,7 @@ struct RunningHelper {
                socket.string(), "--lease", lease, "--allow-user", "4242"}) {
     client.socket = socket;
     client.expectedOwner = ::geteuid();
-    if (!eventually([&] { return std::filesystem::exists(socket); }, 20s))
+    if (!test::waitFor([&] { return std::filesystem::exists(socket); }, 20s))
       ADD_FAILURE() << "the helper did not listen: " << child.readErrors(1s);
   }
 };
@@ -136,7 +128,8 @@ TEST(FanHelperProcess, LapsedLeaseGivesTheFanBack) {
   FanHelperClient::Error e;
   auto set = h.client.setFan(1, "boost", 0, e);
   ASSERT_TRUE(set && set->success) << e.message;
-  EXPECT_TRUE(eventually([&] { return h.tree.read(h.tree.applesmc / "fan2_manual") == "0"; }, 10s));
+  EXPECT_TRUE(
+      test::waitFor([&] { return h.tree.read(h.tree.applesmc / "fan2_manual") == "0"; }, 10s));
 }
 
 TEST(FanHelperProcess, StartGivesBackWhatAnEarlierRunLeftManual) {
@@ -144,7 +137,7 @@ TEST(FanHelperProcess, StartGivesBackWhatAnEarlierRunLeftManual) {
   left.dir.write(left.applesmc / "fan1_manual", "1\n");
   test::ChildProcess child({test::cliPath(), "fan-helper", "--root", left.dir.path().string(),
                             "--socket", (left.dir.path() / "s").string()});
-  eventually([&] { return std::filesystem::exists(left.dir.path() / "s"); }, 20s);
+  test::waitFor([&] { return std::filesystem::exists(left.dir.path() / "s"); }, 20s);
   EXPECT_EQ(left.read(left.applesmc / "fan1_manual"), "0");
 }
 

@@ -10,6 +10,7 @@
 
 #include "cli/child_process.hpp"
 #include "mcp/test_tools.hpp"
+#include "test_support.hpp"
 
 namespace norvo::mcp {
 namespace {
@@ -88,9 +89,7 @@ class Harness {
     return true;
   }
   void waitFor(const std::atomic<int>& counter, int atLeast) {
-    for (auto until = std::chrono::steady_clock::now() + 5s;
-         counter < atLeast && std::chrono::steady_clock::now() < until;)
-      std::this_thread::sleep_for(5ms);
+    test::waitFor([&] { return counter >= atLeast; }, 5s);
   }
 
   test::ToolProbe probe;

@@ -9,12 +9,14 @@
 
 #include "core/platform/child_process.hpp"
 #include "core/updates/app_updates.hpp"
+#include "test_support.hpp"
 #include "updates/update_server.hpp"
 
 namespace norvo::SelfUpdate {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 std::string failureOf(const std::function<void()>& f) {
   try {
@@ -157,15 +159,6 @@ TEST(SelfUpdatePrepare, RefusesWhatIsNotTheRelease) {
   EXPECT_EQ(failureOf([&] { prepare(release, {}, product); }), kBadSignature);
 }
 
-// Polls until `file` exists, for up to ten seconds.
-bool appears(const fs::path& file) {
-  for (int i = 0; i < 200; ++i) {
-    if (fs::exists(file)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
-}
-
 fs::path installTree(const fs::path& at, const std::string& version) {
   fs::create_directories(at / "bin");
   fs::create_directories(at / "share/zemra-norvo");
@@ -212,7 +205,7 @@ TEST(SelfUpdateSwap, ReplacesTheInstalledTreeAfterTheProgramQuitsAndRelaunches) 
   EXPECT_EQ(versionIn(installed), "0.1.0");
   while (!running->poll()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
 
-  ASSERT_TRUE(appears(installed / "relaunched"));
+  ASSERT_TRUE(test::waitFor([&] { return fs::exists(installed / "relaunched"); }, 10s));
   EXPECT_EQ(versionIn(installed), "0.2.0");
   EXPECT_EQ(test::readFile(installed / "relaunched"), "watch\n");
   EXPECT_FALSE(fs::exists(f.settings.work / "old"));
@@ -227,7 +220,7 @@ TEST(SelfUpdateSwap, RestoresTheOldTreeWhenTheNewOneCannotMoveIn) {
   // The staged tree is gone, so the second move fails; the script then puts
   // the old tree back and starts whatever is installed.
   swap(installed, scratch.path() / "update" / "new", endedPid(), Relaunch::binary, settings);
-  ASSERT_TRUE(appears(installed / "relaunched"));
+  ASSERT_TRUE(test::waitFor([&] { return fs::exists(installed / "relaunched"); }, 10s));
   EXPECT_EQ(versionIn(installed), "0.1.0");
   EXPECT_FALSE(fs::exists(settings.work / "old"));
 }
